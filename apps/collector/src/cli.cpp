@@ -1,0 +1,179 @@
+#include "cli.h"
+
+#include "export.h"
+#include "report.h"
+#include "server.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <pthread.h>
+
+namespace zncip::collector
+{
+namespace
+{
+
+const char kUsage[] =
+    "usage: zncip-collector serve [--listen ADDR] [--port N] [--db PATH] [--sync full|normal]\n"
+    "                             [--timeout SECONDS] [--max-connections N] [--discard] [--no-quickack]\n"
+    "       zncip-collector report [--db PATH]\n"
+    "       zncip-collector export [--db PATH]\n"
+    "\n"
+    "serve   receive hits on POST /collect, /batch and /debug/collect (default 127.0.0.1:8089;\n"
+    "        --port 0 picks a free port; the first line printed says which)\n"
+    "report  summary of the stored hits\n"
+    "export  every stored hit as one JSON object per line\n"
+    "The database defaults to ./zncip-collector.db.\n";
+
+struct Options
+{
+    ServerConfig server;
+    bool help = false;
+};
+
+bool parseUnsigned(const std::string& text, unsigned long max, unsigned long& value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 10)
+        return false;
+    value = std::strtoul(text.c_str(), nullptr, 10);
+    return value <= max;
+}
+
+// Returns an error message, empty when the options are fine.
+std::string parseOptions(const std::string& command, const std::vector<std::string>& args, Options& o)
+{
+    const bool serve = command == "serve";
+    for (size_t i = 1; i < args.size(); ++i)
+    {
+        const std::string& a = args[i];
+        auto next = [&](std::string& value)
+        {
+            if (i + 1 >= args.size())
+                return false;
+            value = args[++i];
+            return true;
+        };
+        std::string v;
+        unsigned long n = 0;
+        if (a == "--help" || a == "-h")
+            o.help = true;
+        else if (a == "--db")
+        {
+            if (!next(o.server.dbPath) || o.server.dbPath.empty())
+                return "--db needs a path";
+        }
+        else if (serve && a == "--listen")
+        {
+            if (!next(o.server.listenAddress))
+                return "--listen needs an address";
+        }
+        else if (serve && a == "--port")
+        {
+            if (!next(v) || !parseUnsigned(v, 65535, n))
+                return "--port needs a number from 0 to 65535";
+            o.server.port = static_cast<uint16_t>(n);
+        }
+        else if (serve && a == "--sync")
+        {
+            if (!next(v) || (v != "full" && v != "normal"))
+                return "--sync needs full or normal";
+            o.server.sqlite.syncFull = v == "full";
+        }
+        else if (serve && a == "--timeout")
+        {
+            if (!next(v) || !parseUnsigned(v, 3600, n) || n == 0)
+                return "--timeout needs a number of seconds from 1 to 3600";
+            o.server.idleTimeoutSec = static_cast<unsigned>(n);
+        }
+        else if (serve && a == "--max-connections")
+        {
+            if (!next(v) || !parseUnsigned(v, 10000, n) || n == 0)
+                return "--max-connections needs a number from 1 to 10000";
+            o.server.connectionLimit = static_cast<unsigned>(n);
+        }
+        else if (serve && a == "--discard")
+            o.server.discard = true;
+        else if (serve && a == "--no-quickack")
+            o.server.quickAck = false;
+        else
+            return "unknown option " + a;
+    }
+    return {};
+}
+
+int serve(const ServerConfig& config, std::ostream& out, std::ostream& err)
+{
+    // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Server server(config);
+    try
+    {
+        server.start();
+    }
+    catch (const StartError& e)
+    {
+        err << "zncip-collector: " << e.what() << std::endl;
+        return kExitFailure;
+    }
+    out << "listening on " << server.address() << ":" << server.port() << std::endl;
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    server.stop();
+    return 0;
+}
+
+} // namespace
+
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help")
+    {
+        (args.empty() ? err : out) << kUsage;
+        return args.empty() ? kExitUsage : 0;
+    }
+    const std::string& command = args[0];
+    if (command != "serve" && command != "report" && command != "export")
+    {
+        err << "zncip-collector: unknown command " << command << "\n" << kUsage;
+        return kExitUsage;
+    }
+    Options options;
+    const std::string problem = parseOptions(command, args, options);
+    if (!problem.empty())
+    {
+        err << "zncip-collector: " << problem << "\n" << kUsage;
+        return kExitUsage;
+    }
+    if (options.help)
+    {
+        out << kUsage;
+        return 0;
+    }
+    if (command == "serve")
+        return serve(options.server, out, err);
+
+    try
+    {
+        SqliteOptions readOnly;
+        readOnly.readOnly = true;
+        const auto store = openSqliteStore(options.server.dbPath, readOnly);
+        if (command == "report")
+            out << formatReport(buildReport(*store)) << std::flush;
+        else
+            exportAll(*store, out);
+        return 0;
+    }
+    catch (const StoreError& e)
+    {
+        err << "zncip-collector: " << e.what() << std::endl;
+        return kExitFailure;
+    }
+}
+
+} // namespace zncip::collector

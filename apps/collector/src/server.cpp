@@ -1,0 +1,416 @@
+#include "server.h"
+
+#include "commit_queue.h"
+#include "export.h"
+#include "validation.h"
+
+#include <microhttpd.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace zncip::collector
+{
+namespace
+{
+
+// The protocol's answer to a hit: a transparent 1x1 GIF.
+const unsigned char kPixel[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80, 0xff,
+                                0x00, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00,
+                                0x01, 0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
+
+enum class Route
+{
+    Collect,
+    Debug,
+    Batch
+};
+
+struct Request
+{
+    Route route;
+    std::string body;
+};
+
+int64_t nowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+MHD_Response* textResponse(const char* text)
+{
+    MHD_Response* r =
+        MHD_create_response_from_buffer(std::strlen(text), const_cast<char*>(text), MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
+    return r;
+}
+
+void logFromHttpLibrary(void*, const char* format, va_list args)
+{
+    std::fputs("zncip-collector: ", stderr);
+    std::vfprintf(stderr, format, args);
+}
+
+} // namespace
+
+struct Server::Impl
+{
+    ServerConfig config;
+    std::unique_ptr<HitStore> store;
+    std::unique_ptr<CommitQueue> queue;
+    MHD_Daemon* daemon = nullptr;
+    uint16_t boundPort = 0;
+    std::string boundAddress;
+
+    MHD_Response* pixel = nullptr;
+    MHD_Response* notFound = nullptr;
+    MHD_Response* notAllowed = nullptr;
+    MHD_Response* tooLarge = nullptr;
+    MHD_Response* badBatch = nullptr;
+    MHD_Response* unavailable = nullptr;
+
+    Impl(ServerConfig c, std::unique_ptr<HitStore> s) : config(std::move(c)), store(std::move(s))
+    {
+        pixel = MHD_create_response_from_buffer(sizeof kPixel, const_cast<unsigned char*>(kPixel),
+                                                MHD_RESPMEM_PERSISTENT);
+        MHD_add_response_header(pixel, MHD_HTTP_HEADER_CONTENT_TYPE, "image/gif");
+        MHD_add_response_header(pixel, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache, no-store, must-revalidate");
+        notFound = textResponse("not found\n");
+        notAllowed = textResponse("method not allowed\n");
+        MHD_add_response_header(notAllowed, MHD_HTTP_HEADER_ALLOW, "POST");
+        tooLarge = textResponse("request body too large\n");
+        badBatch = textResponse("a batch holds at most 20 hits of at most 8192 bytes, 16384 bytes in all\n");
+        // The client keeps a hit that is not answered 2xx and sends it again later.
+        unavailable = textResponse("the hit could not be stored; send it again later\n");
+        MHD_add_response_header(unavailable, "Retry-After", "30");
+    }
+
+    ~Impl()
+    {
+        stop();
+        for (MHD_Response* r : {pixel, notFound, notAllowed, tooLarge, badBatch, unavailable})
+            MHD_destroy_response(r);
+    }
+
+    void stop()
+    {
+        // Connection threads may wait for a commit, so the writer outlives the daemon.
+        if (daemon)
+            MHD_stop_daemon(daemon);
+        daemon = nullptr;
+        if (queue)
+            queue->stop();
+    }
+
+    static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                                const char*, const char* upload, size_t* uploadSize, void** context)
+    {
+        return static_cast<Impl*>(cls)->handle(connection, url, method, upload, uploadSize, context);
+    }
+
+    static void onCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)
+    {
+        delete static_cast<Request*>(*context);
+        *context = nullptr;
+    }
+
+    void tuneSocket(MHD_Connection* connection) const
+    {
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (!info)
+            return;
+        const int one = 1;
+        // The kernel drops out of quick-ACK mode on its own, so it is armed again for every request.
+        if (config.quickAck)
+            setsockopt(info->connect_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+
+    MHD_Result handle(MHD_Connection* connection, const char* url, const char* method, const char* upload,
+                      size_t* uploadSize, void** context)
+    {
+        auto* request = static_cast<Request*>(*context);
+        if (!request)
+        {
+            tuneSocket(connection);
+            Route route;
+            if (std::strcmp(url, "/collect") == 0)
+                route = Route::Collect;
+            else if (std::strcmp(url, "/debug/collect") == 0)
+                route = Route::Debug;
+            else if (std::strcmp(url, "/batch") == 0)
+                route = Route::Batch;
+            else
+                return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, notFound);
+            if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0)
+                return MHD_queue_response(connection, MHD_HTTP_METHOD_NOT_ALLOWED, notAllowed);
+            const char* length =
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+            if (length && std::strtoull(length, nullptr, 10) > config.maxBodyBytes)
+                return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, tooLarge);
+            *context = new Request{route, {}};
+            return MHD_YES;
+        }
+        if (*uploadSize != 0)
+        {
+            // Only a body without a length (chunked) gets here oversized. The library cannot answer in
+            // the middle of a body, so the connection is dropped instead of reading on.
+            if (request->body.size() + *uploadSize > config.maxBodyBytes)
+                return MHD_NO;
+            request->body.append(upload, *uploadSize);
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        switch (request->route)
+        {
+        case Route::Collect:
+            return collect(connection, *request);
+        case Route::Debug:
+            return debug(connection, *request);
+        case Route::Batch:
+            return batch(connection, *request);
+        }
+        return MHD_NO;
+    }
+
+    HitRecord makeRecord(MHD_Connection* connection, const char* path, std::string body) const
+    {
+        HitRecord hit;
+        hit.receivedUs = nowUs();
+        hit.path = path;
+        const Verdict verdict = validateHit(body);
+        hit.accepted = verdict.valid();
+        hit.reason = verdict.reason();
+        hit.body = std::move(body);
+        const char* agent =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_USER_AGENT);
+        hit.userAgent = agent ? agent : "";
+        return hit;
+    }
+
+    // A rejected hit is still answered 200: the client would otherwise resend it forever and hold up
+    // every hit queued behind it. Only a hit that could not be kept gets 503, so that it comes again.
+    MHD_Result storeAndAnswer(MHD_Connection* connection, std::vector<HitRecord> hits)
+    {
+        if (!queue->submit(std::move(hits)))
+            return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
+        return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+    }
+
+    MHD_Result collect(MHD_Connection* connection, Request& request)
+    {
+        if (config.discard)
+            return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+        std::vector<HitRecord> hits;
+        hits.push_back(makeRecord(connection, "/collect", std::move(request.body)));
+        return storeAndAnswer(connection, std::move(hits));
+    }
+
+    MHD_Result batch(MHD_Connection* connection, Request& request)
+    {
+        if (request.body.size() > kMaxBatchBytes)
+            return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
+        std::vector<std::string> lines;
+        size_t start = 0;
+        while (start < request.body.size())
+        {
+            size_t end = request.body.find('\n', start);
+            if (end == std::string::npos)
+                end = request.body.size();
+            std::string line = request.body.substr(start, end - start);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty())
+                lines.push_back(std::move(line));
+            start = end + 1;
+        }
+        if (lines.size() > kMaxBatchHits)
+            return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
+        for (const std::string& line : lines)
+            if (line.size() > kMaxHitBytes)
+                return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
+        if (config.discard)
+            return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+        std::vector<HitRecord> hits;
+        for (std::string& line : lines)
+            hits.push_back(makeRecord(connection, "/batch", std::move(line)));
+        return storeAndAnswer(connection, std::move(hits));
+    }
+
+    MHD_Result debug(MHD_Connection* connection, const Request& request)
+    {
+        const Verdict verdict = validateHit(request.body);
+        std::string json = "{\"hitParsingResult\":[{\"valid\":";
+        json += verdict.valid() ? "true" : "false";
+        json += ",\"parserMessage\":[";
+        for (size_t i = 0; i < verdict.problems.size(); ++i)
+        {
+            const Problem& p = verdict.problems[i];
+            json += i ? ",{" : "{";
+            json += "\"messageType\":\"ERROR\",\"description\":";
+            appendJsonString(json, p.description);
+            if (!p.parameter.empty())
+            {
+                json += ",\"parameter\":";
+                appendJsonString(json, p.parameter);
+            }
+            json += "}";
+        }
+        json += "],\"hit\":";
+        appendJsonString(json, "/debug/collect?" + request.body);
+        json += "}],\"parserMessage\":[{\"messageType\":\"INFO\",\"description\":\"Found 1 hit in the "
+                "request.\"}]}";
+        MHD_Response* response =
+            MHD_create_response_from_buffer(json.size(), json.data(), MHD_RESPMEM_MUST_COPY);
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json; charset=utf-8");
+        const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
+        MHD_destroy_response(response);
+        return result;
+    }
+
+    int openListenSocket()
+    {
+        std::string host = config.listenAddress == "localhost" ? "127.0.0.1" : config.listenAddress;
+        if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+        sockaddr_storage address{};
+        socklen_t length;
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+        if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1)
+        {
+            v4->sin_family = AF_INET;
+            v4->sin_port = htons(config.port);
+            length = sizeof *v4;
+        }
+        else if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1)
+        {
+            v6->sin6_family = AF_INET6;
+            v6->sin6_port = htons(config.port);
+            length = sizeof *v6;
+        }
+        else
+            throw StartError("bad listen address '" + config.listenAddress +
+                             "': give a numeric IPv4 or IPv6 address");
+
+        const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            throw StartError(std::string("cannot create a socket: ") + std::strerror(errno));
+        const int one = 1;
+        // Lets a restarted collector bind while connections of the previous one linger in TIME_WAIT;
+        // on Linux it does not let two servers share the port.
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (address.ss_family == AF_INET6)
+            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0)
+        {
+            const int error = errno;
+            close(fd);
+            const std::string where = host + " port " + std::to_string(config.port);
+            if (error == EADDRINUSE)
+                throw StartError("cannot listen on " + where + ": the port is already in use");
+            if (error == EADDRNOTAVAIL)
+                throw StartError("cannot listen on " + where + ": the address is not one of this machine");
+            throw StartError("cannot listen on " + where + ": " + std::strerror(error));
+        }
+        if (listen(fd, 1024) != 0)
+        {
+            const int error = errno;
+            close(fd);
+            throw StartError(std::string("cannot listen: ") + std::strerror(error));
+        }
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        char text[INET6_ADDRSTRLEN] = {};
+        if (address.ss_family == AF_INET)
+        {
+            inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+            boundAddress = text;
+            boundPort = ntohs(v4->sin_port);
+        }
+        else
+        {
+            inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+            boundAddress = std::string("[") + text + "]";
+            boundPort = ntohs(v6->sin6_port);
+        }
+        return fd;
+    }
+
+    void start()
+    {
+        if (!config.discard)
+        {
+            if (!store)
+            {
+                try
+                {
+                    store = openSqliteStore(config.dbPath, config.sqlite);
+                }
+                catch (const StoreError& e)
+                {
+                    throw StartError(e.what());
+                }
+            }
+            queue = std::make_unique<CommitQueue>(*store);
+        }
+        const int fd = openListenSocket();
+        // One thread per connection: a request thread simply blocks until its hit is committed, and the
+        // connection limit bounds the threads.
+        unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
+                         MHD_USE_ERROR_LOG;
+        if (boundAddress.front() == '[')
+            flags |= MHD_USE_IPv6;
+        daemon = MHD_start_daemon(
+            flags, 0, nullptr, nullptr, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
+            &logFromHttpLibrary, nullptr, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED,
+            &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec,
+            MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+            config.maxHeaderBytes, MHD_OPTION_THREAD_STACK_SIZE, static_cast<size_t>(1024 * 1024),
+            MHD_OPTION_END);
+        if (!daemon)
+        {
+            close(fd);
+            throw StartError("cannot start the HTTP server");
+        }
+    }
+};
+
+Server::Server(ServerConfig config, std::unique_ptr<HitStore> store)
+    : impl_(std::make_unique<Impl>(std::move(config), std::move(store)))
+{
+}
+
+Server::~Server() = default;
+
+void Server::start()
+{
+    impl_->start();
+}
+
+void Server::stop()
+{
+    impl_->stop();
+}
+
+uint16_t Server::port() const
+{
+    return impl_->boundPort;
+}
+
+std::string Server::address() const
+{
+    return impl_->boundAddress;
+}
+
+} // namespace zncip::collector

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "hit_store.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace zncip::collector
+{
+
+struct ServerConfig
+{
+    std::string listenAddress = "127.0.0.1"; // numeric IPv4 or IPv6; loopback unless told otherwise
+    uint16_t port = 8089;                    // 0: the system picks a free one, see Server::port()
+    std::string dbPath = "zncip-collector.db";
+    SqliteOptions sqlite;
+
+    // Answer every hit at once without validating or storing it. Only for measuring the HTTP layer
+    // against the full path; a collector run this way keeps nothing.
+    bool discard = false;
+
+    // Acknowledge the request header at once. A client that writes header and body separately without
+    // TCP_NODELAY (Qt does) otherwise waits for our delayed ACK, about 40 ms per request.
+    bool quickAck = true;
+
+    // A slow client holds a connection thread; these bound how long and how many.
+    unsigned idleTimeoutSec = 10;
+    unsigned connectionLimit = 256;
+    size_t maxHeaderBytes = 16 * 1024; // request line and headers together
+    size_t maxBodyBytes = 64 * 1024;   // larger bodies are refused with 413 without being read
+};
+
+class StartError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The HTTP endpoint. start() opens the store and the listening socket and runs the server on its own
+// threads until stop() or destruction.
+class Server
+{
+public:
+    // With store null the SQLite database of config.dbPath is opened (unless config.discard).
+    explicit Server(ServerConfig config, std::unique_ptr<HitStore> store = nullptr);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    void start(); // throws StartError
+    void stop();
+
+    uint16_t port() const;
+    std::string address() const; // as printed: 127.0.0.1 or [::1]
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace zncip::collector
