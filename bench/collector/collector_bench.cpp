@@ -1,0 +1,359 @@
+// Throughput and latency of `zncip-collector serve`, started as a child process:
+//  1. 8 keep-alive connections posting event hits as fast as answers come, first against a server that
+//     answers without storing (the HTTP layer alone), then storing with each hit committed before its
+//     answer; afterwards the stored hits are counted and must equal the 2xx answers.
+//  2. One connection posting sequentially the way the module's Qt client does: header and body in two
+//     writes, no TCP_NODELAY, once with the server's quick ACK and once without.
+//
+// usage: zncip-collector-bench [--seconds S] [--collector PATH] [--dir TMPDIR]
+
+#include "hit_store.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+const char kAgent[] = "App SP2 x64/1.0 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)";
+
+std::string hitBody(unsigned n)
+{
+    return "v=1&tid=UA-582047-16&cid=35009a79-1a05-49d7-b876-2b884d0f825b&t=event&ul=en-us&qt=1"
+           "&an=App%20SP2%20x64&av=1.0&ec=Commands&ea=Execute&el=LINE%20(GROUP" +
+           std::to_string(n % 97) + ")&ev=1";
+}
+
+std::string requestHead(uint16_t port, size_t length)
+{
+    return "POST /collect HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+           "\r\nContent-Type: application/x-www-form-urlencoded\r\nUser-Agent: " + kAgent +
+           "\r\nConnection: Keep-Alive\r\nContent-Length: " + std::to_string(length) +
+           "\r\nAccept-Encoding: gzip, deflate\r\nAccept-Language: en-US,*\r\n\r\n";
+}
+
+struct Collector
+{
+    pid_t pid = -1;
+    uint16_t port = 0;
+};
+
+Collector startCollector(const std::string& program, const std::vector<std::string>& extra)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        std::vector<std::string> args = {program, "serve", "--port", "0"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    close(out[0]);
+    const size_t colon = line.rfind(':');
+    if (line.rfind("listening on ", 0) != 0 || colon == std::string::npos)
+        throw std::runtime_error("collector did not start: '" + line + "'");
+    return {pid, static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1))};
+}
+
+void stopCollector(Collector& c)
+{
+    kill(c.pid, SIGTERM);
+    int status = 0;
+    waitpid(c.pid, &status, 0);
+}
+
+int connectTo(uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
+    return fd;
+}
+
+// Length of the first complete response in buf (0 when incomplete); its status goes to status.
+size_t completeResponse(const std::string& buf, int& status)
+{
+    const size_t end = buf.find("\r\n\r\n");
+    if (end == std::string::npos)
+        return 0;
+    status = std::atoi(buf.c_str() + 9);
+    size_t length = 0;
+    const size_t cl = buf.find("Content-Length:");
+    if (cl != std::string::npos && cl < end)
+        length = std::strtoul(buf.c_str() + cl + 15, nullptr, 10);
+    return buf.size() >= end + 4 + length ? end + 4 + length : 0;
+}
+
+struct Result
+{
+    double seconds = 0;
+    long ok = 0;
+    long failed = 0;
+    std::vector<double> latenciesMs;
+
+    double percentile(double p)
+    {
+        if (latenciesMs.empty())
+            return 0;
+        std::sort(latenciesMs.begin(), latenciesMs.end());
+        return latenciesMs[std::min(latenciesMs.size() - 1, static_cast<size_t>(p * latenciesMs.size()))];
+    }
+};
+
+// Closed loop: every connection has one request in flight; one thread drives them all with epoll so the
+// generator takes as little of the two cores as possible.
+Result loadRun(uint16_t port, int connections, double seconds)
+{
+    struct Conn
+    {
+        int fd;
+        std::string in;
+        Clock::time_point sent;
+        bool busy = false;
+    };
+    std::vector<Conn> conns(connections);
+    const int ep = epoll_create1(0);
+    unsigned counter = 0;
+    auto send = [&](Conn& c)
+    {
+        const std::string body = hitBody(counter++);
+        const std::string request = requestHead(port, body.size()) + body;
+        c.sent = Clock::now();
+        c.busy = true;
+        if (::send(c.fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size()))
+            throw std::runtime_error("short send");
+    };
+    for (int i = 0; i < connections; ++i)
+    {
+        conns[i].fd = connectTo(port);
+        const int one = 1;
+        setsockopt(conns[i].fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u32 = static_cast<uint32_t>(i);
+        epoll_ctl(ep, EPOLL_CTL_ADD, conns[i].fd, &ev);
+    }
+    Result r;
+    const auto start = Clock::now();
+    const auto stop =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (Conn& c : conns)
+        send(c);
+    int inFlight = connections;
+    char buf[65536];
+    epoll_event events[64];
+    while (inFlight > 0)
+    {
+        const int n = epoll_wait(ep, events, 64, 5000);
+        if (n <= 0)
+            throw std::runtime_error("no answer for 5 s");
+        for (int e = 0; e < n; ++e)
+        {
+            Conn& c = conns[events[e].data.u32];
+            const ssize_t got = recv(c.fd, buf, sizeof buf, 0);
+            if (got <= 0)
+                throw std::runtime_error("connection closed by the collector");
+            c.in.append(buf, static_cast<size_t>(got));
+            int status = 0;
+            while (size_t len = completeResponse(c.in, status))
+            {
+                const auto now = Clock::now();
+                r.latenciesMs.push_back(std::chrono::duration<double, std::milli>(now - c.sent).count());
+                (status >= 200 && status < 300 ? r.ok : r.failed)++;
+                c.in.erase(0, len);
+                c.busy = false;
+                if (now < stop)
+                    send(c);
+                else
+                    --inFlight;
+            }
+        }
+    }
+    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (Conn& c : conns)
+        close(c.fd);
+    close(ep);
+    return r;
+}
+
+// Sequential posts as the module's Qt client makes them: the header, then the body in a second write,
+// Nagle left on.
+Result qtStyleRun(uint16_t port, double seconds, int maxRequests)
+{
+    const int fd = connectTo(port);
+    Result r;
+    std::string in;
+    char buf[4096];
+    const auto start = Clock::now();
+    for (int i = 0; i < maxRequests && Clock::now() - start < std::chrono::duration<double>(seconds); ++i)
+    {
+        const std::string body = hitBody(static_cast<unsigned>(i));
+        const std::string head = requestHead(port, body.size());
+        const auto sent = Clock::now();
+        if (write(fd, head.data(), head.size()) < 0 || write(fd, body.data(), body.size()) < 0)
+            throw std::runtime_error("write failed");
+        int status = 0;
+        size_t len;
+        while ((len = completeResponse(in, status)) == 0)
+        {
+            const ssize_t got = read(fd, buf, sizeof buf);
+            if (got <= 0)
+                throw std::runtime_error("connection closed by the collector");
+            in.append(buf, static_cast<size_t>(got));
+        }
+        in.erase(0, len);
+        r.latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+        (status >= 200 && status < 300 ? r.ok : r.failed)++;
+    }
+    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    close(fd);
+    return r;
+}
+
+long storedHits(const std::string& db)
+{
+    zncip::collector::SqliteOptions o;
+    o.readOnly = true;
+    return static_cast<long>(zncip::collector::openSqliteStore(db, o)->count());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    double seconds = 5;
+    std::string self = argv[0];
+    std::string program = self.substr(0, self.rfind('/') + 1) + "zncip-collector";
+    std::string dir = "/tmp";
+    for (int i = 1; i + 1 < argc; i += 2)
+    {
+        const std::string a = argv[i];
+        if (a == "--seconds")
+            seconds = std::atof(argv[i + 1]);
+        else if (a == "--collector")
+            program = argv[i + 1];
+        else if (a == "--dir")
+            dir = argv[i + 1];
+    }
+    char tmpl[4096];
+    std::snprintf(tmpl, sizeof tmpl, "%s/zncip-collector-bench.XXXXXX", dir.c_str());
+    if (!mkdtemp(tmpl))
+    {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string work = tmpl;
+    bool lost = false;
+    bool belowTarget = false;
+
+    try
+    {
+        std::printf("zncip-collector: 8 keep-alive connections, %.0f s per row, POST /collect\n", seconds);
+        std::printf("  %-34s %10s %8s %8s %8s %9s %9s\n", "server", "hits/s", "p50 ms", "p99 ms", "max ms",
+                    "2xx", "stored");
+        struct Mode
+        {
+            const char* name;
+            std::vector<std::string> args;
+            bool stores;
+        };
+        const Mode modes[] = {
+            {"baseline: answers, stores nothing", {"--discard"}, false},
+            {"stores, sync=full (default)", {}, true},
+            {"stores, sync=normal", {"--sync", "normal"}, true},
+        };
+        int index = 0;
+        for (const Mode& m : modes)
+        {
+            const std::string db = work + "/load" + std::to_string(index++) + ".db";
+            std::vector<std::string> args = m.args;
+            args.push_back("--db");
+            args.push_back(db);
+            Collector c = startCollector(program, args);
+            Result r = loadRun(c.port, 8, seconds);
+            stopCollector(c);
+            const long stored = m.stores ? storedHits(db) : -1;
+            const double rate = static_cast<double>(r.ok) / r.seconds;
+            const double p99 = r.percentile(0.99);
+            std::printf("  %-34s %10.0f %8.3f %8.3f %8.3f %9ld %9s\n", m.name, rate, r.percentile(0.5), p99,
+                        r.percentile(1.0), r.ok, m.stores ? std::to_string(stored).c_str() : "-");
+            if (m.stores && stored != r.ok)
+                lost = true;
+            if (m.stores && m.args.empty() && (rate < 15000 || p99 > 5.0))
+                belowTarget = true;
+        }
+
+        std::printf(
+            "\nQt-style client: 1 connection, sequential, header and body in two writes, no TCP_NODELAY\n");
+        std::printf("  %-34s %10s %8s %8s %8s %9s\n", "server", "requests", "p50 ms", "p99 ms", "max ms",
+                    "req/s");
+        const Mode qtModes[] = {{"quick ACK re-armed (default)", {}, true},
+                                {"without quick ACK", {"--no-quickack"}, true}};
+        for (const Mode& m : qtModes)
+        {
+            const std::string db = work + "/qt" + std::to_string(index++) + ".db";
+            std::vector<std::string> args = m.args;
+            args.push_back("--db");
+            args.push_back(db);
+            Collector c = startCollector(program, args);
+            Result r = qtStyleRun(c.port, std::min(seconds, 3.0), 5000);
+            stopCollector(c);
+            const long n = r.ok;
+            std::printf("  %-34s %10ld %8.3f %8.3f %8.3f %9.0f\n", m.name, n, r.percentile(0.5),
+                        r.percentile(0.99), r.percentile(1.0), static_cast<double>(n) / r.seconds);
+        }
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "zncip-collector-bench: %s\n", e.what());
+        std::system(("rm -rf '" + work + "'").c_str());
+        return 1;
+    }
+    std::system(("rm -rf '" + work + "'").c_str());
+    std::printf("\ntarget (stores, sync=full): 15000 hits/s, p99 <= 5 ms: %s\n",
+                belowTarget ? "MISSED" : "met");
+    if (lost)
+    {
+        std::printf("stored hits differ from 2xx answers\n");
+        return 1;
+    }
+    return 0;
+}

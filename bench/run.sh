@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Runs every benchmark of the tree from BUILD_DIR/bin.   usage: bench/run.sh BUILD_DIR [args...]
+set -euo pipefail
+build="${1:?usage: bench/run.sh BUILD_DIR}"
+bin="$(cd "$build" && pwd)/bin"
+
+# collector: 8 keep-alive connections with and without storing, and the Qt-style sequential client
+"$bin/zncip-collector-bench"
