@@ -1,0 +1,5 @@
+#include "czncipservice.h"
+
+CZnCIPService::~CZnCIPService() = default;
+
+void CZnCIPService::StopSession(int, const char*) {}

@@ -1,0 +1,7 @@
+#include "cznresources.h"
+
+CZnResources* GetZnResources()
+{
+    static CZnResources resources;
+    return &resources;
+}

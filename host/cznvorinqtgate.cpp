@@ -1,0 +1,7 @@
+#include "cznvorinqtgate.h"
+
+CZnVORINQTGate* GetZnVORINQTGate()
+{
+    static CZnVORINQTGate gate;
+    return &gate;
+}

@@ -1,0 +1,13 @@
+#include "czncipcommandsrecorder.h"
+
+#include "editorregistration.h"
+
+void CZnCIPCommandsRecorder::Start()
+{
+    registerWithEditor(this);
+}
+
+void CZnCIPCommandsRecorder::Stop()
+{
+    unregisterFromEditor(this);
+}

@@ -1,0 +1,13 @@
+#include "czncipsystemrecorder.h"
+
+#include "editorregistration.h"
+
+void CZnCIPSystemRecorder::Start()
+{
+    registerWithEditor(this);
+}
+
+void CZnCIPSystemRecorder::Stop()
+{
+    unregisterFromEditor(this);
+}
