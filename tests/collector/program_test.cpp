@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
 
 namespace zncip::collector::test
 {
@@ -16,13 +16,15 @@ namespace
 
 uint16_t portFrom(const std::string& line)
 {
-    std::smatch m;
-    if (!std::regex_match(line, m, std::regex(R"(listening on 127\.0\.0\.1:(\d+))")))
+    const std::string prefix = "listening on 127.0.0.1:";
+    const std::string port = line.substr(std::min(line.size(), prefix.size()));
+    if (line.compare(0, prefix.size(), prefix) != 0 || port.empty() ||
+        port.find_first_not_of("0123456789") != std::string::npos)
     {
         ADD_FAILURE() << "unexpected first line: '" << line << "'";
         return 0;
     }
-    return static_cast<uint16_t>(std::stoi(m[1]));
+    return static_cast<uint16_t>(std::stoi(port));
 }
 
 struct Finished

@@ -62,6 +62,10 @@ public:
             sqlite3_busy_timeout(db_, options.busyTimeoutMs);
             if (!options.readOnly)
             {
+                // SQLite quietly falls back to read-only for a file it may not write; better to refuse
+                // at start than to answer every hit with 503.
+                if (sqlite3_db_readonly(db_, "main") == 1)
+                    throw StoreError("cannot open database " + path + " for writing: permission denied");
                 // Checked, not assumed: some file systems cannot hold a write-ahead log.
                 if (queryText("PRAGMA journal_mode=WAL") != "wal")
                     throw StoreError("cannot switch database " + path + " to write-ahead logging");
