@@ -1,0 +1,7 @@
+#include "odrxsysregistry.h"
+
+OdRxDictionaryPtr odrxSysRegistry()
+{
+    static OdStaticRxObject<OdRxDictionary> registry;
+    return OdRxDictionaryPtr(&registry);
+}
