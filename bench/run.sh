@@ -4,5 +4,8 @@ set -euo pipefail
 build="${1:?usage: bench/run.sh BUILD_DIR}"
 bin="$(cd "$build" && pwd)/bin"
 
+# module: load, factory, initApp, uninitApp, deleteModule, unload; median time and memory growth
+"$bin/moduleload_bench"
+
 # collector: 8 keep-alive connections with and without storing, and the Qt-style sequential client
 "$bin/zncip-collector-bench"

@@ -12,6 +12,7 @@ public:
     void AddReactor(CZnDocumentManagerReactor* reactor);
     void RemoveReactor(CZnDocumentManagerReactor* reactor);
     bool HasReactor(CZnDocumentManagerReactor* reactor) const;
+    size_t ReactorCount() const { return m_reactors.size(); }
 
     // The host's sequences of events: a new empty drawing, an existing file opened, a drawing closed.
     CZnDocument* NewDocument(const CZnString& path);

@@ -1,0 +1,125 @@
+#include "znhostapplication.h"
+
+#include "znhostcommands.h"
+#include "znhostjoinanswerer.h"
+#include "znhostscript.h"
+#include "znhostwindow.h"
+
+#include "czncip.h"
+#include "czneditorreactor.h"
+#include "cznhostconfiguration.h"
+#include "cznsystemservices.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+void report(const QString& line)
+{
+    QTextStream(stdout) << "zncip-host: " << line << '\n';
+    std::fflush(stdout);
+}
+
+void warn(const QString& line)
+{
+    QTextStream(stderr) << "zncip-host: " << line << '\n';
+}
+} // namespace
+
+ZnHostApplication::ZnHostApplication(Options options) : m_options(std::move(options)) {}
+
+ZnHostApplication::~ZnHostApplication() = default;
+
+bool ZnHostApplication::loadModule()
+{
+    if (!m_loader.load(m_options.modulePath.toStdString()))
+    {
+        warn(QStringLiteral("cannot load the telemetry module: %1")
+                 .arg(QString::fromStdString(m_loader.error())));
+        return false;
+    }
+    m_module = m_loader.createModuleObject();
+    m_module->initApp();
+    report(QStringLiteral("module %1 loaded").arg(CZnString(m_module->moduleName()).toQString()));
+    return true;
+}
+
+int ZnHostApplication::run()
+{
+    QString message;
+    if (!CZnHostConfiguration::Load(m_options.configPath, &message))
+        warn(message);
+
+    ZnHostScript script;
+    if (!m_options.scriptPath.isEmpty())
+    {
+        QFile file(m_options.scriptPath);
+        QString error;
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            error = file.errorString();
+        else if (!script.parse(QString::fromUtf8(file.readAll()), &error))
+            error = QStringLiteral("%1: %2").arg(m_options.scriptPath, error);
+        if (!error.isEmpty())
+        {
+            warn(QStringLiteral("script %1: %2").arg(m_options.scriptPath, error));
+            return 2;
+        }
+    }
+
+    loadModule();
+    m_commands = std::make_unique<ZnHostCommands>();
+    m_window = new ZnHostWindow(*m_commands);
+    GetZnSystemServices()->SetMainWindow(m_window);
+    m_window->show();
+    znFireMainFrameCreated(m_window);
+    m_window->newDocument(QString());
+    m_window->syncParticipation();
+
+    const bool headless = !m_options.scriptPath.isEmpty();
+    ZnHostJoinAnswerer answerer(headless);
+    QObject::connect(&answerer, &ZnHostJoinAnswerer::answered, m_window,
+                     [this](const QString& answer)
+                     {
+                         m_window->print(QStringLiteral("join question answered: %1").arg(answer));
+                         QTimer::singleShot(0, m_window, [this] { m_window->syncParticipation(); });
+                     });
+    QObject::connect(&script, &ZnHostScript::answerArmed, &answerer, &ZnHostJoinAnswerer::arm);
+    QObject::connect(&script, &ZnHostScript::crashRequested, [this] { crash(); });
+    QObject::connect(&script, &ZnHostScript::finished, qApp, &QCoreApplication::quit);
+    if (headless)
+        script.start(m_window);
+    else
+        QApplication::setQuitOnLastWindowClosed(true);
+
+    const int code = QApplication::exec();
+    shutDown();
+    return code;
+}
+
+void ZnHostApplication::shutDown()
+{
+    GetZnSystemServices()->GetDocumentManager()->CloseAll();
+    znFireMainFrameDestroyed(m_window);
+    GetZnSystemServices()->SetMainWindow(nullptr);
+    delete m_window;
+    m_window = nullptr;
+    if (m_module)
+    {
+        m_module->uninitApp();
+        m_module->deleteModule();
+        m_module = nullptr;
+    }
+    m_loader.unload();
+    report(QStringLiteral("ended cleanly"));
+}
+
+void ZnHostApplication::crash()
+{
+    report(QStringLiteral("crashing on purpose"));
+    std::abort();
+}

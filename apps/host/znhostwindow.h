@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QAction;
+class QLineEdit;
+class QPlainTextEdit;
+class QTabWidget;
+class ZnHostCommands;
+class CZnDocument;
+
+// The host program's main window: documents in tabs and a command line. Everything it does goes
+// through the host's document manager and editor, so the module sees what a user does.
+class ZnHostWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit ZnHostWindow(const ZnHostCommands& commands);
+
+    // Runs one command-line entry: a known command, or an unknown name.
+    void runCommandLine(const QString& text);
+    CZnDocument* newDocument(const QString& name);
+    CZnDocument* openDocument(const QString& path);
+    void closeActiveDocument();
+    // Mirrors the participation switch in the Tools menu.
+    void syncParticipation();
+    void print(const QString& line);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void onCommandEntered();
+    void onParticipationToggled(bool on);
+
+private:
+    void addTab(CZnDocument* document, const QString& title);
+
+    const ZnHostCommands& m_commands;
+    QTabWidget* m_tabs;
+    QPlainTextEdit* m_history;
+    QLineEdit* m_commandLine;
+    QAction* m_participate;
+    int m_untitled = 0;
+};
