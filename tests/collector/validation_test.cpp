@@ -73,9 +73,10 @@ TEST(Validation, EachHitTypeNeedsItsParameters)
 TEST(Validation, ValueTypes)
 {
     const std::string base = "v=1&tid=UA-1-1&cid=x&t=event&ec=a&ea=b";
-    for (const char* bad : {"&ev=-1", "&ev=1.5", "&ev=one", "&qt=-5", "&ni=2", "&cm3=abc", "&cm3=1e5"})
+    for (const char* bad :
+         {"&ev=-1", "&ev=1.5", "&ev=one", "&qt=-5", "&ni=2", "&cm3=abc", "&cm3=1e5", "&sc=restart"})
         EXPECT_FALSE(validateHit(base + bad).valid()) << bad;
-    for (const char* good : {"&ev=0", "&ev=123456", "&ni=1", "&cm3=-2.25", "&cd200=x", "&cd201=x"})
+    for (const char* good : {"&ev=0", "&ev=123456", "&ni=1", "&cm3=-2.25", "&cd200=x", "&cd201=x", "&sc=end"})
         EXPECT_TRUE(validateHit(base + good).valid()) << good;
 }
 

@@ -64,7 +64,7 @@ void CommitQueue::run()
             store_.append(batch->hits);
             stored = true;
         }
-        catch (const StoreError& e)
+        catch (const std::exception& e) // out of memory included: the writer must live on
         {
             std::fprintf(stderr, "zncip-collector: %zu hit(s) not stored, answered 503: %s\n",
                          batch->hits.size(), e.what());

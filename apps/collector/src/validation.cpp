@@ -189,6 +189,8 @@ Verdict validateHit(std::string_view body, const DecodedForm& form)
             problem(key, "the value must be a non-negative integer");
         if (booleanParameters().count(name) && v != "0" && v != "1")
             problem(key, "the value must be 0 or 1");
+        if (name == "sc" && v != "start" && v != "end")
+            problem(key, "the session control must be start or end");
         if (isIndexed(name, "cm") && !isNumber(v))
             problem(key, "the value must be a number");
     }
