@@ -150,6 +150,17 @@ TEST(Limits, SlowClientIsDisconnected)
     EXPECT_TRUE(c.closedByServer(4000));
 }
 
+TEST(Limits, OneAddressCannotTakeEveryConnection)
+{
+    ServerConfig config;
+    config.connectionsPerAddress = 2;
+    RunningServer s(config);
+    HttpConnection first(s.port()), second(s.port()), third(s.port());
+    EXPECT_TRUE(third.closedByServer(3000));
+    EXPECT_EQ(first.post("/collect", moduleEvent("Commands", "Execute", "x")).status, 200);
+    EXPECT_FALSE(second.closedByServer(100));
+}
+
 TEST(Limits, MalformedAndCutOffRequestsStoreNothingAndHurtNoOne)
 {
     RunningServer s;

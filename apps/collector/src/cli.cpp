@@ -15,7 +15,8 @@ namespace
 
 const char kUsage[] =
     "usage: zncip-collector serve [--listen ADDR] [--port N] [--db PATH] [--sync full|normal]\n"
-    "                             [--timeout SECONDS] [--max-connections N] [--discard] [--no-quickack]\n"
+    "                             [--timeout SECONDS] [--max-connections N] [--max-per-address N]\n"
+    "                             [--discard] [--no-quickack]\n"
     "       zncip-collector report [--db PATH]\n"
     "       zncip-collector export [--db PATH]\n"
     "\n"
@@ -90,6 +91,12 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
             if (!next(v) || !parseUnsigned(v, 10000, n) || n == 0)
                 return "--max-connections needs a number from 1 to 10000";
             o.server.connectionLimit = static_cast<unsigned>(n);
+        }
+        else if (serve && a == "--max-per-address")
+        {
+            if (!next(v) || !parseUnsigned(v, 10000, n) || n == 0)
+                return "--max-per-address needs a number from 1 to 10000";
+            o.server.connectionsPerAddress = static_cast<unsigned>(n);
         }
         else if (serve && a == "--discard")
             o.server.discard = true;

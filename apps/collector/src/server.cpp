@@ -375,9 +375,9 @@ struct Server::Impl
             flags, 0, nullptr, nullptr, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
             &logFromHttpLibrary, nullptr, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED,
             &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec,
-            MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-            config.maxHeaderBytes, MHD_OPTION_THREAD_STACK_SIZE, static_cast<size_t>(1024 * 1024),
-            MHD_OPTION_END);
+            MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+            config.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, config.maxHeaderBytes,
+            MHD_OPTION_THREAD_STACK_SIZE, static_cast<size_t>(1024 * 1024), MHD_OPTION_END);
         if (!daemon)
         {
             close(fd);

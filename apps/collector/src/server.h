@@ -29,8 +29,9 @@ struct ServerConfig
     // A slow client holds a connection thread; these bound how long and how many.
     unsigned idleTimeoutSec = 10;
     unsigned connectionLimit = 256;
-    size_t maxHeaderBytes = 16 * 1024; // request line and headers together
-    size_t maxBodyBytes = 64 * 1024;   // larger bodies are refused with 413 without being read
+    unsigned connectionsPerAddress = 64; // one client machine cannot take every connection
+    size_t maxHeaderBytes = 16 * 1024;   // request line and headers together
+    size_t maxBodyBytes = 64 * 1024;     // larger bodies are refused with 413 without being read
 };
 
 class StartError : public std::runtime_error
