@@ -1,6 +1,7 @@
 #include "cznhostconfiguration.h"
 
 #include "czngldriverinfo.h"
+#include "cznregistry.h"
 #include "cznresources.h"
 #include "cznsystemservices.h"
 #include "czntestutils.h"
@@ -73,6 +74,7 @@ void CZnHostConfiguration::ApplyDefaults()
     GetZnSystemServices()->Reset();
     CZnUtils::SetDpiFactor(1.0);
     CZnUtils::SetDarkStyleDialogUsed(false);
+    CZnRegistry::SetFile(QString());
     CZnGLDriverInfo::setCoreProfile(true);
     CZnGLDriverInfo::setDriver(CZnString("Mesa Intel(R) UHD Graphics 630 (CFL GT2)"), CZnString("Intel"),
                                CZnString("4.6 (Core Profile) Mesa 22.3.6"));
@@ -138,6 +140,10 @@ bool CZnHostConfiguration::Load(const QString& path, QString* message)
         system->ClearProfile();
     else
         system->SetProfile(profile, r.text("profile/folder", DefaultProfileFolder(profile)));
+
+    // The file standing in for the registry; a relative path is taken from the configuration's folder.
+    const QString registry = r.text("platform/registry_file", QString()).trimmed();
+    CZnRegistry::SetFile(registry.isEmpty() ? QString() : info.dir().absoluteFilePath(registry));
 
     CZnUtils::SetDpiFactor(r.number("display/dpi_factor", 1.0));
     CZnUtils::SetDarkStyleDialogUsed(r.flag("display/dark_dialogs", false));

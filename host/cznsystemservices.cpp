@@ -36,6 +36,7 @@ void CZnSystemServices::Reset()
     SetVersionNumbers(21, 1, 2, 1520);
     m_canAskUser = true;
     m_mainWindow = nullptr;
+    m_network.Reset();
 }
 
 CZnSystemServices* GetZnSystemServices()

@@ -3,6 +3,7 @@
 #include "cznprofile.h"
 #include "cznstring.h"
 #include "czndocumentmanager.h"
+#include "cznnetworkmanager.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -32,6 +33,8 @@ public:
     // True when an interactive question may be shown now.
     bool CanAskUser() const { return m_canAskUser; }
     QWidget* GetMainWindow() const { return m_mainWindow.data(); }
+    // The network facility: asynchronous HTTP requests with completion callbacks.
+    CZnNetworkManager* GetNetworkManager() { return &m_network; }
 
     // A profile in folder (settings kept in its settings file); an empty name removes the profile.
     void SetProfile(const QString& name, const QString& folder);
@@ -57,6 +60,7 @@ private:
     int m_versionNumbers[4] = {};
     bool m_canAskUser = true;
     QPointer<QWidget> m_mainWindow;
+    CZnNetworkManager m_network;
 };
 
 CZnSystemServices* GetZnSystemServices();

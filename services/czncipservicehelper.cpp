@@ -1,11 +1,11 @@
 #include "czncipservicehelper.h"
 
 CZnCIPServiceHelper::CZnCIPServiceHelper()
-    : allowedCategories{QStringLiteral("Commands"),  QStringLiteral("Unknown Commands"),
-                        QStringLiteral("Screen"),    QStringLiteral("System"),
-                        QStringLiteral("OpenGL"),    QStringLiteral("UserInterface"),
+    : allowedCategories{QStringLiteral("Commands"),     QStringLiteral("Unknown Commands"),
+                        QStringLiteral("Screen"),       QStringLiteral("System"),
+                        QStringLiteral("OpenGL"),       QStringLiteral("UserInterface"),
                         QStringLiteral("CloudStorage"), QStringLiteral("Workspace"),
-                        QStringLiteral("DockWidget"), QStringLiteral("Toolbar"),
+                        QStringLiteral("DockWidget"),   QStringLiteral("Toolbar"),
                         QStringLiteral("Session")},
       blockedCategories{QStringLiteral("Build"),          QStringLiteral("Drawing"),
                         QStringLiteral("Proxy Entities"), QStringLiteral("Output"),

@@ -21,6 +21,13 @@ public:
 
     void Reset();
 
+    // What every service's SetEvent does: an event record; screen values already set stay.
+    void SetEvent(const CZnString& eventCategory, const CZnString& eventAction, const CZnString& eventLabel,
+                  int eventValue);
+    // What every service's SetScreenValue does: a screen view named screen, value stored under index
+    // (replacing an earlier one there); the event fields stay.
+    void SetScreenValue(const CZnString& screen, int index, const QVariant& screenValue);
+
     std::int32_t kind = RecordNone;
     CZnString category; // the event category, or the screen name of a screen view
     CZnString action;

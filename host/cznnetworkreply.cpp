@@ -1,0 +1,8 @@
+#include "cznnetworkreply.h"
+
+#include "cznsystemservices.h"
+
+CZnNetworkReply::~CZnNetworkReply()
+{
+    GetZnSystemServices()->GetNetworkManager()->Detach(this);
+}

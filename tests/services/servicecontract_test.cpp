@@ -1,0 +1,170 @@
+// The contract every service keeps: prepare one record, Send it through the category filter, and be
+// left with an empty record.
+#include "czncipservice_ga.h"
+#include "czncipservice_revulytics.h"
+#include "czncipservicehelper.h"
+#include "hostfixture.h"
+
+#include <QSettings>
+
+#include <memory>
+
+namespace
+{
+// Runs the shared Send step and writes down what it emitted.
+struct Emitted
+{
+    QStringList events;
+    QStringList screens;
+};
+
+Emitted sendThroughHelper(const CZnCIPServiceHelper& helper, CZnCIPServiceRecord& record)
+{
+    Emitted out;
+    helper.Send(
+        record,
+        [&](CZnCIPServiceRecord& r)
+        {
+            out.events << QStringLiteral("%1|%2|%3|%4")
+                              .arg(r.category.toQString(), r.action.toQString(), r.label.toQString())
+                              .arg(r.value);
+        },
+        [&](CZnCIPServiceRecord& r)
+        {
+            QString line = r.category.toQString();
+            for (auto it = r.values.cbegin(); it != r.values.cend(); ++it)
+                line += QStringLiteral("|%1=%2").arg(it.key()).arg(it.value().toString());
+            out.screens << line;
+        });
+    return out;
+}
+
+void expectEmpty(const CZnCIPServiceRecord& record)
+{
+    EXPECT_EQ(record.kind, CZnCIPServiceRecord::RecordNone);
+    EXPECT_TRUE(record.category.isEmpty());
+    EXPECT_TRUE(record.action.isEmpty());
+    EXPECT_TRUE(record.label.isEmpty());
+    EXPECT_EQ(record.value, 0);
+    EXPECT_TRUE(record.values.isEmpty());
+}
+
+class ServiceContract : public HostFixture
+{
+protected:
+    CZnCIPServiceHelper helper;
+    CZnCIPServiceRecord record;
+};
+} // namespace
+
+TEST_F(ServiceContract, CategoryListsHoldTheirEntriesInOrder)
+{
+    EXPECT_EQ(helper.allowedCategories,
+              QStringList({"Commands", "Unknown Commands", "Screen", "System", "OpenGL", "UserInterface",
+                           "CloudStorage", "Workspace", "DockWidget", "Toolbar", "Session"}));
+    EXPECT_EQ(helper.blockedCategories,
+              QStringList({"Build", "Drawing", "Proxy Entities", "Output", "Performance", "Variables"}));
+}
+
+TEST_F(ServiceContract, OnlyAllowedCategoriesAreEmittedAndTheRecordIsAlwaysReset)
+{
+    for (const QString& category : helper.allowedCategories)
+    {
+        record.SetEvent(category, "Execute", "label", 1);
+        const Emitted out = sendThroughHelper(helper, record);
+        EXPECT_EQ(out.events, QStringList{category + "|Execute|label|1"}) << qPrintable(category);
+        expectEmpty(record);
+    }
+    // Blocked, allowed only in another case, in neither list, and nothing prepared at all.
+    QStringList refused = helper.blockedCategories;
+    refused << "commands"
+            << "COMMANDS"
+            << "Commands "
+            << "Telemetry"
+            << "";
+    for (const QString& category : refused)
+    {
+        record.SetEvent(category, "Execute", "label", 1);
+        const Emitted out = sendThroughHelper(helper, record);
+        EXPECT_TRUE(out.events.isEmpty() && out.screens.isEmpty()) << qPrintable(category);
+        expectEmpty(record);
+    }
+    const Emitted unprepared = sendThroughHelper(helper, record);
+    EXPECT_TRUE(unprepared.events.isEmpty() && unprepared.screens.isEmpty());
+}
+
+TEST_F(ServiceContract, ScreenViewsKeepTheLastValuePerIndexInIndexOrder)
+{
+    record.SetScreenValue("System", 2, QStringLiteral("B"));
+    record.SetScreenValue("System", 1, QStringLiteral("A"));
+    record.SetScreenValue("System", 2, QStringLiteral("C"));
+    const Emitted out = sendThroughHelper(helper, record);
+    EXPECT_TRUE(out.events.isEmpty());
+    EXPECT_EQ(out.screens, QStringList{"System|1=A|2=C"});
+    expectEmpty(record);
+
+    // A screen view is filtered by its screen name.
+    record.SetScreenValue("Drawing", 1, QStringLiteral("A"));
+    EXPECT_TRUE(sendThroughHelper(helper, record).screens.isEmpty());
+}
+
+TEST_F(ServiceContract, TheLastPreparingCallDecidesTheKind)
+{
+    // An event turned into a screen view: only the screen view goes, with none of the event's fields.
+    record.SetEvent("Commands", "Execute", "LINE", 1);
+    record.SetScreenValue("Screen", 1, 5);
+    Emitted out = sendThroughHelper(helper, record);
+    EXPECT_TRUE(out.events.isEmpty());
+    EXPECT_EQ(out.screens, QStringList{"Screen|1=5"});
+
+    // A screen view turned into an event keeps its values until Send, and they go nowhere.
+    record.SetScreenValue("Screen", 1, 5);
+    record.SetEvent("Commands", "Execute", "LINE", 3);
+    EXPECT_EQ(record.values.size(), 1);
+    out = sendThroughHelper(helper, record);
+    EXPECT_EQ(out.events, QStringList{"Commands|Execute|LINE|3"});
+    EXPECT_TRUE(out.screens.isEmpty());
+    expectEmpty(record);
+}
+
+TEST_F(ServiceContract, GoogleServiceKeepsTheRecordContract)
+{
+    CZnCIPService_GA service;
+    service.SetEvent("Commands", "Execute", "LINE (GROUPA)", 1);
+    EXPECT_EQ(service.Record().kind, CZnCIPServiceRecord::RecordEvent);
+    EXPECT_EQ(service.Record().label.toQString(), "LINE (GROUPA)");
+    service.SetScreenValue("System", "name ignored", 1, CZnString("A"));
+    service.SetScreenValue("System", "name ignored", 2, 7);
+    service.SetScreenValue("System", "name ignored", 3, 0.5);
+    const CZnCIPServiceRecord& r = service.Record();
+    EXPECT_EQ(r.kind, CZnCIPServiceRecord::RecordScreenView);
+    EXPECT_EQ(r.category.toQString(), "System");
+    // The event's fields stay until Send; the value name is kept nowhere.
+    EXPECT_EQ(r.action.toQString(), "Execute");
+    ASSERT_EQ(r.values.size(), 3);
+    EXPECT_EQ(r.values.value(1).userType(), QMetaType::QString);
+    EXPECT_EQ(r.values.value(2).userType(), QMetaType::Int);
+    EXPECT_EQ(r.values.value(3).userType(), QMetaType::Double);
+
+    service.Send();
+    expectEmpty(service.Record());
+    EXPECT_EQ(service.Queue().size(), 1);
+    service.Send();
+    EXPECT_EQ(service.Queue().size(), 1) << "a second Send has nothing left to emit";
+}
+
+TEST_F(ServiceContract, InertServiceAcceptsEverythingAndHasNoClient)
+{
+    std::unique_ptr<CZnCIPService> service(new CZnCIPService_Revulytics);
+    service->SetEvent("Commands", "Execute", "LINE", 1);
+    service->SetScreenValue("System", "n", 1, CZnString("A"));
+    service->SetScreenValue("System", "n", 2, 2);
+    service->SetScreenValue("System", "n", 3, 2.5);
+    service->Send();
+    service->StartSession();
+    service->StopSession(2, "/nonexistent");
+    service->EndSession();
+    EXPECT_TRUE(service->GetClientId().isEmpty());
+    // Unlike the real service, it writes no client identifier into the application settings.
+    EXPECT_FALSE(QSettings().contains("CIP_ClientId"));
+}
