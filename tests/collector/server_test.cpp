@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <set>
 #include <thread>
 
@@ -278,55 +277,15 @@ TEST(Storage, UnwritableDatabaseAnswers503UntilItCanWriteAgain)
     EXPECT_EQ(hits[0].body, body);
 }
 
-TEST(Storage, DiscardModeAnswersWithoutStoring)
+TEST(Startup, ListensOnIpv6Loopback)
 {
     ServerConfig config;
-    config.discard = true;
-    RunningServer s(config);
-    EXPECT_EQ(post(s.port(), "/collect", moduleEvent("Commands", "Execute", "x")).status, 200);
-    EXPECT_FALSE(std::ifstream(s.db()).good());
-}
-
-TEST(Startup, ErrorsSayWhatIsWrong)
-{
-    TempDir dir;
-    auto startError = [&](ServerConfig config) -> std::string
-    {
-        try
-        {
-            Server server(config);
-            server.start();
-        }
-        catch (const StartError& e)
-        {
-            return e.what();
-        }
-        return "";
-    };
-    ServerConfig config;
-    config.port = 0;
-    config.dbPath = dir.file("hits.db");
-
-    ServerConfig badAddress = config;
-    badAddress.listenAddress = "300.1.2.3";
-    EXPECT_NE(startError(badAddress).find("bad listen address"), std::string::npos);
-
-    RunningServer busy;
-    ServerConfig samePort = config;
-    samePort.port = busy.port();
-    EXPECT_NE(startError(samePort).find("already in use"), std::string::npos);
-
-    ServerConfig noFolder = config;
-    noFolder.dbPath = dir.file("missing/hits.db");
-    EXPECT_NE(startError(noFolder).find("cannot open database"), std::string::npos);
-
-    ServerConfig v6 = config;
-    v6.listenAddress = "::1";
-    Server server(v6);
+    config.listenAddress = "::1";
     try
     {
-        server.start();
-        EXPECT_EQ(server.address(), "[::1]");
+        RunningServer s(config);
+        EXPECT_EQ(s.server->address(), "[::1]");
+        EXPECT_NE(s.port(), 0);
     }
     catch (const StartError& e)
     {
