@@ -1,8 +1,10 @@
 #include "cznhostconfiguration.h"
 
 #include "czngldriverinfo.h"
+#include "cznplatform.h"
 #include "cznregistry.h"
 #include "cznresources.h"
+#include "cznsessionmanager.h"
 #include "cznsystemservices.h"
 #include "czntestutils.h"
 #include "cznutils.h"
@@ -74,6 +76,8 @@ void CZnHostConfiguration::ApplyDefaults()
     GetZnSystemServices()->Reset();
     CZnUtils::SetDpiFactor(1.0);
     CZnUtils::SetDarkStyleDialogUsed(false);
+    CZnPlatform::Reset();
+    GetZnSessionManager()->Reset();
     CZnRegistry::SetFile(QString());
     CZnGLDriverInfo::setCoreProfile(true);
     CZnGLDriverInfo::setDriver(CZnString("Mesa Intel(R) UHD Graphics 630 (CFL GT2)"), CZnString("Intel"),
@@ -147,6 +151,12 @@ bool CZnHostConfiguration::Load(const QString& path, QString* message)
 
     CZnUtils::SetDpiFactor(r.number("display/dpi_factor", 1.0));
     CZnUtils::SetDarkStyleDialogUsed(r.flag("display/dark_dialogs", false));
+    for (const QString& key : CZnPlatform::Configure(file))
+        r.bad(qPrintable(key));
+    // Where the session folders live; a relative path is taken from the configuration's folder.
+    const QString sessions = r.text("session/root", QString()).trimmed();
+    GetZnSessionManager()->SetRoot(sessions.isEmpty() ? CZnSessionManager::DefaultRoot()
+                                                       : info.dir().absoluteFilePath(sessions));
     CZnGLDriverInfo::setCoreProfile(r.flag("opengl/core_profile", true));
     CZnGLDriverInfo::setDriver(r.text("opengl/renderer", CZnGLDriverInfo::glRenderer(0).toQString()),
                                r.text("opengl/vendor", CZnGLDriverInfo::glVendor(0).toQString()),
