@@ -8,9 +8,11 @@
 #include "czncip.h"
 #include "czneditorreactor.h"
 #include "cznhostconfiguration.h"
+#include "cznsessionmanager.h"
 #include "cznsystemservices.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTextStream>
 
@@ -71,6 +73,10 @@ int ZnHostApplication::run()
         }
     }
 
+    // The host's own record of this run: a session folder that the next run files as good or bad.
+    if (!GetZnSessionManager()->StartSession())
+        warn(QStringLiteral("cannot open a session folder under %1").arg(GetZnSessionManager()->GetRoot()));
+
     loadModule();
     m_commands = std::make_unique<ZnHostCommands>();
     m_window = new ZnHostWindow(*m_commands);
@@ -105,6 +111,9 @@ void ZnHostApplication::shutDown()
 {
     GetZnSystemServices()->GetDocumentManager()->CloseAll();
     znFireMainFrameDestroyed(m_window);
+    // The host tells the telemetry how its session ended: normally.
+    if (CZnCIP* cip = GetZnCIP())
+        cip->StopSession(0, nullptr);
     GetZnSystemServices()->SetMainWindow(nullptr);
     delete m_window;
     m_window = nullptr;
@@ -115,11 +124,25 @@ void ZnHostApplication::shutDown()
         m_module = nullptr;
     }
     m_loader.unload();
+    GetZnSessionManager()->EndSessionCleanly();
     report(QStringLiteral("ended cleanly"));
 }
 
 void ZnHostApplication::crash()
 {
+    // What the host's crash handler does before the process dies: a crash report in the session
+    // folder, and the telemetry told how the session ended, with the folder holding the details.
     report(QStringLiteral("crashing on purpose"));
+    CZnSessionManager* sessions = GetZnSessionManager();
+    sessions->WriteCrashReport();
+    if (CZnSession* session = znSession())
+    {
+        const QString folder = session->GetFolderPath().toQString();
+        QFile info(QDir(folder).filePath(QStringLiteral("crashinfo.xml")));
+        if (info.open(QIODevice::WriteOnly))
+            info.write("<?xml version=\"1.0\"?>\n<crash reason=\"deliberate\"/>\n");
+        if (CZnCIP* cip = GetZnCIP())
+            cip->StopSession(2, folder.toUtf8().constData());
+    }
     std::abort();
 }
