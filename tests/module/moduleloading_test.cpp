@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QResource>
 #include <QSet>
+#include <QSettings>
 
 #include <dlfcn.h>
 
@@ -212,4 +213,24 @@ TEST(ModuleResources, BannerIsRegisteredWhileTheLibraryIsLoaded)
         EXPECT_EQ(QResource(banner).size(), png.size());
     }
     EXPECT_FALSE(QFile::exists(banner));
+}
+
+TEST_F(ModuleLoading, NothingOfTheModuleOutlivesItsUnload)
+{
+    // A participating user runs a command: the module writes its client identifier into the
+    // application's settings, whose process-wide cache outlives the library.
+    setControl(1);
+    module()->initApp();
+    OdEdCommandPtr line(OdRxObjectImpl<OdEdCommand>::createObject(OdString("LINE"), OdString("ZNDRAW")));
+    OdEdCommandContext context;
+    odedEditor()->fireCommandWillStart(line.get(), &context);
+    module()->uninitApp();
+    m_module->deleteModule();
+    m_module = nullptr;
+    m_loader.unload();
+
+    // Reading the settings walks the cached keys: none may point into the unloaded library.
+    QSettings settings;
+    EXPECT_EQ(settings.value(QStringLiteral("CIP_ClientId")).toString().size(), 36);
+    EXPECT_TRUE(settings.allKeys().contains(QStringLiteral("CIP_ClientId")));
 }
