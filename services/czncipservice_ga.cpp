@@ -25,19 +25,26 @@ const QString& defaultTrackingId()
     static const QString text = QStringLiteral("UA-582047-16");
     return text;
 }
+// Settings keys are built on the heap, not as QStringLiteral: QSettings keeps keys in a process-wide
+// cache that outlives this library, and a literal's data would vanish with it when the host unloads us.
 const QString& clientIdKey()
 {
-    static const QString text = QStringLiteral("CIP_ClientId");
+    static const QString text = QString::fromLatin1("CIP_ClientId");
     return text;
 }
 const QString& countKey()
 {
-    static const QString text = QStringLiteral("CIP/count");
+    static const QString text = QString::fromLatin1("CIP/count");
     return text;
 }
 const QString& storedGroup()
 {
-    static const QString text = QStringLiteral("CIP");
+    static const QString text = QString::fromLatin1("CIP");
+    return text;
+}
+const QString& countName()
+{
+    static const QString text = QStringLiteral("count");
     return text;
 }
 const QString& storedPrefix()
@@ -47,7 +54,7 @@ const QString& storedPrefix()
 }
 QString storedKey(int n)
 {
-    return QStringLiteral("CIP/query%1").arg(n);
+    return QString::fromLatin1("CIP/query%1").arg(n);
 }
 
 // Hit parameter names and fixed values.
@@ -82,19 +89,21 @@ const Texts& texts()
     return t;
 }
 
+// Request texts are heap copies too, like the settings keys: the host's network facility keeps copies of the
+// request in replies and connections that may be released only after the host has unloaded us.
 const QByteArray& connectionHeader()
 {
-    static const QByteArray text = QByteArrayLiteral("Connection");
+    static const QByteArray text("Connection");
     return text;
 }
 const QByteArray& keepAlive()
 {
-    static const QByteArray text = QByteArrayLiteral("keep-alive");
+    static const QByteArray text("keep-alive");
     return text;
 }
 const QByteArray& closeConnection()
 {
-    static const QByteArray text = QByteArrayLiteral("close");
+    static const QByteArray text("close");
     return text;
 }
 
@@ -138,7 +147,7 @@ CZnCIPService_GA::CZnCIPService_GA()
     m_request.setUrl(QUrl(QStringLiteral("http://%1/collect").arg(resources->GetCIPEndpoint().toQString()),
                           QUrl::TolerantMode));
     m_request.setHeader(QNetworkRequest::ContentTypeHeader,
-                        QStringLiteral("application/x-www-form-urlencoded"));
+                        QString::fromLatin1("application/x-www-form-urlencoded"));
     // The Qt version is the one the product was released with, not the one it happens to run on.
     m_request.setHeader(QNetworkRequest::UserAgentHeader,
                         QStringLiteral("%1/%2 (%3; %4) Ostrevan/1.0 (Qt/%5)")
@@ -422,9 +431,18 @@ void CZnCIPService_GA::restore()
     }
     std::sort(found.begin(), found.end());
     for (const auto& entry : found)
-    {
         m_queue.append(settings.value(entry.second).toString());
-        settings.remove(entry.second);
+    // Taking the whole group at once is much cheaper than thousands of single removals, when nothing
+    // else lives there.
+    const int others = keys.size() - static_cast<int>(found.size()) - (keys.contains(countName()) ? 1 : 0);
+    if (others == 0 && settings.childGroups().isEmpty())
+    {
+        settings.remove(QString());
+    }
+    else
+    {
+        for (const auto& entry : found)
+            settings.remove(entry.second);
     }
     settings.endGroup();
     settings.setValue(countKey(), 0);

@@ -392,9 +392,16 @@ TEST_F(GaTransport, DamagedStoredHitsAreReadAsFarAsTheyMakeSense)
     CZnCIPService_GA third;
     QSettings().clear();
     storeEarlier(1, {"y1", "y2"});
+    QSettings().setValue("CIP/other/key", "kept");
     third.StartSession();
     EXPECT_EQ(third.Queue().first(), "y1");
+    EXPECT_FALSE(QSettings().contains("CIP/query1"));
     EXPECT_EQ(QSettings().value("CIP/query2").toString(), "y2");
+    QSettings().remove("CIP/query2");
+    storeEarlier(1, {"z1"});
+    third.StartSession();
+    EXPECT_FALSE(QSettings().contains("CIP/query1"));
+    EXPECT_EQ(QSettings().value("CIP/other/key").toString(), "kept") << "a group of its own under CIP stays";
 
     // A negative count is reset by a start and counts as none when storing.
     CZnCIPService_GA fourth;
