@@ -10,6 +10,10 @@ bin="$(cd "$build" && pwd)/bin"
 # collector: 8 keep-alive connections with and without storing, and the Qt-style sequential client
 "$bin/zncip-collector-bench"
 
+# services: record path, memory per queued hit, session store and restore, drain rate to the
+# collector and to python3's http.server; each beside its floor
+"$bin/zncip-services-bench"
+
 # recorders: a command until its hit is queued, and the session pass over 10,000 finished sessions;
 # each beside a service that drops what it gets
 "$bin/zncip-recorders-bench"
