@@ -30,8 +30,10 @@ public:
     // False when the host has no version numbers.
     bool GetVersionNumbers(int& major, int& servicePack, int& minor, int& build) const;
 
-    // True when an interactive question may be shown now.
-    bool CanAskUser() const { return m_canAskUser; }
+    // True when an interactive question may be shown now. The host puts no question whose answer the
+    // current profile's settings could not keep (an unreadable or unwritable settings file): asking
+    // would only bring the same question back on every run.
+    bool CanAskUser() const { return m_canAskUser && (!m_profile || m_profile->GetSettings()->CanStore()); }
     QWidget* GetMainWindow() const { return m_mainWindow.data(); }
     // The network facility: asynchronous HTTP requests with completion callbacks.
     CZnNetworkManager* GetNetworkManager() { return &m_network; }
