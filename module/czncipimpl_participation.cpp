@@ -1,7 +1,11 @@
 // Participation: the user's decision, kept in the host settings section "cip", cached here.
 #include "czncipimpl.h"
 
+#include "czndlgcip.h"
 #include "cznsystemservices.h"
+#include "cznvorinqtgate.h"
+
+#include <QPointer>
 
 namespace
 {
@@ -29,6 +33,11 @@ const CZnString& keyBuilds()
     static const CZnString text(u"CIPBUILDS");
     return text;
 }
+const CZnString& buildSeparator()
+{
+    static const CZnString text(u";");
+    return text;
+}
 
 CZnSettings* currentSettings()
 {
@@ -37,6 +46,8 @@ CZnSettings* currentSettings()
 }
 
 // Reads an integer key once; later calls answer from the cache. Without a profile: 0, not cached.
+// A value stored with another type (CIPCONTROL kept as text, say) reads as 0, the zero of a mistyped
+// read: such a user counts as not participating, and the next answer rewrites the key as a number.
 std::uint32_t cachedRead(std::uint32_t& cache, const CZnString& key, std::uint32_t absent)
 {
     if (cache != notRead)
@@ -78,6 +89,7 @@ void CZnCIPImpl::SetCIPConfirm(std::uint32_t value)
     writeInteger(settings, keyConfirm(), value);
 }
 
+// A list stored as a number reads as empty: every version is then new.
 CZnString CZnCIPImpl::GetCIPBuilds()
 {
     CZnSettings* settings = currentSettings();
@@ -123,5 +135,34 @@ void CZnCIPImpl::StartRecordersIfEnabled()
 
 void CZnCIPImpl::AskForJoiningCIP()
 {
-    // The join question arrives with the consent dialog.
+    // Scripted and automated runs: no question, and nothing read or written either.
+    if (GetZnVORINQTGate()->IsDialogSuppressed())
+        return;
+    CZnSystemServices* system = GetZnSystemServices();
+    const CZnString version = system->GetVersionString();
+    CZnString builds = GetCIPBuilds();
+    // A substring search: a version contained in an earlier entry counts as known.
+    const bool newBuild = builds.find(version) == -1;
+    // Non-participants are asked again for each new version; everyone while the question flag is set.
+    const bool due = GetCIPControl() != 1 && newBuild;
+    if (!due && GetCIPConfirm() == 0)
+        return;
+    // Not now: nothing is written, so the question stays due for a later run.
+    if (!system->CanAskUser())
+        return;
+
+    // Recorded as put before the dialog opens, whatever the user then answers.
+    SetCIPConfirm(0);
+    builds += buildSeparator() + version;
+    SetCIPBuilds(builds);
+
+    // Held through a guard: host events keep arriving during exec(), and one of them may destroy the
+    // main window and with it this child dialog.
+    QPointer<CZnDlgCIP> dialog = new CZnDlgCIP(system->GetMainWindow());
+    dialog->adjustSize();
+    const int result = dialog->exec();
+    const bool joined = dialog && result == QDialog::Accepted && dialog->ui.radioButton->isChecked();
+    delete dialog.data();
+
+    SetEnabled(joined);
 }
