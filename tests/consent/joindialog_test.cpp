@@ -8,6 +8,7 @@
 
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QMetaEnum>
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QScreen>
@@ -89,6 +90,27 @@ QString names(const QLayout* layout)
     return out.join(',');
 }
 
+// The grid's items in order: name (or spacer with its size and policies) and cell.
+QString cells(QGridLayout* grid)
+{
+    const QMetaEnum policy = QMetaEnum::fromType<QSizePolicy::Policy>();
+    QStringList out;
+    for (int i = 0; i < grid->count(); ++i)
+    {
+        int row = 0, column = 0, rows = 0, columns = 0;
+        grid->getItemPosition(i, &row, &column, &rows, &columns);
+        QString what = names(grid).section(',', i, i);
+        if (QSpacerItem* spacer = grid->itemAt(i)->spacerItem())
+            what = QStringLiteral("spacer %1x%2 %3/%4")
+                       .arg(spacer->sizeHint().width())
+                       .arg(spacer->sizeHint().height())
+                       .arg(QLatin1String(policy.valueToKey(spacer->sizePolicy().horizontalPolicy())),
+                            QLatin1String(policy.valueToKey(spacer->sizePolicy().verticalPolicy())));
+        out << QStringLiteral("%1 @%2,%3,%4,%5").arg(what).arg(row).arg(column).arg(rows).arg(columns);
+    }
+    return out.join(QLatin1String("; "));
+}
+
 class JoinDialog : public HostFixture
 {
 protected:
@@ -161,45 +183,9 @@ TEST_F(JoinDialog, IsBuiltAsTheFormDrawsIt)
 
     EXPECT_STREQ(ui.gridLayout->metaObject()->className(), "QGridLayout");
     EXPECT_EQ(ui.gridLayout->verticalSpacing(), 6);
-    ASSERT_EQ(ui.gridLayout->count(), 4);
-    struct Cell
-    {
-        int row, column, rowSpan, columnSpan;
-    };
-    auto cellOf = [&](int index)
-    {
-        Cell c{};
-        ui.gridLayout->getItemPosition(index, &c.row, &c.column, &c.rowSpan, &c.columnSpan);
-        return c;
-    };
-    auto spacerAt = [&](int row, int column) -> QSpacerItem*
-    {
-        for (int i = 0; i < ui.gridLayout->count(); ++i)
-        {
-            const Cell c = cellOf(i);
-            if (c.row == row && c.column == column && c.rowSpan == 2 && c.columnSpan == 1)
-                return ui.gridLayout->itemAt(i)->spacerItem();
-        }
-        return nullptr;
-    };
-    QSpacerItem* indent = spacerAt(0, 0);
-    QSpacerItem* filler = spacerAt(0, 2);
-    ASSERT_TRUE(indent && filler);
-    EXPECT_EQ(indent->sizeHint(), QSize(20, 20));
-    EXPECT_EQ(indent->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
-    EXPECT_EQ(indent->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
-    EXPECT_EQ(filler->sizeHint(), QSize(40, 20));
-    EXPECT_EQ(filler->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
-    EXPECT_EQ(filler->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
-    const int first = ui.gridLayout->indexOf(ui.radioButton);
-    const int second = ui.gridLayout->indexOf(ui.radioButton_2);
-    EXPECT_EQ(cellOf(first).row, 0);
-    EXPECT_EQ(cellOf(first).column, 1);
-    EXPECT_EQ(cellOf(second).row, 1);
-    EXPECT_EQ(cellOf(second).column, 1);
-    EXPECT_LT(ui.gridLayout->indexOf(indent), first);
-    EXPECT_LT(first, ui.gridLayout->indexOf(filler));
-    EXPECT_LT(ui.gridLayout->indexOf(filler), second);
+    EXPECT_EQ(cells(ui.gridLayout),
+              QStringLiteral("spacer 20x20 Fixed/Minimum @0,0,2,1; radioButton @0,1,1,1; "
+                             "spacer 40x20 Expanding/Minimum @0,2,2,1; radioButton_2 @1,1,1,1"));
     EXPECT_EQ(ui.radioButton->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
     EXPECT_EQ(ui.radioButton->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
     EXPECT_EQ(ui.radioButton->sizePolicy().horizontalStretch(), 0);

@@ -47,15 +47,8 @@ enum class Answer
     Join,
     Decline,
     Escape,
-    CloseWindow,
-    DeclineThenJoin,
-    JoinThenDecline
+    CloseWindow
 };
-
-bool joins(Answer a)
-{
-    return a == Answer::Join || a == Answer::DeclineThenJoin;
-}
 
 void answer(CZnDlgCIP& dialog, Answer a)
 {
@@ -72,14 +65,6 @@ void answer(CZnDlgCIP& dialog, Answer a)
         break;
     case Answer::CloseWindow:
         dialog.close();
-        break;
-    case Answer::DeclineThenJoin:
-        ModalAnswerer::click(dialog.ui.radioButton_2);
-        ModalAnswerer::join(dialog);
-        break;
-    case Answer::JoinThenDecline:
-        ModalAnswerer::click(dialog.ui.radioButton);
-        ModalAnswerer::decline(dialog);
         break;
     }
 }
@@ -197,9 +182,9 @@ TEST_F(Participation, EachRowOfThePolicyAsksOrNot)
         {"first run, nothing stored", {none, none, noBuilds}, true, Answer::Join},
         {"declined, new version, question put", {0, 0, older}, true, Answer::Decline},
         {"never answered, odd flag, new version", {none, 5, older}, true, Answer::Escape},
-        {"participation 2, new version, question put", {2, 0, older}, true, Answer::DeclineThenJoin},
+        {"participation 2, new version, question put", {2, 0, older}, true, Answer::Join},
         {"declined, version listed, flag set", {0, 1, listed}, true, Answer::CloseWindow},
-        {"declined, version listed, flag absent", {0, none, listed}, true, Answer::JoinThenDecline},
+        {"declined, version listed, flag absent", {0, none, listed}, true, Answer::Decline},
         {"declined, version listed, question put", {0, 0, listed}, false, Answer::Join},
         {"participation absent, version listed, question put", {none, 0, listed}, false, Answer::Join},
         {"version inside a longer entry counts as listed", {0, 0, longer}, false, Answer::Join},
@@ -244,7 +229,7 @@ TEST_F(Participation, EachRowOfThePolicyAsksOrNot)
         EXPECT_EQ(checkedWhileOpen, c.asked);
         if (c.asked)
         {
-            const int joined = joins(c.answer) ? 1 : 0;
+            const int joined = c.answer == Answer::Join ? 1 : 0;
             EXPECT_EQ(onDisk(), (Stored{joined, 0, expectedBuilds}));
             EXPECT_EQ(core.IsEnabled(), joined == 1);
             // The answer takes effect at once: started on joining, stopped on declining.
@@ -298,8 +283,11 @@ TEST_F(Participation, TheHostCanHoldTheQuestionBack)
 
 TEST_F(Participation, WithoutAProfileTheQuestionIsAskedButNothingIsKept)
 {
+    putInt("CIPCONTROL", 1);
     GetZnSystemServices()->ClearProfile();
     CZnCIPImpl core;
+    EXPECT_EQ(core.GetCIPControl(), 0u);
+    EXPECT_EQ(core.GetCIPConfirm(), 0u) << "0, not the usual default 1";
     RecordingRecorder recorder(QStringLiteral("r"), &journal);
     core.AddRecorder(&recorder);
 
@@ -317,8 +305,9 @@ TEST_F(Participation, WithoutAProfileTheQuestionIsAskedButNothingIsKept)
     core.RemoveRecorder(&recorder);
 
     newRun();
-    EXPECT_EQ(onDisk(), Stored{});
-    EXPECT_EQ(core.GetCIPConfirm(), 1u) << "the no-profile answer was not cached";
+    EXPECT_EQ(onDisk(), (Stored{1, std::nullopt, std::nullopt}));
+    EXPECT_EQ(core.GetCIPControl(), 1u) << "the no-profile reads and writes were not cached";
+    EXPECT_EQ(core.GetCIPConfirm(), 1u);
 }
 
 TEST_F(Participation, SetEnabledStartsOnceAndStopsAlways)
@@ -356,31 +345,17 @@ TEST_F(Participation, SetEnabledStartsOnceAndStopsAlways)
     EXPECT_FALSE(core.IsRunning());
     for (CZnCIPRecorder* r : {&a, &b, &c})
         core.RemoveRecorder(r);
-}
 
-TEST_F(Participation, StartingAtLoadNeedsOnlyANonZeroState)
-{
+    // At load any value but 0 starts the recorders, though only 1 counts as participating.
     putInt("CIPCONTROL", 2);
     newRun();
-    CZnCIPImpl core;
-    RecordingRecorder a(QStringLiteral("a"), &journal);
-    core.AddRecorder(&a);
-    core.StartRecordersIfEnabled();
-    core.StartRecordersIfEnabled();
+    CZnCIPImpl loaded;
+    loaded.AddRecorder(&a);
+    loaded.StartRecordersIfEnabled();
+    loaded.StartRecordersIfEnabled();
     EXPECT_EQ(journal.join(','), QStringLiteral("a Start"));
-    EXPECT_FALSE(core.IsEnabled()) << "participation needs exactly 1";
-    core.SetEnabled(true);
-    EXPECT_EQ(journal.join(','), QStringLiteral("a Start")) << "already running";
-    core.RemoveRecorder(&a);
-
-    putInt("CIPCONTROL", 0);
-    newRun();
-    CZnCIPImpl idle;
-    RecordingRecorder b(QStringLiteral("b"), &journal);
-    idle.AddRecorder(&b);
-    idle.StartRecordersIfEnabled();
-    EXPECT_FALSE(idle.IsRunning());
-    idle.RemoveRecorder(&b);
+    EXPECT_FALSE(loaded.IsEnabled());
+    loaded.RemoveRecorder(&a);
 }
 
 TEST_F(Participation, CachedValuesDoNotSeeOutsideWritesUntilTheNextRun)
@@ -414,23 +389,6 @@ TEST_F(Participation, CachedValuesDoNotSeeOutsideWritesUntilTheNextRun)
     CZnCIPImpl nextRun;
     EXPECT_FALSE(nextRun.IsEnabled());
     EXPECT_EQ(nextRun.GetCIPConfirm(), 7u);
-}
-
-TEST_F(Participation, WithoutAProfileReadsGiveZeroAndAreNotCached)
-{
-    putInt("CIPCONTROL", 1);
-    GetZnSystemServices()->ClearProfile();
-    CZnCIPImpl core;
-    EXPECT_EQ(core.GetCIPControl(), 0u);
-    EXPECT_EQ(core.GetCIPConfirm(), 0u) << "0, not the usual default 1";
-    EXPECT_TRUE(core.GetCIPBuilds().isEmpty());
-    core.SetCIPConfirm(0);
-    core.SetCIPBuilds(CZnString(";x"));
-
-    newRun();
-    EXPECT_EQ(core.GetCIPControl(), 1u);
-    EXPECT_EQ(core.GetCIPConfirm(), 1u) << "the write without a profile did not touch the cache";
-    EXPECT_EQ(onDisk(), (Stored{1, std::nullopt, std::nullopt}));
 }
 
 TEST_F(Participation, ValuesOfTheWrongTypeCountAsZeroUntilTheNextAnswer)
