@@ -2,6 +2,7 @@
 // the participation and installation gates, and keeping unsent hits across sessions.
 #include "czncipimpl.h"
 #include "czncipservice_ga.h"
+#include "cznhostconfiguration.h"
 #include "cznregistry.h"
 #include "cznresources.h"
 #include "cznsystemservices.h"
@@ -189,7 +190,9 @@ TEST_F(GaTransport, NoConnectionOrNoAnswerIsAFailure)
 
 TEST_F(GaTransport, ServerThatNeverAnswersIsGivenUp)
 {
-    GetZnSystemServices()->GetNetworkManager()->SetTransferTimeout(300);
+    CZnNetworkManager* network = GetZnSystemServices()->GetNetworkManager();
+    EXPECT_EQ(network->GetTransferTimeout(), CZnNetworkManager::defaultTransferTimeoutMs);
+    network->SetTransferTimeout(300);
     server.setSilent(true);
     ASSERT_NE(start(), nullptr);
     queueCommands(service, 1);
@@ -201,6 +204,10 @@ TEST_F(GaTransport, ServerThatNeverAnswersIsGivenUp)
     EXPECT_EQ(service->Queue(), bodies);
     EXPECT_TRUE(service->SendTimer().isActive());
     EXPECT_TRUE(waitFor([&] { return server.closedCount() == 1; })) << "the stalled connection is dropped";
+
+    // A fresh host goes back to the default.
+    CZnHostConfiguration::ApplyDefaults();
+    EXPECT_EQ(network->GetTransferTimeout(), CZnNetworkManager::defaultTransferTimeoutMs);
 }
 
 TEST_F(GaTransport, WithoutParticipationTheNextTickDiscardsTheQueue)
@@ -242,8 +249,18 @@ TEST_F(GaTransport, OutsideTheInstallationFolderNothingIsEverSent)
 
 TEST_F(GaTransport, TheRegisteredFolderMatchesWhateverItsCaseAndSeparators)
 {
-    // Registered with backslashes and in another case, the folder we run from still counts as inside.
+    // Without a registry, or without the product's value in it, the check passes.
+    ASSERT_NE(start(), nullptr);
+    EXPECT_FALSE(service->IsOutsideInstallation());
     useRegistry();
+    ASSERT_TRUE(CZnRegistry::SetValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Other\\ZnCAD x64",
+                                      "Location", "D:\\x"));
+    SetZnCIP(nullptr);
+    ASSERT_NE(start(), nullptr);
+    EXPECT_FALSE(service->IsOutsideInstallation());
+
+    // Registered with backslashes and in another case, the folder we run from still counts as inside.
+    SetZnCIP(nullptr);
     QString location = QCoreApplication::applicationDirPath().toUpper();
     location.replace('/', '\\');
     ASSERT_TRUE(CZnRegistry::SetValue(installationKey, "Location", location));
@@ -257,20 +274,6 @@ TEST_F(GaTransport, TheRegisteredFolderMatchesWhateverItsCaseAndSeparators)
     EXPECT_FALSE(CZnCIPService_GA::IsOutside("E:/Prog/App", "E:\\PROG\\APP"));
     EXPECT_TRUE(CZnCIPService_GA::IsOutside("E:\\Prog\\App", "D:/other"));
     EXPECT_TRUE(CZnCIPService_GA::IsOutside("E:\\Prog\\App\\bin", "E:/prog/app"));
-}
-
-TEST_F(GaTransport, WithoutARegisteredLocationTheCheckPasses)
-{
-    // No registry at all, and a registry without the product's value.
-    ASSERT_NE(start(), nullptr);
-    EXPECT_FALSE(service->IsOutsideInstallation());
-    useRegistry();
-    ASSERT_TRUE(CZnRegistry::SetValue(installationKey, "Version", "21.2"));
-    ASSERT_TRUE(CZnRegistry::SetValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Other\\ZnCAD x64",
-                                      "Location", "D:\\x"));
-    SetZnCIP(nullptr);
-    ASSERT_NE(start(), nullptr);
-    EXPECT_FALSE(service->IsOutsideInstallation());
 }
 
 TEST_F(GaTransport, EndingASessionStoresUnsentHitsAfterEarlierOnes)

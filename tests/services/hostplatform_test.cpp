@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkReply>
 
@@ -116,24 +115,6 @@ TEST_F(HostPlatform, AReceiverThatIsGoneIsNotCalled)
     server.release();
     // Had the dead receiver been called, the sanitizer build would say so here.
     EXPECT_TRUE(waitFor([&] { return finished; }));
-}
-
-TEST_F(HostPlatform, StalledRequestsAreAbortedAfterTheTransferTimeout)
-{
-    EXPECT_EQ(network()->GetTransferTimeout(), CZnNetworkManager::defaultTransferTimeoutMs);
-    server.setSilent(true);
-    network()->SetTransferTimeout(200);
-    ReplyLog log;
-    QElapsedTimer clock;
-    clock.start();
-    network()->PostRequest(post(&log, "x"));
-    ASSERT_TRUE(waitFor([&] { return !log.statuses.isEmpty(); }, 5000));
-    EXPECT_GE(clock.elapsed(), 150);
-    EXPECT_EQ(log.statuses, QList<int>{0}) << "no status after giving up";
-
-    // A fresh host goes back to the default.
-    CZnHostConfiguration::ApplyDefaults();
-    EXPECT_EQ(network()->GetTransferTimeout(), CZnNetworkManager::defaultTransferTimeoutMs);
 }
 
 TEST_F(HostPlatform, RegistryValuesComeFromTheStandInFile)

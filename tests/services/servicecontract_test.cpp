@@ -1,6 +1,5 @@
 // The contract every service keeps: prepare one record, Send it through the category filter, and be
 // left with an empty record.
-#include "czncipservice_ga.h"
 #include "czncipservice_revulytics.h"
 #include "czncipservicehelper.h"
 #include "hostfixture.h"
@@ -125,32 +124,6 @@ TEST_F(ServiceContract, TheLastPreparingCallDecidesTheKind)
     EXPECT_EQ(out.events, QStringList{"Commands|Execute|LINE|3"});
     EXPECT_TRUE(out.screens.isEmpty());
     expectEmpty(record);
-}
-
-TEST_F(ServiceContract, GoogleServiceKeepsTheRecordContract)
-{
-    CZnCIPService_GA service;
-    service.SetEvent("Commands", "Execute", "LINE (GROUPA)", 1);
-    EXPECT_EQ(service.Record().kind, CZnCIPServiceRecord::RecordEvent);
-    EXPECT_EQ(service.Record().label.toQString(), "LINE (GROUPA)");
-    service.SetScreenValue("System", "name ignored", 1, CZnString("A"));
-    service.SetScreenValue("System", "name ignored", 2, 7);
-    service.SetScreenValue("System", "name ignored", 3, 0.5);
-    const CZnCIPServiceRecord& r = service.Record();
-    EXPECT_EQ(r.kind, CZnCIPServiceRecord::RecordScreenView);
-    EXPECT_EQ(r.category.toQString(), "System");
-    // The event's fields stay until Send; the value name is kept nowhere.
-    EXPECT_EQ(r.action.toQString(), "Execute");
-    ASSERT_EQ(r.values.size(), 3);
-    EXPECT_EQ(r.values.value(1).userType(), QMetaType::QString);
-    EXPECT_EQ(r.values.value(2).userType(), QMetaType::Int);
-    EXPECT_EQ(r.values.value(3).userType(), QMetaType::Double);
-
-    service.Send();
-    expectEmpty(service.Record());
-    EXPECT_EQ(service.Queue().size(), 1);
-    service.Send();
-    EXPECT_EQ(service.Queue().size(), 1) << "a second Send has nothing left to emit";
 }
 
 TEST_F(ServiceContract, InertServiceAcceptsEverythingAndHasNoClient)
