@@ -3,11 +3,8 @@
 #include "cznsessionmanager.h"
 #include "recorderfixture.h"
 
-#include <gmock/gmock.h>
-
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 
 namespace
@@ -194,27 +191,5 @@ TEST_F(SessionRecorder, AMissingSessionsRootReportsNothingAndCreatesNothing)
     ASSERT_TRUE(QDir(root()).removeRecursively());
     EXPECT_TRUE(newRun().isEmpty());
     EXPECT_FALSE(QFileInfo::exists(root()));
-}
-
-TEST_F(SessionRecorder, RunsThatDiedAreReportedByTheNextRun)
-{
-    // This run dies without a report, then another one crashes with a report.
-    const QString died = current;
-    GetZnSessionManager()->Reset();
-    QProcess child;
-    child.start(QStringLiteral(ZNCIP_BIN_DIR "/zncip-session-child"), {root(), "crash"});
-    ASSERT_TRUE(child.waitForFinished(10000));
-    const QString crashed = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
-
-    ASSERT_TRUE(GetZnSessionManager()->StartSession(root()));
-    const QStringList withReport = bad("With_Crash_Report");
-    const QStringList withoutReport = bad("Without_Crash_Report");
-    EXPECT_THAT(newRun(), testing::AnyOf(testing::Eq(withReport + withoutReport),
-                                         testing::Eq(withoutReport + withReport)));
-    QStringList written = QString::fromUtf8(reported()).split('\n', Qt::SkipEmptyParts);
-    written.sort();
-    QStringList expected{died, crashed};
-    expected.sort();
-    EXPECT_EQ(written, expected);
 }
 } // namespace

@@ -179,7 +179,7 @@ TEST_F(SystemRecorder, HostConfigurationSetsEveryPlatformFact)
     EXPECT_EQ(journal.filter("|Resolution|"), QStringList({"SetEvent Screen|Resolution|1920 x 1080|1",
                                                            "SetEvent Screen|Resolution|1024 x 768|1"}));
 
-    // Malformed values are named and keep the facts the host had.
+    // Malformed values are named; those facts stay as the host found them.
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write("[platform]\nwindows_version=ten\nmemory_bytes=lots\nscreens=1920 by 1080\nos_name=Plan 9\n"
                "architecture=\n");
@@ -187,13 +187,9 @@ TEST_F(SystemRecorder, HostConfigurationSetsEveryPlatformFact)
     EXPECT_FALSE(CZnHostConfiguration::Load(ini, &message));
     for (const char* key : {"platform/windows_version", "platform/memory_bytes", "platform/screens"})
         EXPECT_TRUE(message.contains(key)) << message.toStdString();
-    quint64 bytes = 0;
-    EXPECT_TRUE(CZnPlatform::GetTotalPhysicalMemory(bytes));
-    int version = 0;
-    EXPECT_FALSE(CZnPlatform::GetWindowsVersion(version));
-    EXPECT_EQ(CZnPlatform::OperatingSystemName(), "Plan 9");
-    EXPECT_EQ(CZnPlatform::ScreenCount(), QGuiApplication::screens().size());
     SetZnCIP(m_cip.get());
     EXPECT_EQ(label("OS"), "Plan 9");
+    EXPECT_NE(label("Memory"), "unknown");
+    EXPECT_EQ(journal.filter("|Resolution|").size(), QGuiApplication::screens().size());
 }
 } // namespace
