@@ -20,6 +20,23 @@ namespace
 {
 constexpr int sendIntervalMs = 30000;
 
+// The Qt version the product was released with, not the one it happens to run on.
+const QString& releasedQtVersion()
+{
+    static const QString text = QStringLiteral("5.12.3");
+    return text;
+}
+const QString& userAgentPattern()
+{
+    static const QString text = QStringLiteral("%1/%2 (%3; %4) Ostrevan/1.0 (Qt/%5)");
+    return text;
+}
+const QString& installationKeyPattern()
+{
+    static const QString text = QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\%1\\%2");
+    return text;
+}
+
 const QString& defaultTrackingId()
 {
     static const QString text = QStringLiteral("UA-582047-16");
@@ -136,10 +153,9 @@ CZnCIPService_GA::CZnCIPService_GA()
     // A copy run from somewhere other than where the installer put it (a developer's build, an
     // unpacked archive) never reports.
     CZnResources* resources = GetZnResources();
-    const CZnRegistry installation(
-        QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\%1\\%2")
-            .arg(resources->GetCompanyName().toQString(), resources->GetProductName().toQString()) +
-        QStringLiteral(" x64"));
+    const CZnRegistry installation(installationKeyPattern().arg(resources->GetCompanyName().toQString(),
+                                                                resources->GetProductName().toQString()) +
+                                   QStringLiteral(" x64"));
     const QVariant location = installation.Value(QStringLiteral("Location"));
     if (location.isValid())
         m_outsideInstallation = IsOutside(location.toString(), QCoreApplication::applicationDirPath());
@@ -148,14 +164,12 @@ CZnCIPService_GA::CZnCIPService_GA()
                           QUrl::TolerantMode));
     m_request.setHeader(QNetworkRequest::ContentTypeHeader,
                         QString::fromLatin1("application/x-www-form-urlencoded"));
-    // The Qt version is the one the product was released with, not the one it happens to run on.
-    m_request.setHeader(QNetworkRequest::UserAgentHeader,
-                        QStringLiteral("%1/%2 (%3; %4) Ostrevan/1.0 (Qt/%5)")
-                            .arg(m_applicationName.toQString())
-                            .arg(m_applicationVersion.toQString())
-                            .arg(QStringLiteral("WIN"))
-                            .arg(QLocale::system().name())
-                            .arg(QStringLiteral("5.12.3")));
+    m_request.setHeader(QNetworkRequest::UserAgentHeader, userAgentPattern()
+                                                              .arg(m_applicationName.toQString())
+                                                              .arg(m_applicationVersion.toQString())
+                                                              .arg(QStringLiteral("WIN"))
+                                                              .arg(QLocale::system().name())
+                                                              .arg(releasedQtVersion()));
 
     connect(this, SIGNAL(postNextMessage()), this, SLOT(postMessage()));
     m_sendTimer.start(sendIntervalMs);
