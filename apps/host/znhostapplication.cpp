@@ -3,6 +3,7 @@
 #include "znhostcommands.h"
 #include "znhostjoinanswerer.h"
 #include "znhostscript.h"
+#include "znhosttelemetryextras.h"
 #include "znhostwindow.h"
 
 #include "czncip.h"
@@ -78,6 +79,9 @@ int ZnHostApplication::run()
         warn(QStringLiteral("cannot open a session folder under %1").arg(GetZnSessionManager()->GetRoot()));
 
     loadModule();
+    if (!m_extras.Configure(m_options.configPath, &message))
+        warn(message);
+    m_extras.Attach();
     m_commands = std::make_unique<ZnHostCommands>();
     m_window = new ZnHostWindow(*m_commands);
     GetZnSystemServices()->SetMainWindow(m_window);
@@ -117,6 +121,7 @@ void ZnHostApplication::shutDown()
     GetZnSystemServices()->SetMainWindow(nullptr);
     delete m_window;
     m_window = nullptr;
+    m_extras.Detach();
     if (m_module)
     {
         m_module->uninitApp();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "odrxmoduleloader.h"
+#include "znhosttelemetryextras.h"
 
 #include <QString>
 
@@ -38,4 +39,5 @@ private:
     OdRxModule* m_module = nullptr;
     std::unique_ptr<ZnHostCommands> m_commands;
     ZnHostWindow* m_window = nullptr;
+    ZnHostTelemetryExtras m_extras;
 };

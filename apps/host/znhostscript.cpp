@@ -12,7 +12,7 @@ namespace
 {
 const QStringList& verbs()
 {
-    static const QStringList list{"new",        "open",   "close",       "type",  "wait",
+    static const QStringList list{"new",        "open",   "close",       "type",  "set", "wait",
                                   "wait-until", "answer", "participate", "crash", "quit"};
     return list;
 }
@@ -50,6 +50,8 @@ bool ZnHostScript::parse(const QString& text, QString* error)
             ok = step.argument == "on" || step.argument == "off";
         if (ok && (step.verb == "open" || step.verb == "type"))
             ok = !step.argument.isEmpty();
+        if (ok && step.verb == "set")
+            ok = step.argument.section(' ', 1).trimmed().size() > 0;
         if (!ok)
         {
             if (error)
@@ -110,6 +112,8 @@ void ZnHostScript::runStep(const ZnHostStep& step)
         m_window->closeActiveDocument();
     else if (step.verb == "type")
         m_window->runCommandLine(step.argument);
+    else if (step.verb == "set")
+        m_window->setVariable(step.argument.section(' ', 0, 0), step.argument.section(' ', 1).trimmed());
     else if (step.verb == "answer")
         emit answerArmed(step.argument);
     else if (step.verb == "participate")

@@ -17,6 +17,7 @@ struct ZnHostStep
 // a person:
 //   new [NAME]            a new drawing           open PATH        opens a drawing
 //   close                 closes the active one   type TEXT        a command-line entry
+//   set NAME VALUE        gives a system variable a value
 //   wait MS               lets MS milliseconds pass with the event loop running
 //   wait-until MS         waits until MS milliseconds after the program started
 //   answer join|decline|escape   how to answer the next join question

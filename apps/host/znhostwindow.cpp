@@ -4,7 +4,9 @@
 
 #include "czncip.h"
 #include "czndocumentmanager.h"
+#include "cznincrementaltimermanager.h"
 #include "cznsystemservices.h"
+#include "cznsystemvariables.h"
 #include "odeditor.h"
 
 #include <QAction>
@@ -94,9 +96,13 @@ void ZnHostWindow::runCommandLine(const QString& text)
     OdEdCommandContext context;
     if (OdEdCommand* command = m_commands.find(entry))
     {
+        // The host times every command it runs; its performance timers are keyed by command name.
+        CZnIncrementalTimer* timer = CZnIncrementalTimerManager::getTimer(CZnString(command->globalName()));
+        timer->start();
         odedEditor()->fireCommandWillStart(command, &context);
         command->execute(&context);
         odedEditor()->fireCommandEnded(command, &context);
+        timer->stop();
         return;
     }
     // The host passes the name as typed; a reactor may still supply a command for it.
@@ -141,6 +147,17 @@ void ZnHostWindow::closeActiveDocument()
     GetZnSystemServices()->GetDocumentManager()->CloseDocument(document);
     delete view;
     print(tr("Closed %1").arg(title));
+}
+
+void ZnHostWindow::setVariable(const QString& name, const QString& value)
+{
+    bool isNumber = false;
+    const int number = value.toInt(&isNumber);
+    if (isNumber)
+        CZnSystemVariables::SetInt(CZnString(name.toUpper()), number);
+    else
+        CZnSystemVariables::SetString(CZnString(name.toUpper()), CZnString(value));
+    print(tr("%1 = %2").arg(name.toUpper(), value));
 }
 
 void ZnHostWindow::syncParticipation()

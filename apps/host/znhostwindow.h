@@ -23,6 +23,8 @@ public:
     CZnDocument* newDocument(const QString& name);
     CZnDocument* openDocument(const QString& path);
     void closeActiveDocument();
+    // Gives a system variable a value (a number when it reads as one), as SETVAR does.
+    void setVariable(const QString& name, const QString& value);
     // Mirrors the participation switch in the Tools menu.
     void syncParticipation();
     void print(const QString& line);
