@@ -1,9 +1,9 @@
 #include "czncipbuildrecorder.h"
 
-#include "currentservice.h"
 #include "cznresources.h"
 #include "cznsystemservices.h"
 #include "editorregistration.h"
+#include "recorderevents.h"
 
 namespace
 {
@@ -42,25 +42,25 @@ QString CZnCIPBuildRecorder::ReleaseText(int releaseNumber, double releaseValue)
 
 void CZnCIPBuildRecorder::mainFrameCreated(QWidget*)
 {
-    if (!currentService())
+    if (!activeService())
         return;
     const Texts& t = texts();
     CZnResources* resources = GetZnResources();
     CZnSystemServices* system = GetZnSystemServices();
 
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->SetScreenValue(t.screen, t.name, 1, resources->GetProductName());
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->SetScreenValue(
             t.screen, t.build, 3,
             CZnString(
                 t.pair.arg(system->GetVersionString().toQString()).arg(system->GetBuildText().toQString())));
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->SetScreenValue(
             t.screen, t.version, 5,
             CZnString(ReleaseText(resources->GetReleaseNumber(), resources->GetReleaseValue())));
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->SetScreenValue(t.screen, t.platform, 4, t.x64);
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->Send();
 }

@@ -1,6 +1,5 @@
 #include "czncipdrawingrecorder.h"
 
-#include "currentservice.h"
 #include "czncip.h"
 #include "czncipannotationdatarecord.h"
 #include "czndocument.h"
@@ -10,6 +9,7 @@
 #include "oddbdictionary.h"
 #include "odproxyclass.h"
 #include "odrxcast.h"
+#include "recorderevents.h"
 
 #include <QFileInfo>
 
@@ -110,19 +110,19 @@ void readFileFacts(OdDbDatabase& database, Record& record)
 
 void setText(const CZnString& screen, const CZnString& valueName, int index, const CZnString& value)
 {
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->SetScreenValue(screen, valueName, index, value);
 }
 
 void setInt(const CZnString& valueName, int index, int value)
 {
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->SetScreenValue(texts().drawing, valueName, index, value);
 }
 
 void send()
 {
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->Send();
 }
 } // namespace
@@ -248,7 +248,7 @@ void CZnCIPDrawingRecorder::mainFrameDestroyed(QWidget*)
 
 void CZnCIPDrawingRecorder::Write(const Record& record)
 {
-    if (!currentService())
+    if (!activeService())
         return;
     const Texts& t = texts();
 

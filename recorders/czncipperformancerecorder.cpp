@@ -1,8 +1,8 @@
 #include "czncipperformancerecorder.h"
 
-#include "currentservice.h"
 #include "cznincrementaltimermanager.h"
 #include "editorregistration.h"
+#include "recorderevents.h"
 
 namespace
 {
@@ -49,24 +49,24 @@ void CZnCIPPerformanceRecorder::mainFrameDestroyed(QWidget*)
     const Texts& t = texts();
     for (const auto& entry : timers)
     {
-        if (!currentService())
+        if (!activeService())
             continue;
         CZnIncrementalTimerInfo info{};
         entry.second->getInfo(info);
 
-        if (CZnCIPService* service = currentService())
+        if (CZnCIPService* service = activeService())
             service->SetScreenValue(t.screen, t.name, 1, entry.first);
-        if (CZnCIPService* service = currentService())
+        if (CZnCIPService* service = activeService())
             service->SetScreenValue(t.screen, t.visits, 10, info.visits);
-        if (CZnCIPService* service = currentService())
+        if (CZnCIPService* service = activeService())
             service->SetScreenValue(t.screen, t.total, 15, info.total);
-        if (CZnCIPService* service = currentService())
+        if (CZnCIPService* service = activeService())
             service->SetScreenValue(t.screen, t.average, 16, Average(info.total, info.visits));
-        if (CZnCIPService* service = currentService())
+        if (CZnCIPService* service = activeService())
             service->SetScreenValue(t.screen, t.best, 17, info.best);
-        if (CZnCIPService* service = currentService())
+        if (CZnCIPService* service = activeService())
             service->SetScreenValue(t.screen, t.worst, 18, info.worst);
-        if (CZnCIPService* service = currentService())
+        if (CZnCIPService* service = activeService())
             service->Send();
     }
 }

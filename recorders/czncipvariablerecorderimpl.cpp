@@ -1,10 +1,10 @@
 #include "czncipvariablerecorderimpl.h"
 
-#include "currentservice.h"
 #include "editorregistration.h"
 #include "oddbsysvardesc.h"
 #include "odrxcast.h"
 #include "odrxsysregistry.h"
+#include "recorderevents.h"
 
 namespace
 {
@@ -91,16 +91,16 @@ void CZnCIPVariableRecorderImpl::Report(const CZnCIPVariableDataRecord& watched)
     CZnCIPVariableDataRecord record = watched;
     record.CloseLastPeriod(record.clock.elapsed());
     const auto total = static_cast<std::int32_t>(record.TotalSeconds());
-    if (!currentService())
+    if (!activeService())
         return;
 
     const Texts& t = texts();
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->SetScreenValue(t.screen, t.name, 1, record.name);
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->SetScreenValue(t.screen, t.duration, 15, static_cast<int>(total));
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->SetScreenValue(t.screen, t.count, 10, static_cast<int>(record.periods.size()));
-    if (CZnCIPService* service = currentService())
+    if (CZnCIPService* service = activeService())
         service->Send();
 }
