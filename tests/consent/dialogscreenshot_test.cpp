@@ -13,12 +13,7 @@
 
 #include <iostream>
 
-namespace
-{
-class DialogScreenshot : public HostFixture
-{
-};
-} // namespace
+using DialogScreenshot = HostFixture;
 
 TEST_F(DialogScreenshot, WritesTheDialogAsFirstSeen)
 {

@@ -74,41 +74,32 @@ Link linkIn(const QString& html)
     return {};
 }
 
-QString names(const QLayout* layout)
+// The layout's class and items in order, nested layouts as "name:" and their tree, spacers with their
+// size and policies, grid items with their cell.
+QString tree(QLayout* layout)
 {
+    const QMetaEnum policy = QMetaEnum::fromType<QSizePolicy::Policy>();
+    auto* grid = qobject_cast<QGridLayout*>(layout);
     QStringList out;
     for (int i = 0; i < layout->count(); ++i)
     {
         QLayoutItem* item = layout->itemAt(i);
-        if (item->widget())
-            out << item->widget()->objectName();
-        else if (item->layout())
-            out << item->layout()->objectName();
-        else
-            out << QStringLiteral("(spacer)");
-    }
-    return out.join(',');
-}
-
-// The grid's items in order: name (or spacer with its size and policies) and cell.
-QString cells(QGridLayout* grid)
-{
-    const QMetaEnum policy = QMetaEnum::fromType<QSizePolicy::Policy>();
-    QStringList out;
-    for (int i = 0; i < grid->count(); ++i)
-    {
-        int row = 0, column = 0, rows = 0, columns = 0;
-        grid->getItemPosition(i, &row, &column, &rows, &columns);
-        QString what = names(grid).section(',', i, i);
-        if (QSpacerItem* spacer = grid->itemAt(i)->spacerItem())
+        QString what = item->widget() ? item->widget()->objectName() : QString();
+        if (item->layout())
+            what = item->layout()->objectName() + ':' + tree(item->layout());
+        if (QSpacerItem* spacer = item->spacerItem())
             what = QStringLiteral("spacer %1x%2 %3/%4")
                        .arg(spacer->sizeHint().width())
                        .arg(spacer->sizeHint().height())
                        .arg(QLatin1String(policy.valueToKey(spacer->sizePolicy().horizontalPolicy())),
                             QLatin1String(policy.valueToKey(spacer->sizePolicy().verticalPolicy())));
-        out << QStringLiteral("%1 @%2,%3,%4,%5").arg(what).arg(row).arg(column).arg(rows).arg(columns);
+        int row = 0, column = 0, rows = 0, columns = 0;
+        if (grid)
+            grid->getItemPosition(i, &row, &column, &rows, &columns);
+        out << (grid ? QStringLiteral("%1 @%2,%3,%4,%5").arg(what).arg(row).arg(column).arg(rows).arg(columns)
+                     : what);
     }
-    return out.join(QLatin1String("; "));
+    return QLatin1String(layout->metaObject()->className()) + '[' + out.join(QLatin1String(", ")) + ']';
 }
 
 class JoinDialog : public HostFixture
@@ -145,10 +136,15 @@ TEST_F(JoinDialog, IsBuiltAsTheFormDrawsIt)
     EXPECT_EQ(dialog.minimumSize(), QSize(600, 0));
     EXPECT_EQ(dialog.maximumSize(), QSize(600, 16777215));
 
-    const QLayout* top = dialog.layout();
+    QLayout* top = dialog.layout();
     ASSERT_TRUE(top);
-    EXPECT_STREQ(top->metaObject()->className(), "QVBoxLayout");
-    EXPECT_EQ(names(top), QStringLiteral("lblBanner,verticalLayout"));
+    EXPECT_EQ(
+        tree(top),
+        QStringLiteral("QVBoxLayout[lblBanner, verticalLayout:QVBoxLayout[label, label_2, label_3, label_4, "
+                       "label_8, label_10, label_9, gridLayout:QGridLayout[spacer 20x20 Fixed/Minimum "
+                       "@0,0,2,1, radioButton @0,1,1,1, spacer 40x20 Expanding/Minimum @0,2,2,1, "
+                       "radioButton_2 @1,1,1,1], label_13, label_14, label_15, label_16, "
+                       "horizontalLayout:QHBoxLayout[lblPrivacyPolicy, buttonBox]]]"));
     EXPECT_EQ(top->spacing(), 0);
     EXPECT_EQ(top->contentsMargins(), QMargins(0, 0, 0, 0));
     EXPECT_EQ(ui.lblBanner->maximumSize(), QSize(600, 125));
@@ -157,12 +153,7 @@ TEST_F(JoinDialog, IsBuiltAsTheFormDrawsIt)
         << "the banner resource is loaded";
     EXPECT_TRUE(ui.lblBanner->text().isEmpty());
 
-    EXPECT_STREQ(ui.verticalLayout->metaObject()->className(), "QVBoxLayout");
     EXPECT_EQ(ui.verticalLayout->contentsMargins(), QMargins(10, 10, 10, 10));
-    EXPECT_EQ(names(ui.verticalLayout),
-              QStringLiteral("label,label_2,label_3,label_4,label_8,label_10,label_9,"
-                             "gridLayout,label_13,label_14,label_15,label_16,"
-                             "horizontalLayout"));
     const QList<QLabel*> bold = {ui.label, ui.label_3, ui.label_8, ui.label_13};
     const QList<QLabel*> wrapped = {ui.label_2,  ui.label_4,  ui.label_10, ui.label_13,
                                     ui.label_14, ui.label_15, ui.label_16};
@@ -181,22 +172,13 @@ TEST_F(JoinDialog, IsBuiltAsTheFormDrawsIt)
         }
     }
 
-    EXPECT_STREQ(ui.gridLayout->metaObject()->className(), "QGridLayout");
     EXPECT_EQ(ui.gridLayout->verticalSpacing(), 6);
-    EXPECT_EQ(cells(ui.gridLayout),
-              QStringLiteral("spacer 20x20 Fixed/Minimum @0,0,2,1; radioButton @0,1,1,1; "
-                             "spacer 40x20 Expanding/Minimum @0,2,2,1; radioButton_2 @1,1,1,1"));
     EXPECT_EQ(ui.radioButton->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
     EXPECT_EQ(ui.radioButton->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
     EXPECT_EQ(ui.radioButton->sizePolicy().horizontalStretch(), 0);
     EXPECT_EQ(ui.radioButton->sizePolicy().verticalStretch(), 0);
     EXPECT_TRUE(ui.radioButton->autoExclusive());
     EXPECT_TRUE(ui.radioButton_2->autoExclusive());
-    EXPECT_FALSE(ui.radioButton->isChecked());
-    EXPECT_FALSE(ui.radioButton_2->isChecked());
-
-    EXPECT_EQ(names(ui.horizontalLayout), QStringLiteral("lblPrivacyPolicy,buttonBox"));
-    EXPECT_STREQ(ui.horizontalLayout->metaObject()->className(), "QHBoxLayout");
     EXPECT_EQ(ui.lblPrivacyPolicy->textInteractionFlags(), Qt::LinksAccessibleByMouse);
     EXPECT_EQ(ui.buttonBox->standardButtons(), QDialogButtonBox::Ok);
     EXPECT_EQ(ui.buttonBox->orientation(), Qt::Horizontal);
@@ -267,104 +249,79 @@ TEST_F(JoinDialog, TheLinkIsBlueOrWhiteOnDarkDialogs)
     EXPECT_EQ(dark.ui.lblPrivacyPolicy->text(), sameButWhite) << "otherwise the same document";
 }
 
-TEST_F(JoinDialog, EscapeRejects)
+TEST_F(JoinDialog, OnlyOkAfterAChoiceAccepts)
 {
-    CZnDlgCIP dialog(nullptr);
-    EXPECT_EQ(run(dialog, ModalAnswerer::escape), 0);
-    EXPECT_FALSE(dialog.ui.radioButton->isChecked());
-
-    CZnDlgCIP chosen(nullptr);
-    EXPECT_EQ(run(chosen,
-                  [](CZnDlgCIP& d)
-                  {
-                      ModalAnswerer::click(d.ui.radioButton);
-                      ModalAnswerer::escape(d);
-                  }),
-              0)
-        << "a choice without OK is no answer";
-
-    CZnDlgCIP closed(nullptr);
-    EXPECT_EQ(run(closed, [](CZnDlgCIP& d) { d.close(); }), 0);
-}
-
-TEST_F(JoinDialog, OkNeedsAChoiceAndReturnsOne)
-{
-    CZnDlgCIP dialog(nullptr);
-    bool openAfterDisabledOk = false;
-    bool enabledAfterChoice = false;
-    const int result = run(dialog,
-                           [&](CZnDlgCIP& d)
-                           {
-                               ModalAnswerer::pressOk(d);
-                               openAfterDisabledOk = d.isVisible();
-                               ModalAnswerer::click(d.ui.radioButton_2);
-                               enabledAfterChoice = d.ui.buttonBox->isEnabled();
-                               ModalAnswerer::pressOk(d);
-                           });
-    EXPECT_TRUE(openAfterDisabledOk);
-    EXPECT_TRUE(enabledAfterChoice);
-    EXPECT_EQ(result, 1);
-    EXPECT_FALSE(dialog.ui.radioButton->isChecked());
-    EXPECT_TRUE(dialog.ui.radioButton_2->isChecked());
-}
-
-TEST_F(JoinDialog, TheChoicesExcludeEachOtherAndOkStaysEnabled)
-{
-    CZnDlgCIP dialog(nullptr);
-    const int result = run(dialog,
-                           [](CZnDlgCIP& d)
-                           {
-                               ModalAnswerer::click(d.ui.radioButton_2);
-                               ModalAnswerer::click(d.ui.radioButton);
-                               EXPECT_FALSE(d.ui.radioButton_2->isChecked());
-                               ModalAnswerer::click(d.ui.radioButton_2);
-                               EXPECT_FALSE(d.ui.radioButton->isChecked());
-                               ModalAnswerer::click(d.ui.radioButton);
-                               EXPECT_TRUE(d.ui.buttonBox->isEnabled());
-                               // Keyboard: Space presses the OK button once a choice is made.
-                               QTest::keyClick(d.ui.buttonBox->button(QDialogButtonBox::Ok), Qt::Key_Space);
-                           });
-    EXPECT_EQ(result, 1);
-    EXPECT_TRUE(dialog.ui.radioButton->isChecked());
-    EXPECT_FALSE(dialog.ui.radioButton_2->isChecked());
+    using M = ModalAnswerer;
+    const struct
+    {
+        const char* what;
+        ModalAnswerer::Action action;
+        int result;
+        bool joins, declines;
+    } cases[] = {
+        {"escape", M::escape, 0, false, false},
+        {"a choice without OK is no answer",
+         [](CZnDlgCIP& d)
+         {
+             M::click(d.ui.radioButton);
+             M::escape(d);
+         },
+         0, true, false},
+        {"closing the window", [](CZnDlgCIP& d) { d.close(); }, 0, false, false},
+        {"OK disabled until a choice, then decline",
+         [](CZnDlgCIP& d)
+         {
+             M::pressOk(d);
+             EXPECT_TRUE(d.isVisible());
+             M::click(d.ui.radioButton_2);
+             EXPECT_TRUE(d.ui.buttonBox->isEnabled());
+             M::pressOk(d);
+         },
+         1, false, true},
+        {"the choices exclude each other; Space presses OK",
+         [](CZnDlgCIP& d)
+         {
+             M::click(d.ui.radioButton_2);
+             M::click(d.ui.radioButton);
+             EXPECT_FALSE(d.ui.radioButton_2->isChecked());
+             M::click(d.ui.radioButton_2);
+             EXPECT_FALSE(d.ui.radioButton->isChecked());
+             M::click(d.ui.radioButton);
+             EXPECT_TRUE(d.ui.buttonBox->isEnabled());
+             QTest::keyClick(d.ui.buttonBox->button(QDialogButtonBox::Ok), Qt::Key_Space);
+         },
+         1, true, false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        CZnDlgCIP dialog(nullptr);
+        EXPECT_EQ(run(dialog, c.action), c.result);
+        EXPECT_EQ(dialog.ui.radioButton->isChecked(), c.joins);
+        EXPECT_EQ(dialog.ui.radioButton_2->isChecked(), c.declines);
+    }
 }
 
 TEST_F(JoinDialog, ThePrivacyLinkOpensTheAddressFromTheResources)
 {
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
-    GetZnResources()->SetPrivacyPolicyUrl(CZnString("https://privacy.zinc.example/cip?lang=en"));
-
-    auto clickLink = [](CZnDlgCIP& d)
+    const QString address = QStringLiteral("https://privacy.zinc.example/cip?lang=en");
+    // With no address nothing opens; either way the dialog stays.
+    for (const QString& url : {address, QString()})
     {
-        QLabel* label = d.ui.lblPrivacyPolicy;
-        QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(12, label->height() / 2));
-    };
-    CZnDlgCIP dialog(nullptr);
-    bool stillOpen = false;
-    run(dialog,
-        [&](CZnDlgCIP& d)
-        {
-            clickLink(d);
-            stillOpen = d.isVisible();
-            ModalAnswerer::escape(d);
-        });
-    EXPECT_TRUE(stillOpen);
-    ASSERT_EQ(catcher.opened.size(), 1);
-    EXPECT_EQ(catcher.opened[0], QUrl(QStringLiteral("https://privacy.zinc.example/cip?lang=en")));
-
-    // No address: nothing opens, the dialog stays.
-    GetZnResources()->SetPrivacyPolicyUrl(CZnString());
-    CZnDlgCIP again(nullptr);
-    run(again,
-        [&](CZnDlgCIP& d)
-        {
-            clickLink(d);
-            stillOpen = d.isVisible();
-            ModalAnswerer::escape(d);
-        });
-    EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(catcher.opened.size(), 1);
+        GetZnResources()->SetPrivacyPolicyUrl(CZnString(url));
+        CZnDlgCIP dialog(nullptr);
+        run(dialog,
+            [](CZnDlgCIP& d)
+            {
+                QLabel* label = d.ui.lblPrivacyPolicy;
+                QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(12, label->height() / 2));
+                EXPECT_TRUE(d.isVisible());
+                ModalAnswerer::escape(d);
+            });
+        EXPECT_EQ(catcher.opened, QList<QUrl>{QUrl(address)});
+    }
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 

@@ -1,41 +1,91 @@
 #pragma once
 
-#include <QObject>
+#include "czndlgcip.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyleOptionButton>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
 
-class CZnDlgCIP;
-class QRadioButton;
-
 // Answers join dialogs from inside their exec(): while it lives, every turn of the event loop looks for
-// an active modal join dialog and hands it to the action, which closes it the way a user would (mouse
-// clicks, keys). A watchdog rejects a dialog that the action left open, so a broken test fails instead
-// of hanging.
+// an active modal join dialog and hands it to the action, which closes it the way a user would. A
+// watchdog closes a dialog the action left open, so a broken test fails instead of hanging.
 class ModalAnswerer : public QObject
 {
 public:
     using Action = std::function<void(CZnDlgCIP&)>;
-    explicit ModalAnswerer(Action action);
 
-    // Dialogs handed to the action so far.
+    explicit ModalAnswerer(Action action) : m_action(std::move(action))
+    {
+        connect(&m_poll, &QTimer::timeout, this, &ModalAnswerer::poll);
+        m_poll.start(0);
+        m_watchdog.setSingleShot(true);
+        m_watchdog.setInterval(10000);
+        connect(&m_watchdog, &QTimer::timeout, this,
+                [this]
+                {
+                    if (QWidget* open = QApplication::activeModalWidget())
+                    {
+                        m_timedOut = true;
+                        open->close();
+                    }
+                });
+    }
+
     int answered() const { return m_answered; }
-    // True when the watchdog had to close a dialog.
     bool timedOut() const { return m_timedOut; }
 
-    // The user's moves.
-    static void click(QRadioButton* button);
-    static void pressOk(CZnDlgCIP& dialog);
-    static void join(CZnDlgCIP& dialog);
-    static void decline(CZnDlgCIP& dialog);
-    static void escape(CZnDlgCIP& dialog);
+    // The user's moves. A click lands inside the indicator and its text.
+    static void click(QRadioButton* button)
+    {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect area = button->style()->subElementRect(QStyle::SE_RadioButtonClickRect, &option, button);
+        QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, area.center());
+    }
+    static void pressOk(CZnDlgCIP& dialog)
+    {
+        QTest::mouseClick(dialog.ui.buttonBox->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    }
+    static void join(CZnDlgCIP& dialog)
+    {
+        click(dialog.ui.radioButton);
+        pressOk(dialog);
+    }
+    static void decline(CZnDlgCIP& dialog)
+    {
+        click(dialog.ui.radioButton_2);
+        pressOk(dialog);
+    }
+    static void escape(CZnDlgCIP& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); }
 
 private:
-    void poll();
+    void poll()
+    {
+        auto* dialog = qobject_cast<CZnDlgCIP*>(QApplication::activeModalWidget());
+        if (!dialog || dialog == m_current)
+            return;
+        m_current = dialog;
+        ++m_answered;
+        m_watchdog.start();
+        // The action may close the dialog; a pointer kept past that must not be mistaken for a new one.
+        connect(dialog, &QObject::destroyed, this, [this] { m_current = nullptr; });
+        connect(dialog, &QDialog::finished, this,
+                [this]
+                {
+                    m_current = nullptr;
+                    m_watchdog.stop();
+                });
+        m_action(*dialog);
+    }
 
     Action m_action;
-    QTimer m_poll;
-    QTimer m_watchdog;
+    QTimer m_poll, m_watchdog;
     CZnDlgCIP* m_current = nullptr;
     int m_answered = 0;
     bool m_timedOut = false;

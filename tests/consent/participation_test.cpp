@@ -21,14 +21,19 @@ namespace
 {
 const CZnString cip("cip");
 const QString currentVersion = QStringLiteral("21.2.1");
+const std::optional<int> none;
+using Answer = void (*)(CZnDlgCIP&);
+const Answer join = ModalAnswerer::join, decline = ModalAnswerer::decline, escape = ModalAnswerer::escape;
+void closeWindow(CZnDlgCIP& d)
+{
+    d.close();
+}
 
 // What the settings file holds for the three keys; absent keys are empty optionals.
 struct Stored
 {
-    std::optional<int> control;
-    std::optional<int> confirm;
+    std::optional<int> control, confirm;
     std::optional<QString> builds;
-
     bool operator==(const Stored& o) const
     {
         return control == o.control && confirm == o.confirm && builds == o.builds;
@@ -42,33 +47,6 @@ void PrintTo(const Stored& s, std::ostream* os)
         << (s.builds ? '"' + s.builds->toStdString() + '"' : std::string("absent")) << "}";
 }
 
-enum class Answer
-{
-    Join,
-    Decline,
-    Escape,
-    CloseWindow
-};
-
-void answer(CZnDlgCIP& dialog, Answer a)
-{
-    switch (a)
-    {
-    case Answer::Join:
-        ModalAnswerer::join(dialog);
-        break;
-    case Answer::Decline:
-        ModalAnswerer::decline(dialog);
-        break;
-    case Answer::Escape:
-        ModalAnswerer::escape(dialog);
-        break;
-    case Answer::CloseWindow:
-        dialog.close();
-        break;
-    }
-}
-
 class Participation : public HostFixture
 {
 protected:
@@ -77,40 +55,36 @@ protected:
         HostFixture::SetUp();
         GetZnSystemServices()->SetVersionString(currentVersion);
         GetZnSystemServices()->SetMainWindow(&mainWindow);
-        useProfile(path(QStringLiteral("profiles/Default")));
+        useProfile(QStringLiteral("profiles/Default"));
     }
 
     void useProfile(const QString& folder)
     {
-        m_folder = folder;
+        m_folder = path(folder);
         newRun();
     }
     // The host starts again: its profile's settings are read from disk anew.
     void newRun() { GetZnSystemServices()->SetProfile(QStringLiteral("Default"), m_folder); }
     QString settingsFile() const { return m_folder + QStringLiteral("/settings.ini"); }
 
-    // Writes straight to the file, as another program (or an earlier version) would.
-    void putInt(const char* key, std::optional<int> value)
+    // Writes straight to the file, as another program (or an earlier version) would; an int or a text.
+    void put(const char* key, const QVariant& value)
     {
-        if (!value)
+        if (!value.isValid())
             return;
-        OdResBufPtr rb = OdResBuf::newRb(OdResBuf::kRtInt32);
-        rb->setInt32(*value);
-        CZnSettings(settingsFile()).SetValue(cip, CZnString(key), rb);
-    }
-    void putText(const char* key, std::optional<QString> value)
-    {
-        if (!value)
-            return;
-        OdResBufPtr rb = OdResBuf::newRb(OdResBuf::kRtString);
-        rb->setString(CZnString(*value).toOdString());
+        const bool text = value.type() == QVariant::String;
+        OdResBufPtr rb = OdResBuf::newRb(text ? OdResBuf::kRtString : OdResBuf::kRtInt32);
+        if (text)
+            rb->setString(CZnString(value.toString()).toOdString());
+        else
+            rb->setInt32(value.toInt());
         CZnSettings(settingsFile()).SetValue(cip, CZnString(key), rb);
     }
     void put(const Stored& s)
     {
-        putInt("CIPCONTROL", s.control);
-        putInt("CIPCONFIRM", s.confirm);
-        putText("CIPBUILDS", s.builds);
+        put("CIPCONTROL", s.control ? QVariant(*s.control) : QVariant());
+        put("CIPCONFIRM", s.confirm ? QVariant(*s.confirm) : QVariant());
+        put("CIPBUILDS", s.builds ? QVariant(*s.builds) : QVariant());
     }
 
     Stored onDisk() const
@@ -124,9 +98,7 @@ protected:
             OdResBufPtr v = file.GetValue(cip, CZnString(key), 1);
             return v ? v->getInt32() : -999;
         };
-        Stored s;
-        s.control = integer("CIPCONTROL");
-        s.confirm = integer("CIPCONFIRM");
+        Stored s{integer("CIPCONTROL"), integer("CIPCONFIRM"), std::nullopt};
         if (file.HasValue(cip, CZnString("CIPBUILDS")))
         {
             OdResBufPtr v = file.GetValue(cip, CZnString("CIPBUILDS"), 4);
@@ -139,76 +111,92 @@ protected:
         OdResBufPtr v = CZnSettings(settingsFile()).GetValue(cip, CZnString(key), 0);
         return v ? v->restype() : 0;
     }
+    QByteArray fileBytes() const
+    {
+        QFile file(settingsFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void writeFile(const QByteArray& bytes)
+    {
+        QDir().mkpath(m_folder);
+        QFile file(settingsFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
 
     // Runs the join question once; returns how many dialogs were shown.
-    int ask(CZnCIPImpl& core, Answer a = Answer::Decline)
+    int ask(CZnCIPImpl& core, Answer a = decline)
     {
-        ModalAnswerer answerer([a](CZnDlgCIP& dialog) { answer(dialog, a); });
+        ModalAnswerer answerer(a);
         core.AskForJoiningCIP();
         EXPECT_FALSE(answerer.timedOut()) << "the dialog was not answered";
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         return answerer.answered();
     }
     // One complete run of the host: a new core object asks, if the question is due.
-    int runAndAsk(Answer a = Answer::Decline)
+    int runAndAsk(Answer a = decline)
     {
         newRun();
         CZnCIPImpl core;
         return ask(core, a);
     }
+    // A core object of a new run with a recorder "a" attached (removed again by the caller's scope).
+    struct Watched
+    {
+        explicit Watched(QStringList* journal) : recorder(QStringLiteral("a"), journal)
+        {
+            core.AddRecorder(&recorder);
+        }
+        ~Watched() { core.RemoveRecorder(&recorder); }
+        CZnCIPImpl core;
+        RecordingRecorder recorder;
+    };
 
     QWidget mainWindow;
     QStringList journal;
     QString m_folder;
 };
-
-struct PolicyCase
-{
-    const char* what;
-    Stored before;
-    bool asked;
-    Answer answer;
-};
 } // namespace
 
 TEST_F(Participation, EachRowOfThePolicyAsksOrNot)
 {
-    const QString older = QStringLiteral(";21.1.0");
-    const QString listed = QStringLiteral(";21.1.0;21.2.1");
-    const QString longer = QStringLiteral(";21.2.10");
-    const std::optional<int> none;
+    const QString older = QStringLiteral(";21.1.0"), listed = QStringLiteral(";21.1.0;21.2.1");
     const std::optional<QString> noBuilds;
-    const PolicyCase cases[] = {
-        {"first run, nothing stored", {none, none, noBuilds}, true, Answer::Join},
-        {"declined, new version, question put", {0, 0, older}, true, Answer::Decline},
-        {"never answered, odd flag, new version", {none, 5, older}, true, Answer::Escape},
-        {"participation 2, new version, question put", {2, 0, older}, true, Answer::Join},
-        {"declined, version listed, flag set", {0, 1, listed}, true, Answer::CloseWindow},
-        {"declined, version listed, flag absent", {0, none, listed}, true, Answer::Decline},
-        {"declined, version listed, question put", {0, 0, listed}, false, Answer::Join},
-        {"participation absent, version listed, question put", {none, 0, listed}, false, Answer::Join},
-        {"version inside a longer entry counts as listed", {0, 0, longer}, false, Answer::Join},
-        {"participation 2, version listed, question put", {2, 0, listed}, false, Answer::Join},
-        {"joined, new version, question put", {1, 0, older}, false, Answer::Decline},
-        {"joined, version listed, question put", {1, 0, listed}, false, Answer::Decline},
-        {"joined, version listed, flag absent", {1, none, listed}, true, Answer::Decline},
-        {"joined, new version, flag set", {1, 3, older}, true, Answer::Join},
-        {"joined, no version list, flag absent", {1, none, noBuilds}, true, Answer::Escape},
+    const struct
+    {
+        const char* what;
+        Stored before;
+        bool asked;
+        Answer answer;
+    } cases[] = {
+        {"first run, nothing stored", {none, none, noBuilds}, true, join},
+        {"declined, new version, question put", {0, 0, older}, true, decline},
+        {"never answered, odd flag, new version", {none, 5, older}, true, escape},
+        {"participation 2, new version, question put", {2, 0, older}, true, join},
+        {"declined, version listed, flag set", {0, 1, listed}, true, closeWindow},
+        {"declined, version listed, flag absent", {0, none, listed}, true, decline},
+        {"declined, version listed, question put", {0, 0, listed}, false, join},
+        {"participation absent, version listed, question put", {none, 0, listed}, false, join},
+        {"version inside a longer entry counts as listed", {0, 0, QStringLiteral(";21.2.10")}, false, join},
+        {"participation 2, version listed, question put", {2, 0, listed}, false, join},
+        {"joined, new version, question put", {1, 0, older}, false, decline},
+        {"joined, version listed, question put", {1, 0, listed}, false, decline},
+        {"joined, version listed, flag absent", {1, none, listed}, true, decline},
+        {"joined, new version, flag set", {1, 3, older}, true, join},
+        {"joined, no version list, flag absent", {1, none, noBuilds}, true, escape},
     };
     int n = 0;
-    for (const PolicyCase& c : cases)
+    for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
-        useProfile(path(QStringLiteral("policy/%1").arg(++n)));
+        useProfile(QStringLiteral("policy/%1").arg(++n));
         put(c.before);
         newRun();
         journal.clear();
-        CZnCIPImpl core;
-        RecordingRecorder recorder(QStringLiteral("r"), &journal);
-        core.AddRecorder(&recorder);
+        Watched run(&journal);
 
         const QString expectedBuilds = c.before.builds.value_or(QString()) + ';' + currentVersion;
-        bool checkedWhileOpen = false;
+        const bool joined = c.answer == join;
         ModalAnswerer answerer(
             [&](CZnDlgCIP& dialog)
             {
@@ -219,49 +207,24 @@ TEST_F(Participation, EachRowOfThePolicyAsksOrNot)
                 EXPECT_FALSE(dialog.ui.radioButton->isChecked());
                 EXPECT_FALSE(dialog.ui.radioButton_2->isChecked());
                 EXPECT_FALSE(dialog.ui.buttonBox->isEnabled());
-                checkedWhileOpen = true;
-                answer(dialog, c.answer);
+                c.answer(dialog);
             });
-        core.AskForJoiningCIP();
+        run.core.AskForJoiningCIP();
         ASSERT_FALSE(answerer.timedOut());
-
         EXPECT_EQ(answerer.answered(), c.asked ? 1 : 0);
-        EXPECT_EQ(checkedWhileOpen, c.asked);
         if (c.asked)
         {
-            const int joined = c.answer == Answer::Join ? 1 : 0;
-            EXPECT_EQ(onDisk(), (Stored{joined, 0, expectedBuilds}));
-            EXPECT_EQ(core.IsEnabled(), joined == 1);
+            EXPECT_EQ(onDisk(), (Stored{joined ? 1 : 0, 0, expectedBuilds}));
+            EXPECT_EQ(run.core.IsEnabled(), joined);
             // The answer takes effect at once: started on joining, stopped on declining.
-            EXPECT_EQ(journal.join(','), joined ? QStringLiteral("r Start") : QStringLiteral("r Stop"));
+            EXPECT_EQ(journal.join(','), joined ? QStringLiteral("a Start") : QStringLiteral("a Stop"));
         }
         else
         {
             EXPECT_EQ(onDisk(), c.before);
             EXPECT_EQ(journal.join(','), QString());
         }
-        core.RemoveRecorder(&recorder);
     }
-}
-
-TEST_F(Participation, RunAfterRunTheQuestionComesBackOnlyWhenDue)
-{
-    EXPECT_EQ(runAndAsk(Answer::Decline), 1) << "first run";
-    EXPECT_EQ(onDisk(), (Stored{0, 0, QStringLiteral(";21.2.1")}));
-    EXPECT_EQ(runAndAsk(Answer::Join), 0) << "same version, declined";
-
-    GetZnSystemServices()->SetVersionString(QStringLiteral("21.3.0"));
-    EXPECT_EQ(runAndAsk(Answer::Join), 1) << "new version, declined before";
-    EXPECT_EQ(onDisk(), (Stored{1, 0, QStringLiteral(";21.2.1;21.3.0")}));
-
-    GetZnSystemServices()->SetVersionString(QStringLiteral("21.4.0"));
-    EXPECT_EQ(runAndAsk(Answer::Decline), 0) << "new version, joined";
-    EXPECT_EQ(onDisk(), (Stored{1, 0, QStringLiteral(";21.2.1;21.3.0")}));
-
-    putInt("CIPCONFIRM", 1);
-    EXPECT_EQ(runAndAsk(Answer::Decline), 1) << "joined, but the flag was set again";
-    EXPECT_EQ(onDisk(), (Stored{0, 0, QStringLiteral(";21.2.1;21.3.0;21.4.0")}));
-    EXPECT_EQ(runAndAsk(Answer::Join), 0);
 }
 
 TEST_F(Participation, TheHostCanHoldTheQuestionBack)
@@ -272,95 +235,86 @@ TEST_F(Participation, TheHostCanHoldTheQuestionBack)
     GetZnVORINQTGate()->SetDialogSuppressed(false);
 
     GetZnSystemServices()->SetCanAskUser(false);
-    putInt("CIPCONTROL", 0);
+    put("CIPCONTROL", 0);
     EXPECT_EQ(runAndAsk(), 0);
-    EXPECT_EQ(onDisk(), (Stored{0, std::nullopt, std::nullopt})) << "nothing is written";
+    EXPECT_EQ(onDisk(), (Stored{0, none, std::nullopt})) << "nothing is written";
 
     GetZnSystemServices()->SetCanAskUser(true);
-    EXPECT_EQ(runAndAsk(Answer::Join), 1) << "the question stayed due";
+    EXPECT_EQ(runAndAsk(join), 1) << "the question stayed due";
     EXPECT_EQ(onDisk(), (Stored{1, 0, QStringLiteral(";21.2.1")}));
 }
 
 TEST_F(Participation, WithoutAProfileTheQuestionIsAskedButNothingIsKept)
 {
-    putInt("CIPCONTROL", 1);
+    put("CIPCONTROL", 1);
     GetZnSystemServices()->ClearProfile();
-    CZnCIPImpl core;
-    EXPECT_EQ(core.GetCIPControl(), 0u);
-    EXPECT_EQ(core.GetCIPConfirm(), 0u) << "0, not the usual default 1";
-    RecordingRecorder recorder(QStringLiteral("r"), &journal);
-    core.AddRecorder(&recorder);
+    {
+        Watched run(&journal);
+        CZnCIPImpl& core = run.core;
+        EXPECT_EQ(core.GetCIPControl(), 0u);
+        EXPECT_EQ(core.GetCIPConfirm(), 0u) << "0, not the usual default 1";
+        EXPECT_EQ(ask(core, join), 1);
+        EXPECT_FALSE(core.IsEnabled());
+        EXPECT_FALSE(core.IsRunning());
+        EXPECT_TRUE(journal.isEmpty()) << "recorders are not started";
+        EXPECT_EQ(core.GetCIPConfirm(), 0u);
+        EXPECT_EQ(ask(core, join), 1) << "nothing remembers that it was asked";
+        // With an empty version text every list "contains" it: the question then depends on the flag,
+        // which reads as 0 without a profile.
+        GetZnSystemServices()->SetVersionString(CZnString());
+        EXPECT_EQ(ask(core, join), 0);
 
-    EXPECT_EQ(ask(core, Answer::Join), 1);
-    EXPECT_FALSE(core.IsEnabled());
-    EXPECT_FALSE(core.IsRunning());
-    EXPECT_TRUE(journal.isEmpty()) << "recorders are not started";
-    EXPECT_EQ(core.GetCIPConfirm(), 0u);
-    EXPECT_EQ(ask(core, Answer::Join), 1) << "nothing remembers that it was asked";
-
-    // With an empty version text every list "contains" it: the question then depends on the flag,
-    // which reads as 0 without a profile.
-    GetZnSystemServices()->SetVersionString(CZnString());
-    EXPECT_EQ(ask(core, Answer::Join), 0);
-    core.RemoveRecorder(&recorder);
-
-    newRun();
-    EXPECT_EQ(onDisk(), (Stored{1, std::nullopt, std::nullopt}));
-    EXPECT_EQ(core.GetCIPControl(), 1u) << "the no-profile reads and writes were not cached";
-    EXPECT_EQ(core.GetCIPConfirm(), 1u);
+        newRun();
+        EXPECT_EQ(onDisk(), (Stored{1, none, std::nullopt}));
+        EXPECT_EQ(core.GetCIPControl(), 1u) << "the no-profile reads and writes were not cached";
+        EXPECT_EQ(core.GetCIPConfirm(), 1u);
+    }
 }
 
 TEST_F(Participation, SetEnabledStartsOnceAndStopsAlways)
 {
-    newRun();
     CZnCIPImpl core;
     RecordingRecorder a(QStringLiteral("a"), &journal), b(QStringLiteral("b"), &journal),
         c(QStringLiteral("c"), &journal);
-    core.AddRecorder(&a);
-    core.AddRecorder(&b);
-    core.AddRecorder(&c);
+    for (CZnCIPRecorder* r : {&a, &b, &c})
+        core.AddRecorder(r);
     EXPECT_TRUE(journal.isEmpty());
-
-    core.SetEnabled(false);
-    EXPECT_EQ(journal.join(','), QStringLiteral("a Stop,b Stop,c Stop")) << "stops even while not running";
+    auto step = [&](bool enable, int times = 1)
+    {
+        journal.clear();
+        for (int i = 0; i < times; ++i)
+            core.SetEnabled(enable);
+        return journal.join(',');
+    };
+    EXPECT_EQ(step(false), QStringLiteral("a Stop,b Stop,c Stop")) << "stops even while not running";
     EXPECT_EQ(onDisk().control, 0);
-    journal.clear();
-
-    core.SetEnabled(true);
-    core.SetEnabled(true);
-    EXPECT_EQ(journal.join(','), QStringLiteral("a Start,b Start,c Start"));
+    EXPECT_EQ(step(true, 2), QStringLiteral("a Start,b Start,c Start"));
     EXPECT_TRUE(core.IsRunning());
     EXPECT_TRUE(core.IsEnabled());
     EXPECT_EQ(onDisk().control, 1);
-    journal.clear();
-
-    core.SetEnabled(false);
-    EXPECT_EQ(journal.join(','), QStringLiteral("a Stop,b Stop,c Stop"));
+    EXPECT_EQ(step(false), QStringLiteral("a Stop,b Stop,c Stop"));
     EXPECT_FALSE(core.IsRunning());
-    journal.clear();
 
     GetZnSystemServices()->ClearProfile();
-    core.SetEnabled(true);
-    EXPECT_TRUE(journal.isEmpty()) << "without a profile nothing starts";
+    EXPECT_EQ(step(true), QString()) << "without a profile nothing starts";
     EXPECT_FALSE(core.IsRunning());
     for (CZnCIPRecorder* r : {&a, &b, &c})
         core.RemoveRecorder(r);
 
     // At load any value but 0 starts the recorders, though only 1 counts as participating.
-    putInt("CIPCONTROL", 2);
+    put("CIPCONTROL", 2);
     newRun();
-    CZnCIPImpl loaded;
-    loaded.AddRecorder(&a);
-    loaded.StartRecordersIfEnabled();
-    loaded.StartRecordersIfEnabled();
+    journal.clear();
+    Watched loaded(&journal);
+    loaded.core.StartRecordersIfEnabled();
+    loaded.core.StartRecordersIfEnabled();
     EXPECT_EQ(journal.join(','), QStringLiteral("a Start"));
-    EXPECT_FALSE(loaded.IsEnabled());
-    loaded.RemoveRecorder(&a);
+    EXPECT_FALSE(loaded.core.IsEnabled());
 }
 
 TEST_F(Participation, CachedValuesDoNotSeeOutsideWritesUntilTheNextRun)
 {
-    putInt("CIPCONTROL", 1);
+    put("CIPCONTROL", 1);
     newRun();
     CZnCIPImpl core;
     EXPECT_TRUE(core.IsEnabled());
@@ -372,7 +326,7 @@ TEST_F(Participation, CachedValuesDoNotSeeOutsideWritesUntilTheNextRun)
     EXPECT_EQ(core.GetCIPControl(), 1u);
 
     EXPECT_EQ(core.GetCIPConfirm(), 1u) << "absent reads as 1";
-    putInt("CIPCONFIRM", 0);
+    put("CIPCONFIRM", 0);
     newRun();
     EXPECT_EQ(core.GetCIPConfirm(), 1u) << "cached";
     core.SetCIPConfirm(0);
@@ -382,7 +336,7 @@ TEST_F(Participation, CachedValuesDoNotSeeOutsideWritesUntilTheNextRun)
 
     // The version list is read anew every time.
     core.SetCIPBuilds(CZnString(";a"));
-    putText("CIPBUILDS", QStringLiteral(";b"));
+    put("CIPBUILDS", QStringLiteral(";b"));
     newRun();
     EXPECT_EQ(core.GetCIPBuilds().toQString(), QStringLiteral(";b"));
 
@@ -394,103 +348,70 @@ TEST_F(Participation, CachedValuesDoNotSeeOutsideWritesUntilTheNextRun)
 TEST_F(Participation, ValuesOfTheWrongTypeCountAsZeroUntilTheNextAnswer)
 {
     // Participation kept as text: not participating, so a new version brings the question.
-    putText("CIPCONTROL", QStringLiteral("1"));
-    putInt("CIPCONFIRM", 0);
-    putText("CIPBUILDS", QStringLiteral(";21.2.1"));
+    put({std::nullopt, 0, QStringLiteral(";21.2.1")});
+    put("CIPCONTROL", QStringLiteral("1"));
     newRun();
     {
-        CZnCIPImpl core;
-        RecordingRecorder a(QStringLiteral("a"), &journal);
-        core.AddRecorder(&a);
-        core.StartRecordersIfEnabled();
-        EXPECT_FALSE(core.IsEnabled());
+        Watched run(&journal);
+        run.core.StartRecordersIfEnabled();
+        EXPECT_FALSE(run.core.IsEnabled());
         EXPECT_TRUE(journal.isEmpty());
-        EXPECT_EQ(ask(core), 0) << "version listed, question put";
-        core.RemoveRecorder(&a);
+        EXPECT_EQ(ask(run.core), 0) << "version listed, question put";
     }
     EXPECT_EQ(typeOnDisk("CIPCONTROL"), OdResBuf::kRtString) << "left alone while not asked";
-
     GetZnSystemServices()->SetVersionString(QStringLiteral("21.3.0"));
-    EXPECT_EQ(runAndAsk(Answer::Join), 1);
+    EXPECT_EQ(runAndAsk(join), 1);
     EXPECT_EQ(typeOnDisk("CIPCONTROL"), OdResBuf::kRtInt32);
     EXPECT_EQ(onDisk().control, 1);
 
     // A version list kept as a number reads as empty: the version is new again.
-    useProfile(path(QStringLiteral("numberlist")));
-    putInt("CIPCONTROL", 0);
-    putInt("CIPCONFIRM", 0);
-    putInt("CIPBUILDS", 5);
-    EXPECT_EQ(runAndAsk(Answer::Decline), 1);
+    useProfile(QStringLiteral("numberlist"));
+    put({0, 0, std::nullopt});
+    put("CIPBUILDS", 5);
+    EXPECT_EQ(runAndAsk(decline), 1);
     EXPECT_EQ(typeOnDisk("CIPBUILDS"), OdResBuf::kRtString);
     EXPECT_EQ(onDisk().builds, QStringLiteral(";21.3.0"));
-    EXPECT_EQ(runAndAsk(Answer::Decline), 0);
+    EXPECT_EQ(runAndAsk(decline), 0);
 
     // A flag kept as text reads as 0: a participant is not asked.
-    useProfile(path(QStringLiteral("textflag")));
-    putInt("CIPCONTROL", 1);
-    putText("CIPCONFIRM", QStringLiteral("1"));
+    useProfile(QStringLiteral("textflag"));
+    put("CIPCONTROL", 1);
+    put("CIPCONFIRM", QStringLiteral("1"));
     EXPECT_EQ(runAndAsk(), 0);
 }
 
-TEST_F(Participation, ACorruptFileStillTakesTheAnswerAndKeepsItsOtherLines)
+TEST_F(Participation, ACorruptOrCutFileStillTakesTheAnswerAndKeepsItsOtherLines)
 {
-    static const char text[] = "[host]\n"
-                               "Theme=5005:dark\n"
-                               "\x80\x81\x00 binary \xff\n"
-                               "[cip]\n"
-                               "CIPCONTROL=5010:\n"
-                               "CIPCONFIRM=50\n"
-                               "CIPBUILDS;21.2.1\n"
-                               "[cip\n";
+    static const char text[] = "[host]\nTheme=5005:dark\n\x80\x81\x00 binary \xff\n[cip]\n"
+                               "CIPCONTROL=5010:\nCIPCONFIRM=50\nCIPBUILDS;21.2.1\n[cip\n";
     const QByteArray corrupt(text, sizeof(text) - 1);
-    QDir().mkpath(m_folder);
-    {
-        QFile file(settingsFile());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(corrupt);
-    }
-    EXPECT_EQ(runAndAsk(Answer::Decline), 1);
+    writeFile(corrupt);
+    EXPECT_EQ(runAndAsk(decline), 1);
     EXPECT_EQ(onDisk(), (Stored{0, 0, QStringLiteral(";21.2.1")}));
-    EXPECT_EQ(runAndAsk(Answer::Decline), 0) << "the answer was kept";
-    EXPECT_EQ(runAndAsk(Answer::Decline), 0);
-
-    QFile file(settingsFile());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray after = file.readAll();
+    EXPECT_EQ(runAndAsk(decline), 0) << "the answer was kept";
+    EXPECT_EQ(runAndAsk(decline), 0);
+    const QByteArray after = fileBytes();
     for (const QByteArray& line : corrupt.split('\n'))
         EXPECT_TRUE(after.contains(line + '\n')) << line.toHex().constData();
-}
 
-TEST_F(Participation, AFileCutAnywhereAsksAtMostOnce)
-{
-    EXPECT_EQ(runAndAsk(Answer::Decline), 1);
-    putText("Z_LAST", QStringLiteral("after the cip keys"));
-    QFile whole(settingsFile());
-    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
-    const QByteArray complete = whole.readAll();
-    whole.close();
+    // A good file cut anywhere asks at most once.
+    useProfile(QStringLiteral("cut"));
+    EXPECT_EQ(runAndAsk(decline), 1);
+    put("Z_LAST", QStringLiteral("after the cip keys"));
+    const QByteArray complete = fileBytes();
     ASSERT_GT(complete.size(), 60);
-
     for (int cut = 0; cut <= complete.size(); ++cut)
     {
         SCOPED_TRACE(cut);
         const QByteArray head = complete.left(cut);
-        {
-            QFile file(settingsFile());
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(head);
-        }
-        EXPECT_LE(runAndAsk(Answer::Decline), 1);
+        writeFile(head);
+        EXPECT_LE(runAndAsk(decline), 1);
         // Whatever survived the cut, the user now counts as not participating and as asked.
         EXPECT_EQ(onDisk().control.value_or(0), 0);
         EXPECT_EQ(onDisk().confirm, 0);
-        EXPECT_EQ(runAndAsk(Answer::Decline), 0) << "asked again: the answer was not kept";
-
-        QFile file(settingsFile());
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray after = file.readAll();
+        EXPECT_EQ(runAndAsk(decline), 0) << "asked again: the answer was not kept";
         const QByteArray partial = head.mid(head.lastIndexOf('\n') + 1);
-        EXPECT_TRUE(after.contains(partial)) << "the cut line is kept: " << partial.constData();
+        EXPECT_TRUE(fileBytes().contains(partial)) << "the cut line is kept: " << partial.constData();
     }
 }
 
@@ -498,22 +419,21 @@ TEST_F(Participation, SettingsThatCannotBeKeptBringNoQuestion)
 {
     // The settings file cannot be read: the host will not ask a question whose answer is lost.
     ASSERT_TRUE(QDir().mkpath(settingsFile()));
-    CZnCIPImpl core;
-    RecordingRecorder a(QStringLiteral("a"), &journal);
-    core.AddRecorder(&a);
     newRun();
-    core.StartRecordersIfEnabled();
-    EXPECT_EQ(ask(core), 0);
-    EXPECT_FALSE(core.IsEnabled());
-    EXPECT_TRUE(journal.isEmpty());
+    {
+        Watched run(&journal);
+        run.core.StartRecordersIfEnabled();
+        EXPECT_EQ(ask(run.core), 0);
+        EXPECT_FALSE(run.core.IsEnabled());
+        EXPECT_TRUE(journal.isEmpty());
+    }
     EXPECT_TRUE(QFileInfo(settingsFile()).isDir()) << "left as found";
-    core.RemoveRecorder(&a);
 
     // The profile folder cannot be created.
     QFile plain(path(QStringLiteral("plain")));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.close();
-    useProfile(path(QStringLiteral("plain/profile")));
+    useProfile(QStringLiteral("plain/profile"));
     EXPECT_EQ(runAndAsk(), 0);
     EXPECT_EQ(runAndAsk(), 0);
 }
@@ -521,15 +441,12 @@ TEST_F(Participation, SettingsThatCannotBeKeptBringNoQuestion)
 TEST_F(Participation, TheMainWindowClosingUnderTheQuestionCountsAsARefusal)
 {
     // A participant whose question flag was set again is asked.
-    putInt("CIPCONTROL", 1);
-    putInt("CIPCONFIRM", 1);
+    put({1, 1, std::nullopt});
     auto* window = new QWidget;
     GetZnSystemServices()->SetMainWindow(window);
     newRun();
-    CZnCIPImpl core;
-    RecordingRecorder a(QStringLiteral("a"), &journal);
-    core.AddRecorder(&a);
-    core.StartRecordersIfEnabled();
+    Watched run(&journal);
+    run.core.StartRecordersIfEnabled();
     journal.clear();
 
     // The host tears its main window down while the question is open; the dialog goes with it.
@@ -539,11 +456,10 @@ TEST_F(Participation, TheMainWindowClosingUnderTheQuestionCountsAsARefusal)
             ModalAnswerer::click(dialog.ui.radioButton);
             delete window;
         });
-    core.AskForJoiningCIP();
+    run.core.AskForJoiningCIP();
     EXPECT_EQ(answerer.answered(), 1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    EXPECT_FALSE(core.IsEnabled());
+    EXPECT_FALSE(run.core.IsEnabled());
     EXPECT_EQ(onDisk(), (Stored{0, 0, QStringLiteral(";21.2.1")}));
     EXPECT_EQ(journal.join(','), QStringLiteral("a Stop"));
-    core.RemoveRecorder(&a);
 }

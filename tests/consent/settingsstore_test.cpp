@@ -201,29 +201,24 @@ TEST_F(SettingsStore, AWriteKeepsWhatOthersWroteToTheFileMeanwhile)
     EXPECT_EQ(intAt(mine, "CIPCONTROL"), 1) << "our own view is not refreshed behind our back";
 }
 
-TEST_F(SettingsStore, AFileItCannotReadIsNeverOverwritten)
+TEST_F(SettingsStore, AFileItCannotReadOrAFolderItCannotWriteIsNeverOverwritten)
 {
-    // A folder where the file should be: it exists, but cannot be read as a settings file (the tests
-    // may run as root, for whom permission bits do not stop reading).
+    // A folder where the file should be cannot be read as a settings file (the tests may run as root,
+    // for whom permission bits do not stop reading); a plain file where a folder should be cannot hold one.
     ASSERT_TRUE(QDir().mkpath(file()));
     writeFile(file() + QStringLiteral("/inside.txt"), "precious");
-    CZnSettings s(file());
-    EXPECT_FALSE(s.CanStore());
-    s.SetValue(section, CZnString("CIPCONTROL"), intValue(1));
-    EXPECT_EQ(intAt(s, "CIPCONTROL"), 1) << "kept in memory for this run";
+    writeFile(path(QStringLiteral("plainfile")), "x");
+    for (const QString& name : {file(), path(QStringLiteral("plainfile/profile/settings.ini"))})
+    {
+        SCOPED_TRACE(name.toStdString());
+        CZnSettings s(name);
+        EXPECT_FALSE(s.CanStore());
+        s.SetValue(section, CZnString("CIPCONTROL"), intValue(1));
+        EXPECT_EQ(intAt(s, "CIPCONTROL"), 1) << "kept in memory for this run";
+        EXPECT_FALSE(s.CanStore());
+    }
     EXPECT_TRUE(QFileInfo(file()).isDir());
     EXPECT_EQ(readFile(file() + QStringLiteral("/inside.txt")), QByteArray("precious"));
-}
-
-TEST_F(SettingsStore, AFolderItCannotWriteMakesItSaySo)
-{
-    writeFile(path(QStringLiteral("plainfile")), "x");
-    const QString impossible = path(QStringLiteral("plainfile/profile/settings.ini"));
-    CZnSettings s(impossible);
-    EXPECT_FALSE(s.CanStore());
-    s.SetValue(section, CZnString("CIPCONTROL"), intValue(1));
-    EXPECT_EQ(intAt(s, "CIPCONTROL"), 1);
-    EXPECT_FALSE(s.CanStore());
     EXPECT_EQ(readFile(path(QStringLiteral("plainfile"))), QByteArray("x"));
 
     CZnSettings memoryOnly;

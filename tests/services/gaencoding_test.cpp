@@ -11,7 +11,7 @@
 #include <QUuid>
 
 #include <cstdlib>
-#include <memory>
+#include <tuple>
 
 namespace
 {
@@ -27,8 +27,6 @@ protected:
         HostFixture::SetUp();
         ASSERT_TRUE(localeFixed);
     }
-
-    std::unique_ptr<CZnCIPService_GA> make() { return std::make_unique<CZnCIPService_GA>(); }
 
     // Queues one event through Send and returns its decoded items (empty when nothing was queued).
     HitItems sendEvent(CZnCIPService_GA& service, const QString& category, const QString& label, int value,
@@ -48,14 +46,13 @@ const QStringList& eventHead()
 }
 } // namespace
 
-TEST_F(GaEncoding, EventHitCarriesItsItemsInOrder)
+TEST_F(GaEncoding, EventHitCarriesItsItemsInOrderAndAlwaysItsValue)
 {
-    auto service = make();
-    const HitItems items = sendEvent(*service, "Commands", "LINE (GROUPA)", 1);
+    CZnCIPService_GA service;
     const HitItems expected = {
         {"v", "1"},
         {"tid", "UA-582047-16"},
-        {"cid", service->GetClientId().toQString()},
+        {"cid", service.GetClientId().toQString()},
         {"t", "event"},
         {"ul", "en-us"},
         {"qt", "1"},
@@ -66,50 +63,46 @@ TEST_F(GaEncoding, EventHitCarriesItsItemsInOrder)
         {"el", "LINE (GROUPA)"},
         {"ev", "1"},
     };
-    EXPECT_EQ(items, expected);
+    EXPECT_EQ(sendEvent(service, "Commands", "LINE (GROUPA)", 1), expected);
     // Blanks in the label are written as %20, never as "+".
-    EXPECT_TRUE(service->Queue().last().endsWith("&el=LINE%20(GROUPA)&ev=1"))
-        << qPrintable(service->Queue().last());
-}
+    EXPECT_TRUE(service.Queue().last().endsWith("&el=LINE%20(GROUPA)&ev=1"))
+        << qPrintable(service.Queue().last());
 
-TEST_F(GaEncoding, LabelIsOptionalButTheValueAlwaysGoes)
-{
-    auto service = make();
-    const HitItems zero = sendEvent(*service, "Unknown Commands", "", 0);
+    // The label is left out when empty; the value always goes.
+    const HitItems zero = sendEvent(service, "Unknown Commands", "", 0);
     EXPECT_EQ(hitKeys(zero), QStringList(eventHead()) << "ev");
     EXPECT_EQ(hitValue(zero, "ev"), "0");
-    const HitItems negative = sendEvent(*service, "Toolbar", "", -42);
-    EXPECT_EQ(hitValue(negative, "ev"), "-42");
-    const HitItems large = sendEvent(*service, "Toolbar", "x", 2147483647);
+    EXPECT_EQ(hitValue(sendEvent(service, "Toolbar", "", -42), "ev"), "-42");
+    const HitItems large = sendEvent(service, "Toolbar", "x", 2147483647);
     EXPECT_EQ(hitValue(large, "ev"), "2147483647");
     EXPECT_EQ(hitValue(large, "el"), "x");
 }
 
 TEST_F(GaEncoding, RefusedCategoriesQueueNothing)
 {
-    auto service = make();
+    CZnCIPService_GA service;
     for (const char* category : {"Build", "Drawing", "Proxy Entities", "Output", "Performance", "Variables",
                                  "commands", "session", ""})
     {
-        EXPECT_TRUE(sendEvent(*service, category, "label", 1).isEmpty()) << category;
-        service->SetScreenValue(category, "n", 1, CZnString("v"));
-        service->Send();
+        EXPECT_TRUE(sendEvent(service, category, "label", 1).isEmpty()) << category;
+        service.SetScreenValue(category, "n", 1, CZnString("v"));
+        service.Send();
     }
-    service->Send(); // nothing prepared
-    EXPECT_TRUE(service->Queue().isEmpty());
+    service.Send(); // nothing prepared
+    EXPECT_TRUE(service.Queue().isEmpty());
 }
 
 TEST_F(GaEncoding, ScreenViewValuesFollowTheirIndexes)
 {
-    auto service = make();
-    service->SetScreenValue("System", "metric", 15, 3);
-    service->SetScreenValue("System", "dimension", 1, CZnString("Windows 10"));
-    service->SetScreenValue("System", "ratio", 0, 1.25);
-    service->Send();
-    ASSERT_EQ(service->Queue().size(), 1);
-    const HitItems items = decodeHit(service->Queue().first());
+    CZnCIPService_GA service;
+    service.SetScreenValue("System", "metric", 15, 3);
+    service.SetScreenValue("System", "dimension", 1, CZnString("Windows 10"));
+    service.SetScreenValue("System", "ratio", 0, 1.25);
+    service.Send();
+    ASSERT_EQ(service.Queue().size(), 1);
+    const HitItems items = decodeHit(service.Queue().first());
     const HitItems expected = {
-        {"v", "1"},          {"tid", "UA-582047-16"}, {"cid", service->GetClientId().toQString()},
+        {"v", "1"},          {"tid", "UA-582047-16"}, {"cid", service.GetClientId().toQString()},
         {"t", "screenview"}, {"ul", "en-us"},         {"qt", "1"},
         {"cd", "System"},    {"an", "ZnCAD SP1 x64"}, {"av", "21.2.1"},
         {"cd5", "1.25"},     {"cd1", "Windows 10"},   {"cm1", "3"},
@@ -126,26 +119,26 @@ TEST_F(GaEncoding, EveryIndexMapsToItsParameterAndOthersToNone)
         EXPECT_EQ(CZnCIPService_GA::ParameterName(index), table[index]) << index;
 
     // Outside the table the value still goes, under an empty name.
-    auto service = make();
+    CZnCIPService_GA service;
     for (int index : {-1, 24, 1000})
     {
         EXPECT_TRUE(CZnCIPService_GA::ParameterName(index).isEmpty()) << index;
-        service->SetScreenValue("Screen", "n", index, index);
-        service->Send();
-        const HitItems items = decodeHit(service->Queue().last());
+        service.SetScreenValue("Screen", "n", index, index);
+        service.Send();
+        const HitItems items = decodeHit(service.Queue().last());
         EXPECT_EQ(items.last(), qMakePair(QString(), QString::number(index)));
     }
 }
 
 TEST_F(GaEncoding, NonAsciiAndReservedCharactersSurviveTheRoundTrip)
 {
-    auto service = make();
+    CZnCIPService_GA service;
     const QString label = QStringLiteral("Zoom Window \u00e4\u20ac\U0001F600 a+b&c=d#e 50%/?;'\"<>\\");
-    const HitItems items = sendEvent(*service, "Commands", label, 1, QStringLiteral("Ex\u00e9cuter"));
+    const HitItems items = sendEvent(service, "Commands", label, 1, QStringLiteral("Ex\u00e9cuter"));
     EXPECT_EQ(hitValue(items, "el"), label);
     EXPECT_EQ(hitValue(items, "ea"), QStringLiteral("Ex\u00e9cuter"));
 
-    const QString body = service->Queue().last();
+    const QString body = service.Queue().last();
     EXPECT_TRUE(body.contains("&ea=Ex%C3%A9cuter&")) << qPrintable(body);
     EXPECT_TRUE(body.contains(
         "el=Zoom%20Window%20%C3%A4%E2%82%AC%F0%9F%98%80%20a+b%26c%3Dd%23e%2050%25/?;'%22%3C%3E%5C&"))
@@ -157,50 +150,43 @@ TEST_F(GaEncoding, NonAsciiAndReservedCharactersSurviveTheRoundTrip)
 
 TEST_F(GaEncoding, SessionHitsCarryTheirMarkerAndNoValue)
 {
-    auto service = make();
-    service->StartSession();
-    service->SetEvent("Commands", "Execute", "pending", 1);
-    ASSERT_EQ(service->Queue().size(), 1);
-    const HitItems start = decodeHit(service->Queue().first());
+    CZnCIPService_GA service;
+    service.StartSession();
+    service.SetEvent("Commands", "Execute", "pending", 1);
+    ASSERT_EQ(service.Queue().size(), 1);
+    const HitItems start = decodeHit(service.Queue().first());
     EXPECT_EQ(hitKeys(start), QStringList(eventHead()) << "sc");
     EXPECT_EQ(hitValue(start, "ec"), "Session");
     EXPECT_EQ(hitValue(start, "ea"), "Start");
     EXPECT_EQ(hitValue(start, "sc"), "start");
 
     // The end stores what is queued (the start hit) and then queues itself.
-    service->EndSession();
-    ASSERT_EQ(service->Queue().size(), 1);
-    const HitItems end = decodeHit(service->Queue().first());
+    service.EndSession();
+    ASSERT_EQ(service.Queue().size(), 1);
+    const HitItems end = decodeHit(service.Queue().first());
     EXPECT_EQ(hitKeys(end), QStringList(eventHead()) << "sc");
     EXPECT_EQ(hitValue(end, "ea"), "End");
     EXPECT_EQ(hitValue(end, "sc"), "end");
     // Session hits bypass the pending record.
-    EXPECT_EQ(service->Record().label.toQString(), "pending");
-    EXPECT_EQ(service->Record().kind, CZnCIPServiceRecord::RecordEvent);
+    EXPECT_EQ(service.Record().label.toQString(), "pending");
+    EXPECT_EQ(service.Record().kind, CZnCIPServiceRecord::RecordEvent);
 }
 
 TEST_F(GaEncoding, ApplicationNameTellsTheEdition)
 {
-    struct Case
-    {
-        bool hasNumbers;
-        int servicePack;
-        int build;
-        const char* name;
+    // Service pack and build; -1 means the host has no version numbers.
+    const std::tuple<int, int, const char*> cases[] = {
+        {2, 10, "ZnCAD SP2 x64"},   {0, 999, "ZnCAD PR x64"}, {0, 1000, "ZnCAD SP0 x64"},
+        {1, 1520, "ZnCAD SP1 x64"}, {-1, 0, "ZnCAD x64"},
     };
-    const Case cases[] = {
-        {true, 2, 10, "ZnCAD SP2 x64"},   {true, 0, 999, "ZnCAD PR x64"}, {true, 0, 1000, "ZnCAD SP0 x64"},
-        {true, 1, 1520, "ZnCAD SP1 x64"}, {false, 0, 0, "ZnCAD x64"},
-    };
-    for (const Case& c : cases)
+    for (const auto& [servicePack, build, name] : cases)
     {
-        if (c.hasNumbers)
-            GetZnSystemServices()->SetVersionNumbers(21, c.servicePack, 0, c.build);
+        if (servicePack >= 0)
+            GetZnSystemServices()->SetVersionNumbers(21, servicePack, 0, build);
         else
             GetZnSystemServices()->ClearVersionNumbers();
-        auto service = make();
-        const HitItems items = sendEvent(*service, "Commands", "", 1);
-        EXPECT_EQ(hitValue(items, "an"), c.name);
+        CZnCIPService_GA service;
+        EXPECT_EQ(hitValue(sendEvent(service, "Commands", "", 1), "an"), name);
     }
 }
 
@@ -210,12 +196,12 @@ TEST_F(GaEncoding, IdentityComesFromTheHostAndTheRequestIsPreparedOnce)
     GetZnSystemServices()->SetVersionNumbers(1, 2, 0, 7);
     GetZnSystemServices()->SetVersionString("1.0");
     GetZnResources()->SetCIPEndpoint("collector.example:9090");
-    auto service = make();
-    const HitItems items = sendEvent(*service, "Commands", "", 1);
+    CZnCIPService_GA service;
+    const HitItems items = sendEvent(service, "Commands", "", 1);
     EXPECT_EQ(hitValue(items, "tid"), "UA-1234-5");
     EXPECT_EQ(hitValue(items, "av"), "1.0");
 
-    const QNetworkRequest& request = service->Request();
+    const QNetworkRequest& request = service.Request();
     EXPECT_EQ(request.url().toString(), "http://collector.example:9090/collect");
     EXPECT_EQ(request.header(QNetworkRequest::ContentTypeHeader).toString(),
               "application/x-www-form-urlencoded");
@@ -225,32 +211,31 @@ TEST_F(GaEncoding, IdentityComesFromTheHostAndTheRequestIsPreparedOnce)
     EXPECT_FALSE(request.hasRawHeader("Connection"));
 
     // The timer is armed from the start, 30 s and repeating, without anything being sent yet.
-    EXPECT_TRUE(service->SendTimer().isActive());
-    EXPECT_EQ(service->SendTimer().interval(), 30000);
-    EXPECT_FALSE(service->SendTimer().isSingleShot());
-    EXPECT_FALSE(service->IsBusy());
+    EXPECT_TRUE(service.SendTimer().isActive());
+    EXPECT_EQ(service.SendTimer().interval(), 30000);
+    EXPECT_FALSE(service.SendTimer().isSingleShot());
+    EXPECT_FALSE(service.IsBusy());
 }
 
 TEST_F(GaEncoding, ClientIdIsCreatedOnceAndReadAnewEachTime)
 {
-    auto service = make();
+    CZnCIPService_GA service;
     EXPECT_FALSE(QSettings().contains("CIP_ClientId"));
-    const QString first = service->GetClientId().toQString();
+    const QString first = service.GetClientId().toQString();
     EXPECT_EQ(first.size(), 36);
     EXPECT_FALSE(QUuid(first).isNull()) << qPrintable(first);
     EXPECT_EQ(QSettings().value("CIP_ClientId").toString(), first);
-    EXPECT_EQ(service->GetClientId().toQString(), first);
+    EXPECT_EQ(service.GetClientId().toQString(), first);
 
     // Another process of the same user changed it: the next hit says so.
     QSettings().setValue("CIP_ClientId", "0f4c2a9e-7d1b-4c55-9a53-1df0a7c3e001");
-    EXPECT_EQ(hitValue(sendEvent(*service, "Commands", "", 1), "cid"),
-              "0f4c2a9e-7d1b-4c55-9a53-1df0a7c3e001");
+    EXPECT_EQ(hitValue(sendEvent(service, "Commands", "", 1), "cid"), "0f4c2a9e-7d1b-4c55-9a53-1df0a7c3e001");
 
     // A second service in the same profile reuses the stored identifier; a fresh profile gets a new one.
-    auto other = make();
-    EXPECT_EQ(other->GetClientId().toQString(), "0f4c2a9e-7d1b-4c55-9a53-1df0a7c3e001");
+    CZnCIPService_GA other;
+    EXPECT_EQ(other.GetClientId().toQString(), "0f4c2a9e-7d1b-4c55-9a53-1df0a7c3e001");
     QSettings().remove("CIP_ClientId");
-    const QString fresh = other->GetClientId().toQString();
+    const QString fresh = other.GetClientId().toQString();
     EXPECT_EQ(fresh.size(), 36);
     EXPECT_NE(fresh, first);
 }

@@ -1,4 +1,4 @@
-// The host stand-in's network facility and registry seam, as the Google service relies on them.
+// The host stand-in's network facility and registry, as the Google service relies on them.
 #include "cznhostconfiguration.h"
 #include "cznnetworkmanager.h"
 #include "cznnetworkreply.h"
@@ -7,7 +7,6 @@
 #include "hostfixture.h"
 #include "testhttpserver.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QNetworkReply>
@@ -17,7 +16,9 @@
 
 namespace
 {
-// Writes down every completion it is told about.
+const QString productKey =
+    QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Zinc Design Systems\\ZnCAD x64");
+
 class ReplyLog : public CZnNetworkReply
 {
 public:
@@ -34,11 +35,6 @@ public:
 class HostPlatform : public HostFixture
 {
 protected:
-    void SetUp() override
-    {
-        HostFixture::SetUp();
-        ASSERT_TRUE(server.listen());
-    }
     void TearDown() override
     {
         server.close();
@@ -47,38 +43,47 @@ protected:
         HostFixture::TearDown();
     }
 
-    CZnNetworkRequest post(CZnNetworkReply* receiver, const QByteArray& body)
+    QNetworkReply* post(CZnNetworkReply* receiver, const QByteArray& body, const QByteArray& probe = {},
+                        bool synchronous = false)
     {
         CZnNetworkRequest record;
         record.receiver = receiver;
         record.request.setUrl(QUrl(QStringLiteral("http://%1/collect").arg(server.endpoint())));
         record.request.setHeader(QNetworkRequest::ContentTypeHeader, "text/plain");
         record.body = body;
-        return record;
+        if (!probe.isEmpty())
+            record.rawHeaders << qMakePair(CZnString("X-Probe"), probe);
+        record.synchronous = synchronous;
+        record.releaseReply = !synchronous;
+        return network()->PostRequest(record);
     }
 
     CZnNetworkManager* network() { return GetZnSystemServices()->GetNetworkManager(); }
 
     TestHttpServer server;
 };
+
+void writeFile(const QString& name, const QByteArray& data)
+{
+    QFile file(name);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+}
 } // namespace
 
 TEST_F(HostPlatform, PostsTheBodyWithItsHeadersAndReportsTheStatus)
 {
+    ASSERT_TRUE(server.listen());
     ReplyLog log;
     server.queueStatuses({201, 503});
-    CZnNetworkRequest record = post(&log, "a=1&b=2");
-    record.rawHeaders << qMakePair(CZnString("X-Probe"), QByteArray("first"));
-    QNetworkReply* reply = network()->PostRequest(record);
+    QNetworkReply* reply = post(&log, "a=1&b=2", "first");
     ASSERT_NE(reply, nullptr);
     EXPECT_TRUE(reply->isRunning()) << "the post does not block";
     ASSERT_TRUE(waitFor([&] { return log.statuses.size() == 1; }));
-    EXPECT_EQ(log.statuses, QList<int>{201});
     EXPECT_EQ(log.uploaded, 7);
-
-    network()->PostRequest(post(&log, "c=3"));
+    post(&log, "c=3");
     ASSERT_TRUE(waitFor([&] { return log.statuses.size() == 2; }));
-    EXPECT_EQ(log.statuses.last(), 503);
+    EXPECT_EQ(log.statuses, QList<int>({201, 503}));
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -88,24 +93,19 @@ TEST_F(HostPlatform, PostsTheBodyWithItsHeadersAndReportsTheStatus)
     EXPECT_EQ(requests[0].header("Content-Type"), "text/plain");
     EXPECT_EQ(requests[1].header("X-Probe"), QByteArray());
     EXPECT_EQ(network()->PendingCount(), 0);
-}
 
-TEST_F(HostPlatform, SynchronousRequestsReturnFinished)
-{
-    ReplyLog log;
-    CZnNetworkRequest record = post(&log, "x");
-    record.synchronous = true;
-    record.releaseReply = false;
-    std::unique_ptr<QNetworkReply> reply(network()->PostRequest(record));
-    EXPECT_TRUE(reply->isFinished());
-    EXPECT_EQ(log.statuses, QList<int>{204});
+    // A synchronous request comes back finished.
+    std::unique_ptr<QNetworkReply> finished(post(&log, "x", {}, true));
+    EXPECT_TRUE(finished->isFinished());
+    EXPECT_EQ(log.statuses.last(), 204);
 }
 
 TEST_F(HostPlatform, AReceiverThatIsGoneIsNotCalled)
 {
+    ASSERT_TRUE(server.listen());
     server.hold();
     auto log = std::make_unique<ReplyLog>();
-    QNetworkReply* reply = network()->PostRequest(post(log.get(), "x"));
+    QNetworkReply* reply = post(log.get(), "x");
     ASSERT_TRUE(waitFor([&] { return server.requestCount() == 1; }));
     EXPECT_EQ(network()->PendingCount(), 1);
     log.reset();
@@ -119,44 +119,29 @@ TEST_F(HostPlatform, AReceiverThatIsGoneIsNotCalled)
 
 TEST_F(HostPlatform, RegistryValuesComeFromTheStandInFile)
 {
-    const QString key =
-        QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Zinc Design Systems\\ZnCAD x64");
     // No file: no registry at all, and nothing can be written to it.
-    EXPECT_FALSE(CZnRegistry(key).Contains("Location"));
-    EXPECT_FALSE(CZnRegistry::SetValue(key, "Location", "C:\\x"));
+    EXPECT_FALSE(CZnRegistry(productKey).Contains("Location"));
+    EXPECT_FALSE(CZnRegistry::SetValue(productKey, "Location", "C:\\x"));
 
     CZnRegistry::SetFile(path("registry.ini"));
-    EXPECT_FALSE(CZnRegistry(key).Contains("Location"));
-    ASSERT_TRUE(CZnRegistry::SetValue(key, "Location", "C:\\Program Files\\ZnCAD"));
+    EXPECT_FALSE(CZnRegistry(productKey).Contains("Location"));
+    ASSERT_TRUE(CZnRegistry::SetValue(productKey, "Location", "C:\\Program Files\\ZnCAD"));
     // Either separator opens the same key; a value is found only under its own key.
-    EXPECT_EQ(CZnRegistry(key).Value("Location").toString(), "C:\\Program Files\\ZnCAD");
-    EXPECT_EQ(CZnRegistry(QString(key).replace('\\', '/')).Value("Location").toString(),
+    EXPECT_EQ(CZnRegistry(productKey).Value("Location").toString(), "C:\\Program Files\\ZnCAD");
+    EXPECT_EQ(CZnRegistry(QString(productKey).replace('\\', '/')).Value("Location").toString(),
               "C:\\Program Files\\ZnCAD");
-    EXPECT_FALSE(CZnRegistry(key + "\\Sub").Contains("Location"));
-    EXPECT_FALSE(CZnRegistry(key).Contains("Version"));
-}
+    EXPECT_FALSE(CZnRegistry(productKey + "\\Sub").Contains("Location"));
+    EXPECT_FALSE(CZnRegistry(productKey).Contains("Version"));
 
-TEST_F(HostPlatform, RegistryFileCanBeWrittenByHandAndNamedInTheHostConfiguration)
-{
-    QFile registry(path("machine/registry.ini"));
+    // Written by hand and named in the host configuration.
     ASSERT_TRUE(QDir().mkpath(path("machine")));
-    ASSERT_TRUE(registry.open(QIODevice::WriteOnly));
-    registry.write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Zinc Design Systems\\ZnCAD x64]\n"
-                   "Location=\"E:\\\\Prog\\\\App\"\n");
-    registry.close();
-    QFile config(path("machine/host.ini"));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("[platform]\nregistry_file=registry.ini\n");
-    config.close();
-
+    writeFile(path("machine/registry.ini"),
+              "[" + productKey.toUtf8() + "]\nLocation=\"E:\\\\Prog\\\\App\"\n");
+    writeFile(path("machine/host.ini"), "[platform]\nregistry_file=registry.ini\n");
     QString message;
     ASSERT_TRUE(CZnHostConfiguration::Load(path("machine/host.ini"), &message)) << qPrintable(message);
     EXPECT_EQ(CZnRegistry::GetFile(), path("machine/registry.ini"));
-    EXPECT_EQ(CZnRegistry("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Zinc Design Systems\\ZnCAD x64")
-                  .Value("Location")
-                  .toString(),
-              "E:\\Prog\\App");
-
+    EXPECT_EQ(CZnRegistry(productKey).Value("Location").toString(), "E:\\Prog\\App");
     CZnHostConfiguration::ApplyDefaults();
     EXPECT_TRUE(CZnRegistry::GetFile().isEmpty());
 }

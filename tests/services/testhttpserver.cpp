@@ -7,23 +7,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
-
 namespace
 {
-bool sendAll(int fd, const QByteArray& data)
+// Reads more into buffer; false when the peer closed or the socket failed.
+bool readMore(int fd, QByteArray& buffer)
 {
-    const char* p = data.constData();
-    qint64 left = data.size();
-    while (left > 0)
-    {
-        const ssize_t n = ::send(fd, p, static_cast<size_t>(left), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
+    char chunk[4096];
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n > 0)
+        buffer.append(chunk, static_cast<int>(n));
+    return n > 0;
 }
 } // namespace
 
@@ -33,30 +26,19 @@ QByteArray TestHttpServer::Request::header(const QByteArray& name) const
     return it == headers.end() ? QByteArray() : it->second;
 }
 
-TestHttpServer::TestHttpServer() = default;
-
-TestHttpServer::~TestHttpServer()
-{
-    close();
-}
-
 bool TestHttpServer::listen()
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (m_listenFd < 0)
-        return false;
-    const int yes = 1;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     socklen_t length = sizeof address;
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(m_listenFd, 16) != 0 ||
         ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
     {
-        ::close(m_listenFd);
+        if (m_listenFd >= 0)
+            ::close(m_listenFd);
         m_listenFd = -1;
         return false;
     }
@@ -73,36 +55,22 @@ void TestHttpServer::close()
             return;
         m_stopping = true;
         ::shutdown(m_listenFd, SHUT_RDWR);
-        for (const auto& connection : m_connections)
-        {
-            if (connection->fd >= 0)
-                ::shutdown(connection->fd, SHUT_RDWR);
-        }
+        for (int fd : m_fds)
+            if (fd >= 0)
+                ::shutdown(fd, SHUT_RDWR);
     }
     m_released.notify_all();
-    if (m_acceptor.joinable())
-        m_acceptor.join();
+    m_acceptor.join();
     ::close(m_listenFd);
     // No new connection can appear once the acceptor has ended.
-    for (const auto& connection : m_connections)
-        connection->thread.join();
-}
-
-QString TestHttpServer::endpoint() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    for (std::thread& t : m_threads)
+        t.join();
 }
 
 void TestHttpServer::queueStatuses(std::initializer_list<int> statuses)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_statuses.insert(m_statuses.end(), statuses.begin(), statuses.end());
-}
-
-void TestHttpServer::setDefaultStatus(int status)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_defaultStatus = status;
 }
 
 void TestHttpServer::setSilent(bool on)
@@ -138,12 +106,6 @@ int TestHttpServer::requestCount() const
     return static_cast<int>(m_requests.size());
 }
 
-int TestHttpServer::connectionCount() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<int>(m_connections.size());
-}
-
 int TestHttpServer::closedCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -162,67 +124,43 @@ void TestHttpServer::acceptLoop()
                 ::close(fd);
             return;
         }
-        auto connection = std::make_unique<Connection>();
-        connection->fd = fd;
-        const int id = static_cast<int>(m_connections.size()) + 1;
-        connection->thread = std::thread([this, fd, id] { serve(fd, id); });
-        m_connections.push_back(std::move(connection));
+        m_fds.push_back(fd);
+        const int id = static_cast<int>(m_fds.size());
+        m_threads.emplace_back([this, fd, id] { serve(fd, id); });
     }
 }
 
 void TestHttpServer::serve(int fd, int id)
 {
     QByteArray buffer;
-    char chunk[4096];
-    bool open = true;
-    while (open)
+    for (bool open = true; open;)
     {
         // One request: the head up to the blank line, then Content-Length bytes of body.
-        int headEnd = buffer.indexOf("\r\n\r\n");
-        while (headEnd < 0)
+        int headEnd;
+        while ((headEnd = buffer.indexOf("\r\n\r\n")) < 0 && (open = readMore(fd, buffer)))
         {
-            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-            if (n <= 0)
-            {
-                open = false;
-                break;
-            }
-            buffer.append(chunk, static_cast<int>(n));
-            headEnd = buffer.indexOf("\r\n\r\n");
         }
         if (!open)
             break;
-
         Request request;
         request.connection = id;
-        request.head = buffer.left(headEnd + 4);
         const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
         const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
         request.method = requestLine.value(0);
         request.path = requestLine.value(1);
-        for (int i = 1; i < lines.size(); ++i)
-        {
-            const int colon = lines[i].indexOf(':');
-            if (colon > 0)
-                request.headers[lines[i].left(colon).trimmed().toLower()] = lines[i].mid(colon + 1).trimmed();
-        }
+        for (const QByteArray& line : lines.mid(1))
+            if (line.indexOf(':') > 0)
+                request.headers[line.left(line.indexOf(':')).trimmed().toLower()] =
+                    line.mid(line.indexOf(':') + 1).trimmed();
         const int length = request.header("Content-Length").toInt();
         buffer.remove(0, headEnd + 4);
-        while (buffer.size() < length)
+        while (buffer.size() < length && (open = readMore(fd, buffer)))
         {
-            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-            if (n <= 0)
-            {
-                open = false;
-                break;
-            }
-            buffer.append(chunk, static_cast<int>(n));
         }
         if (!open)
             break;
         request.body = buffer.left(length);
         buffer.remove(0, length);
-
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_requests.push_back(request);
@@ -232,45 +170,38 @@ void TestHttpServer::serve(int fd, int id)
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_closed;
     // Marked under the lock, so close() never shuts down a descriptor number that is reused meanwhile.
-    m_connections[static_cast<size_t>(id - 1)]->fd = -1;
+    m_fds[static_cast<size_t>(id - 1)] = -1;
     ::close(fd);
 }
 
 bool TestHttpServer::answer(int fd, const Request& request)
 {
-    int status = 0;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_released.wait(lock, [this] { return !m_held || m_stopping; });
+    if (m_silent)
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_released.wait(lock, [this] { return !m_held || m_stopping; });
-        if (m_silent)
-        {
-            // Keep reading so that a client giving up is noticed, but never say a word.
-            lock.unlock();
-            char sink[256];
-            while (::recv(fd, sink, sizeof sink, 0) > 0)
-            {
-            }
-            return false;
-        }
-        if (m_stopping)
-            return false;
-        if (!m_statuses.empty())
-        {
-            status = m_statuses.front();
-            m_statuses.pop_front();
-        }
-        else
-        {
-            status = m_defaultStatus;
-        }
+        // Keep reading so that a client giving up is noticed, but never say a word.
+        lock.unlock();
+        QByteArray sink;
+        while (readMore(fd, sink))
+            sink.clear();
+        return false;
     }
+    if (m_stopping)
+        return false;
+    const int status = m_statuses.empty() ? 204 : m_statuses.front();
+    if (!m_statuses.empty())
+        m_statuses.pop_front();
+    lock.unlock();
     const bool close = request.header("Connection").toLower() == "close";
-    // Clients go by the code alone; the reason phrase is only for people reading a trace.
     QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + " Test\r\n";
     if (status != 204)
         response += "Content-Length: 0\r\n";
     if (close)
         response += "Connection: close\r\n";
     response += "\r\n";
-    return sendAll(fd, response) && !close;
+    // Responses are a few bytes: one send carries them whole.
+    return ::send(fd, response.constData(), static_cast<size_t>(response.size()), MSG_NOSIGNAL) ==
+               response.size() &&
+           !close;
 }
