@@ -1,6 +1,5 @@
 // The host's settings store against real files in the test's own folder.
 #include "cznsettings.h"
-#include "cznsystemservices.h"
 #include "hostfixture.h"
 
 #include <QDir>
@@ -225,21 +224,4 @@ TEST_F(SettingsStore, AFileItCannotReadOrAFolderItCannotWriteIsNeverOverwritten)
     memoryOnly.SetValue(section, CZnString("CIPCONTROL"), intValue(1));
     EXPECT_EQ(intAt(memoryOnly, "CIPCONTROL"), 1);
     EXPECT_TRUE(memoryOnly.CanStore());
-}
-
-TEST_F(SettingsStore, TheHostAsksNoQuestionItsSettingsCouldNotKeep)
-{
-    CZnSystemServices* system = GetZnSystemServices();
-    EXPECT_TRUE(system->CanAskUser());
-    system->SetCanAskUser(false);
-    EXPECT_FALSE(system->CanAskUser());
-    system->SetCanAskUser(true);
-
-    const QString folder = path(QStringLiteral("profiles/Broken"));
-    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/settings.ini")));
-    system->SetProfile(QStringLiteral("Broken"), folder);
-    EXPECT_FALSE(system->CanAskUser());
-
-    system->ClearProfile();
-    EXPECT_TRUE(system->CanAskUser()) << "without a profile the host still decides by itself";
 }
