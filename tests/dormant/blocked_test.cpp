@@ -18,7 +18,6 @@
 #include "recordingservice.h"
 #include "sentrecords.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
@@ -46,16 +45,16 @@ protected:
         CZnCIPAnnotationDataRecord::destroy();
     }
 
-    // One run of every dormant recorder against the active service: a build record, a drawing's
-    // whole life with a proxy class, the quit, the performance timers and a variable's history.
+    // Every dormant recorder against the active service: a build record, a drawing's whole life
+    // with a proxy class, the quit, the performance timers and a variable's history.
     void runEveryRecorder()
     {
         CZnCIPBuildRecorder build;
         CZnCIPDrawingRecorder drawing;
         CZnCIPPerformanceRecorder performance;
         CZnCIPVariableRecorderImpl variables;
-        for (CZnCIPRecorder* r :
-             std::initializer_list<CZnCIPRecorder*>{&build, &drawing, &performance, &variables})
+        const std::initializer_list<CZnCIPRecorder*> all{&build, &drawing, &performance, &variables};
+        for (CZnCIPRecorder* r : all)
             cip->AddRecorder(r);
         cip->SetEnabled(true);
 
@@ -81,30 +80,35 @@ protected:
             });
         znFireMainFrameDestroyed(nullptr);
 
-        // Stopping reports the variables.
-        cip->SetEnabled(false);
-        for (CZnCIPRecorder* r :
-             std::initializer_list<CZnCIPRecorder*>{&build, &drawing, &performance, &variables})
+        cip->SetEnabled(false); // reports the variables
+        for (CZnCIPRecorder* r : all)
             cip->RemoveRecorder(r);
+    }
+    // An allowed category on the same service goes through, so nothing before it means dropped.
+    static void allowedEvent(CZnCIPService* service)
+    {
+        service->SetEvent(CZnString("Commands"), CZnString("Execute"), CZnString("LINE ()"), 1);
+        service->Send();
     }
 
     std::unique_ptr<CZnCIPImpl> cip;
 };
 } // namespace
 
+// The same run against a recording service shows what the real services are handed.
 TEST_F(Blocked, TheRecordersDoSendEveryOneOfTheirCategories)
 {
-    // The same run against a recording service shows what the real services are handed.
     QStringList journal;
     std::unique_ptr<CZnCIPService> ga(cip->GetService());
     cip->SetService(new RecordingService(&journal));
     runEveryRecorder();
 
+    const QList<SentRecord> records = sentRecords(journal);
     QSet<QString> screens;
-    for (const SentRecord& record : sentRecords(journal))
+    for (const SentRecord& record : records)
         screens.insert(record.screen);
     EXPECT_EQ(screens, (QSet<QString>{"Build", "Drawing", "Proxy Entities", "Performance", "Variables"}));
-    EXPECT_GE(sentRecords(journal).size(), 9);
+    EXPECT_GE(records.size(), 9);
 }
 
 TEST_F(Blocked, TheNetworkServiceQueuesNothingOfThem)
@@ -114,10 +118,7 @@ TEST_F(Blocked, TheNetworkServiceQueuesNothingOfThem)
     ASSERT_TRUE(ga->Queue().isEmpty());
     runEveryRecorder();
     EXPECT_TRUE(ga->Queue().isEmpty()) << ga->Queue().join(QLatin1Char('\n')).toStdString();
-
-    // An allowed category on the same service is queued, so the empty queue above means dropped.
-    ga->SetEvent(CZnString("Commands"), CZnString("Execute"), CZnString("LINE ()"), 1);
-    ga->Send();
+    allowedEvent(ga);
     EXPECT_EQ(ga->Queue().size(), 1);
 }
 
@@ -130,8 +131,6 @@ TEST_F(Blocked, TheLogServiceWritesNothingOfThem)
     EXPECT_TRUE(log->PendingLines().empty());
     log->writeLog();
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("profiles/CIP Logs"))));
-
-    log->SetEvent(CZnString("Commands"), CZnString("Execute"), CZnString("LINE ()"), 1);
-    log->Send();
+    allowedEvent(log);
     EXPECT_EQ(log->PendingLines().size(), 1u);
 }

@@ -25,31 +25,15 @@
 
 namespace
 {
-class RecorderTest : public HostFixture
+class RecorderTest : public RecordingFixture
 {
 protected:
-    void SetUp() override
-    {
-        HostFixture::SetUp();
-        cip = std::make_unique<CZnCIPImpl>();
-        defaultService.reset(cip->GetService());
-        recording = new RecordingService(&journal);
-        cip->SetService(recording);
-        SetZnCIP(cip.get());
-    }
     void TearDown() override
     {
-        HostFixture::TearDown();
-        cip.reset();
-        defaultService.reset();
+        RecordingFixture::TearDown();
         CZnIncrementalTimerManager::removeAll();
         CZnSystemVariables::RemoveAll();
     }
-
-    QStringList journal;
-    RecordingService* recording = nullptr; // owned by the CIP object while installed
-    std::unique_ptr<CZnCIPImpl> cip;
-    std::unique_ptr<CZnCIPService> defaultService;
 };
 
 // Keeps a recorder registered with the editor for the length of a test.
@@ -59,11 +43,18 @@ template <class R> struct Started
     ~Started() { recorder.Stop(); }
     R recorder;
 };
-} // namespace
 
-// --- Performance --------------------------------------------------------------------------------
+OdResBufPtr intValue(int v)
+{
+    OdResBufPtr rb = OdResBuf::newRb(OdResBuf::kRtInt32);
+    rb->setInt32(v);
+    return rb;
+}
 
 using PerformanceRecorder = RecorderTest;
+using BuildRecorder = RecorderTest;
+using VariableRecorder = RecorderTest;
+} // namespace
 
 TEST_F(PerformanceRecorder, ReportsEveryTimerInNameOrderWithItsAverage)
 {
@@ -72,43 +63,28 @@ TEST_F(PerformanceRecorder, ReportsEveryTimerInNameOrderWithItsAverage)
     for (double t : {1.0, 2.0, 3.0, 4.0})
         a->addVisit(t);
     b->addVisit(0.75);
+    CZnIncrementalTimerManager::getTimer(CZnString("Plot")); // never ran: averages zero
     Started<CZnCIPPerformanceRecorder> started;
 
     znFireMainFrameDestroyed(nullptr);
-    EXPECT_EQ(journal, QStringList({
-                           "SetScreenValue Performance|Name|1|s:Open",
-                           "SetScreenValue Performance|Visits|10|i:4",
-                           "SetScreenValue Performance|Total|15|d:10",
-                           "SetScreenValue Performance|Average|16|d:2.5",
-                           "SetScreenValue Performance|Best|17|d:1",
-                           "SetScreenValue Performance|Worst|18|d:4",
-                           "Send",
-                           "SetScreenValue Performance|Name|1|s:Regen",
-                           "SetScreenValue Performance|Visits|10|i:1",
-                           "SetScreenValue Performance|Total|15|d:0.75",
-                           "SetScreenValue Performance|Average|16|d:0.75",
-                           "SetScreenValue Performance|Best|17|d:0.75",
-                           "SetScreenValue Performance|Worst|18|d:0.75",
-                           "Send",
-                       }));
+    QStringList expected;
+    for (const char* values : {"Open|4|10|2.5|1|4", "Plot|0|0|0|0|0", "Regen|1|0.75|0.75|0.75|0.75"})
+    {
+        const QStringList v = QString(values).split('|');
+        expected << "SetScreenValue Performance|Name|1|s:" + v[0]
+                 << "SetScreenValue Performance|Visits|10|i:" + v[1]
+                 << "SetScreenValue Performance|Total|15|d:" + v[2]
+                 << "SetScreenValue Performance|Average|16|d:" + v[3]
+                 << "SetScreenValue Performance|Best|17|d:" + v[4]
+                 << "SetScreenValue Performance|Worst|18|d:" + v[5] << "Send";
+    }
+    EXPECT_EQ(journal, expected);
+    EXPECT_EQ(CZnCIPPerformanceRecorder::Average(10.0, 4), 2.5);
+    EXPECT_EQ(CZnCIPPerformanceRecorder::Average(3.0, 0), 0.0);
     // The host's timers are read, never reset.
     CZnIncrementalTimerInfo info{};
     a->getInfo(info);
     EXPECT_EQ(info.visits, 4);
-}
-
-TEST_F(PerformanceRecorder, ATimerThatNeverRanAveragesZero)
-{
-    EXPECT_EQ(CZnCIPPerformanceRecorder::Average(10.0, 4), 2.5);
-    EXPECT_EQ(CZnCIPPerformanceRecorder::Average(3.0, 0), 0.0);
-
-    CZnIncrementalTimerManager::getTimer(CZnString("Plot"));
-    Started<CZnCIPPerformanceRecorder> started;
-    znFireMainFrameDestroyed(nullptr);
-    const QList<SentRecord> records = sentRecords(journal);
-    ASSERT_EQ(records.size(), 1);
-    EXPECT_EQ(records.at(0).byIndex.value(10), QStringLiteral("i:0"));
-    EXPECT_EQ(records.at(0).byIndex.value(16), QStringLiteral("d:0"));
 }
 
 TEST_F(PerformanceRecorder, NoTimersNoServiceOrNotStartedMeanNoCalls)
@@ -118,26 +94,19 @@ TEST_F(PerformanceRecorder, NoTimersNoServiceOrNotStartedMeanNoCalls)
         znFireMainFrameDestroyed(nullptr);
     }
     EXPECT_TRUE(journal.isEmpty());
-
     CZnIncrementalTimerManager::getTimer(CZnString("Open"))->addVisit(5.0);
     CZnCIPPerformanceRecorder stopped;
     znFireMainFrameDestroyed(nullptr);
-    EXPECT_TRUE(journal.isEmpty());
-
-    cip->SetService(nullptr);
-    {
-        Started<CZnCIPPerformanceRecorder> started;
-        znFireMainFrameDestroyed(nullptr);
-    }
-    cip->SetService(recording);
+    withoutService(
+        []
+        {
+            Started<CZnCIPPerformanceRecorder> started;
+            znFireMainFrameDestroyed(nullptr);
+        });
     EXPECT_TRUE(journal.isEmpty());
 }
 
-// --- Build --------------------------------------------------------------------------------------
-
-using BuildRecorder = RecorderTest;
-
-TEST_F(BuildRecorder, OneRecordWithTheFourValuesInOrder)
+TEST_F(BuildRecorder, OneRecordPerMainWindowWithTheFourValuesInOrder)
 {
     GetZnResources()->SetProductName(CZnString("ZnCAD Pro"));
     GetZnSystemServices()->SetVersionString(CZnString("2.0.1"));
@@ -145,17 +114,13 @@ TEST_F(BuildRecorder, OneRecordWithTheFourValuesInOrder)
     GetZnResources()->SetReleaseNumber(19);
     GetZnResources()->SetReleaseValue(2.5);
     Started<CZnCIPBuildRecorder> started;
-
     znFireMainFrameCreated(nullptr);
-    EXPECT_EQ(journal, QStringList({
-                           "SetScreenValue Build|Name|1|s:ZnCAD Pro",
-                           "SetScreenValue Build|Build|3|s:2.0.1:77",
-                           "SetScreenValue Build|Version|5|s:19:2.5",
-                           "SetScreenValue Build|Platform|4|s:x64",
-                           "Send",
-                       }));
+    EXPECT_EQ(journal, QStringList({"SetScreenValue Build|Name|1|s:ZnCAD Pro",
+                                    "SetScreenValue Build|Build|3|s:2.0.1:77",
+                                    "SetScreenValue Build|Version|5|s:19:2.5",
+                                    "SetScreenValue Build|Platform|4|s:x64", "Send"}));
 
-    // Empty host texts go out empty; every main window gives a record.
+    // Empty host texts go out empty.
     journal.clear();
     GetZnSystemServices()->SetBuildText(CZnString(""));
     GetZnResources()->SetReleaseValue(1.0);
@@ -164,42 +129,22 @@ TEST_F(BuildRecorder, OneRecordWithTheFourValuesInOrder)
     ASSERT_EQ(records.size(), 1);
     EXPECT_EQ(records.at(0).text(3), QStringLiteral("2.0.1:"));
     EXPECT_EQ(records.at(0).text(5), QStringLiteral("19:1"));
-}
 
-TEST_F(BuildRecorder, ReleaseValueUsesSixSignificantDigits)
-{
-    EXPECT_EQ(CZnCIPBuildRecorder::ReleaseText(15, 4.03), QStringLiteral("15:4.03"));
-    EXPECT_EQ(CZnCIPBuildRecorder::ReleaseText(19, 1.0), QStringLiteral("19:1"));
-    EXPECT_EQ(CZnCIPBuildRecorder::ReleaseText(3, 1234567.0), QStringLiteral("3:1.23457e+06"));
-    EXPECT_EQ(CZnCIPBuildRecorder::ReleaseText(-2, 0.000012345678), QStringLiteral("-2:1.23457e-05"));
-}
+    // Six significant digits.
+    const std::tuple<int, double, const char*> release[] = {
+        {15, 4.03, "15:4.03"}, {3, 1234567.0, "3:1.23457e+06"}, {-2, 0.000012345678, "-2:1.23457e-05"}};
+    for (const auto& [number, value, text] : release)
+        EXPECT_EQ(CZnCIPBuildRecorder::ReleaseText(number, value), QString(text));
 
-TEST_F(BuildRecorder, NothingWithoutAServiceOrAfterStop)
-{
-    cip->SetService(nullptr);
-    {
-        Started<CZnCIPBuildRecorder> started;
-        znFireMainFrameCreated(nullptr);
-    }
-    cip->SetService(recording);
-    // Stopped by now.
+    // Nothing without a service or after a stop.
+    journal.clear();
+    withoutService([] { znFireMainFrameCreated(nullptr); });
+    started.recorder.Stop();
     znFireMainFrameCreated(nullptr);
     EXPECT_TRUE(journal.isEmpty());
 }
 
-// --- Variables: the record's arithmetic ---------------------------------------------------------
-
-namespace
-{
-OdResBufPtr intValue(int v)
-{
-    OdResBufPtr rb = OdResBuf::newRb(OdResBuf::kRtInt32);
-    rb->setInt32(v);
-    return rb;
-}
-} // namespace
-
-TEST(VariableDataRecord, PeriodsCountDistinctValuesAndSumWholeSeconds)
+TEST(VariableDataRecord, PeriodsCountDistinctValuesAndSumTruncatedWholeSeconds)
 {
     // Held 1 for 5 s, 2 for 3 s, then 1 again for 2 s until the report.
     CZnCIPVariableDataRecord record(CZnString("ORTHOMODE"));
@@ -210,34 +155,27 @@ TEST(VariableDataRecord, PeriodsCountDistinctValuesAndSumWholeSeconds)
     EXPECT_EQ(record.periods.back().duration, 0);
     EXPECT_TRUE(record.Capture(intValue(1), 8000));
     record.CloseLastPeriod(10000);
-
     ASSERT_EQ(record.periods.size(), 3u);
-    EXPECT_EQ(record.periods.at(0).duration, 5);
     EXPECT_EQ(record.periods.at(1).start, 5000);
-    EXPECT_EQ(record.periods.at(1).duration, 3);
-    EXPECT_EQ(record.periods.at(2).duration, 2);
+    EXPECT_EQ((QList<qint64>{record.periods.at(0).duration, record.periods.at(1).duration,
+                             record.periods.at(2).duration}),
+              (QList<qint64>{5, 3, 2}));
     EXPECT_EQ(record.TotalSeconds(), 10);
-}
 
-TEST(VariableDataRecord, SecondsAreTruncatedAndAValueOfAnotherTypeIsANewValue)
-{
-    CZnCIPVariableDataRecord record(CZnString("CLAYER"));
-    record.Capture(intValue(1), 100);
+    // A value of another type is a new value; seconds are truncated.
+    CZnCIPVariableDataRecord layer(CZnString("CLAYER"));
+    layer.Capture(intValue(1), 100);
     OdResBufPtr text = OdResBuf::newRb(OdResBuf::kRtString);
     text->setString(OdString("1"));
-    EXPECT_TRUE(record.Capture(text, 1099));
-    EXPECT_EQ(record.periods.at(0).duration, 0);
-    record.CloseLastPeriod(3098);
-    EXPECT_EQ(record.periods.at(1).duration, 1);
+    EXPECT_TRUE(layer.Capture(text, 1099));
+    EXPECT_EQ(layer.periods.at(0).duration, 0);
+    layer.CloseLastPeriod(3098);
+    EXPECT_EQ(layer.periods.at(1).duration, 1);
     // Closing again leaves a closed period alone.
-    record.CloseLastPeriod(90000);
-    EXPECT_EQ(record.periods.at(1).duration, 1);
-    EXPECT_FALSE(record.Capture(OdResBufPtr(), 91000));
+    layer.CloseLastPeriod(90000);
+    EXPECT_EQ(layer.periods.at(1).duration, 1);
+    EXPECT_FALSE(layer.Capture(OdResBufPtr(), 91000));
 }
-
-// --- Variables: the recorder --------------------------------------------------------------------
-
-using VariableRecorder = RecorderTest;
 
 TEST_F(VariableRecorder, ReportsCountAndWholeSecondsOfEachVariableAtStop)
 {
@@ -252,12 +190,9 @@ TEST_F(VariableRecorder, ReportsCountAndWholeSecondsOfEachVariableAtStop)
 
     // 1.1 s of each value: one whole second each, the second one counted when the report closes it.
     started.recorder.Stop();
-    EXPECT_EQ(journal, QStringList({
-                           "SetScreenValue Variables|Name|1|s:GRIDMODE",
-                           "SetScreenValue Variables|Duration|15|i:2",
-                           "SetScreenValue Variables|Count|10|i:2",
-                           "Send",
-                       }));
+    EXPECT_EQ(journal, QStringList({"SetScreenValue Variables|Name|1|s:GRIDMODE",
+                                    "SetScreenValue Variables|Duration|15|i:2",
+                                    "SetScreenValue Variables|Count|10|i:2", "Send"}));
 }
 
 TEST_F(VariableRecorder, VariablesAreReportedInNameOrderEachWithItsOwnSend)
@@ -273,10 +208,8 @@ TEST_F(VariableRecorder, VariablesAreReportedInNameOrderEachWithItsOwnSend)
 
     const QList<SentRecord> records = sentRecords(journal);
     ASSERT_EQ(records.size(), 2);
-    EXPECT_EQ(records.at(0).text(1), QStringLiteral("CLAYER"));
-    EXPECT_EQ(records.at(0).byIndex.value(10), QStringLiteral("i:3"));
-    EXPECT_EQ(records.at(0).byIndex.value(15), QStringLiteral("i:0"));
     EXPECT_EQ(records.at(0).indexes, (QList<int>{1, 15, 10}));
+    EXPECT_EQ(records.at(0).byIndex.values(), QStringList({"s:CLAYER", "i:3", "i:0"}));
     EXPECT_EQ(records.at(1).text(1), QStringLiteral("ZOOMFACTOR"));
     EXPECT_EQ(records.at(1).byIndex.value(10), QStringLiteral("i:1"));
 }
@@ -286,23 +219,21 @@ TEST_F(VariableRecorder, WatchedSetFollowsAddRemoveAndStop)
     CZnSystemVariables::SetInt(CZnString("OSMODE"), 35);
     Started<CZnCIPVariableRecorderImpl> started;
     CZnCIPVariableRecorderImpl& recorder = started.recorder;
-
     // Adding twice keeps one record and captures once.
     recorder.AddVariable(CZnString("OSMODE"));
     recorder.AddVariable(CZnString("OSMODE"));
     ASSERT_EQ(recorder.WatchedCount(), 1u);
     EXPECT_EQ(recorder.Record(CZnString("OSMODE"))->periods.size(), 1u);
-
     // Removing discards without a report.
     recorder.RemoveVariable(CZnString("OSMODE"));
     recorder.RemoveVariable(CZnString("NOTWATCHED"));
     EXPECT_EQ(recorder.WatchedCount(), 0u);
     recorder.AddVariable(CZnString("OSMODE"));
-
     recorder.Stop();
     EXPECT_EQ(sentRecords(journal).size(), 1);
-    recorder.Start();
+
     // After a restart nothing is watched until the owner says so again.
+    recorder.Start();
     EXPECT_EQ(recorder.WatchedCount(), 0u);
     CZnSystemVariables::SetInt(CZnString("OSMODE"), 0);
     journal.clear();
@@ -314,12 +245,10 @@ TEST_F(VariableRecorder, UnknownVariablesAndMissingValuesAreNeverReported)
 {
     Started<CZnCIPVariableRecorderImpl> started;
     CZnCIPVariableRecorderImpl& recorder = started.recorder;
-    // No dictionary in the registry at all.
+    // No dictionary in the registry; then a dictionary without the name; then a descriptor without a value.
     recorder.AddVariable(CZnString("NOSUCHVAR"));
-    // A dictionary, but no descriptor for the name.
     CZnSystemVariables::SetInt(CZnString("OTHER"), 1);
     recorder.sysVarChanged(nullptr, OdString("NOSUCHVAR"));
-    // A descriptor without a value.
     OdDbSysVarDescPtr bare = OdDbSysVarDesc::createObject(OdString("EMPTYVAR"));
     odrxSafeCast<OdRxDictionary>(odrxSysRegistry()->getAt(OdString("ODDB_SYSVARDICT")))
         ->putAt(OdString("EMPTYVAR"), bare.get());
@@ -344,13 +273,9 @@ TEST_F(VariableRecorder, ChangesCountOnlyWhileRegisteredAndPerDatabaseValuesAreR
 {
     OdDbDatabasePtr db = OdDbDatabase::createObject();
     CZnSystemVariables::SetInt(CZnString("LTSCALE"), 1);
-    CZnCIPVariableRecorderImpl recorder;
-    // Never left registered, whatever fails below.
-    struct Unregister
-    {
-        CZnCIPVariableRecorderImpl& r;
-        ~Unregister() { r.Stop(); }
-    } unregister{recorder};
+    Started<CZnCIPVariableRecorderImpl> started; // stopped at the end whatever fails
+    CZnCIPVariableRecorderImpl& recorder = started.recorder;
+    recorder.Stop();
     // Captured at once even while not registered.
     recorder.AddVariable(CZnString("LTSCALE"));
     CZnSystemVariables::SetInt(CZnString("LTSCALE"), 2);
@@ -366,9 +291,7 @@ TEST_F(VariableRecorder, ChangesCountOnlyWhileRegisteredAndPerDatabaseValuesAreR
     EXPECT_EQ(record->periods.back().value->getInt32(), 5);
 
     // No service at the stop: the variables are dropped without a report.
-    cip->SetService(nullptr);
-    recorder.Stop();
-    cip->SetService(recording);
+    withoutService([&] { recorder.Stop(); });
     EXPECT_EQ(recorder.WatchedCount(), 0u);
     EXPECT_TRUE(journal.isEmpty());
     EXPECT_FALSE(odedEditor()->hasReactor(&recorder));

@@ -17,11 +17,12 @@
 
 namespace
 {
+using Children = QList<QPair<QString, QString>>; // element name, text
+
 struct Group
 {
     QString name;
-    QList<QPair<QString, QString>> children; // element name, text
-
+    Children children;
     QString child(const QString& element) const
     {
         for (const auto& c : children)
@@ -31,17 +32,13 @@ struct Group
     }
 };
 
-// A log file split into what a reader sees: the header comment, how many XML declarations the file
-// holds and where the first one stands, and the group elements at the top level.
+// A log file as a reader sees it: header comment, XML declarations and the top-level groups.
 struct LogFile
 {
-    QString raw;
-    QString comment;
+    QString raw, comment, error;
     int declarations = 0;
     bool declarationFollowsHeader = false;
     QList<Group> groups;
-    QString error;
-
     QStringList groupNames() const
     {
         QStringList names;
@@ -56,37 +53,30 @@ LogFile readLog(const QString& path)
     LogFile log;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-    {
-        log.error = QStringLiteral("cannot open ") + path;
-        return log;
-    }
+        return log.error = QStringLiteral("cannot open ") + path, log;
     log.raw = QString::fromUtf8(file.readAll());
-
     static const QRegularExpression declaration(QStringLiteral("<\\?xml[^>]*\\?>"));
     QString body = log.raw;
     log.declarations = body.count(declaration);
-
     if (body.startsWith(QLatin1String("<!--")))
     {
-        const int end = body.indexOf(QLatin1String("-->"));
-        QXmlStreamReader header(body.left(end + 3));
+        const int end = body.indexOf(QLatin1String("-->")) + 3;
+        QXmlStreamReader header(body.left(end));
         while (!header.atEnd() && header.readNext() != QXmlStreamReader::Comment)
         {
         }
         log.comment = header.text().toString();
+        body = body.mid(end);
         log.declarationFollowsHeader =
-            body.mid(end + 3).startsWith(QLatin1String("\n<?xml version=\"1.0\" encoding=\"UTF-8\"?>"));
-        body = body.mid(end + 3);
+            body.startsWith(QLatin1String("\n<?xml version=\"1.0\" encoding=\"UTF-8\"?>"));
     }
-    // The log has no single root and its declaration follows the header comment, so a reader sees
-    // the groups only inside a root of its own.
+    // The log has no single root, so the groups are read inside a root of the reader's own.
     body.remove(declaration);
     QXmlStreamReader xml(QStringLiteral("<log>") + body + QStringLiteral("</log>"));
     xml.readNextStartElement();
     while (xml.readNextStartElement())
     {
-        Group group;
-        group.name = xml.name().toString();
+        Group group{xml.name().toString(), {}};
         while (xml.readNextStartElement())
         {
             const QString name = xml.name().toString();
@@ -99,16 +89,21 @@ LogFile readLog(const QString& path)
     return log;
 }
 
+bool isLocalTime(const QString& text)
+{
+    static const QRegularExpression re(
+        QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}$"));
+    return re.match(text).hasMatch();
+}
+
 class XmlLog : public HostFixture
 {
 protected:
     void SetUp() override
     {
         HostFixture::SetUp();
-        savedUser = qgetenv("USER");
-        savedUserName = qgetenv("USERNAME");
-        hadUser = qEnvironmentVariableIsSet("USER");
-        hadUserName = qEnvironmentVariableIsSet("USERNAME");
+        for (const char* name : {"USER", "USERNAME"})
+            savedEnv.append({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
         qputenv("USER", "cip-tester");
         cip = std::make_unique<CZnCIPImpl>();
         SetZnCIP(cip.get());
@@ -119,48 +114,46 @@ protected:
         service.reset();
         SetZnCIP(nullptr);
         cip.reset();
-        restore("USER", hadUser, savedUser);
-        restore("USERNAME", hadUserName, savedUserName);
+        for (const Env& e : savedEnv)
+            e.had ? qputenv(e.name, e.value) : qunsetenv(e.name);
         HostFixture::TearDown();
-    }
-    static void restore(const char* name, bool had, const QByteArray& value)
-    {
-        if (had)
-            qputenv(name, value);
-        else
-            qunsetenv(name);
     }
 
     QString logFolder() const { return path(QStringLiteral("profiles/CIP Logs")); }
-    void command(const QString& action, const QString& label)
+    void command(const QString& label, const char* category = "Commands", const char* action = "Execute",
+                 int value = 1)
     {
-        service->SetEvent(CZnString("Commands"), CZnString(action), CZnString(label), 1);
+        service->SetEvent(CZnString(category), CZnString(action), CZnString(label), value);
         service->Send();
     }
+    // Writes and reads the log back, failing the test on a parse error.
+    LogFile written()
+    {
+        service->writeLog();
+        LogFile log = readLog(service->LogFilePath());
+        EXPECT_TRUE(log.error.isEmpty()) << log.error.toStdString();
+        return log;
+    }
 
+    struct Env
+    {
+        const char* name;
+        bool had;
+        QByteArray value;
+    };
+    QList<Env> savedEnv;
     std::unique_ptr<CZnCIPImpl> cip;
     std::unique_ptr<CZnCIPService_Static> service;
-    QByteArray savedUser, savedUserName;
-    bool hadUser = false, hadUserName = false;
 };
-
-const QRegularExpression& localTime()
-{
-    static const QRegularExpression re(
-        QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}$"));
-    return re;
-}
 } // namespace
-
-// --- File, header and declaration --------------------------------------------------------------
 
 TEST_F(XmlLog, NewFileGetsHeaderAndDeclarationOnceBesideTheProfile)
 {
-    command(QStringLiteral("Execute"), QStringLiteral("LINE (GROUPA)"));
+    command(QStringLiteral("LINE (GROUPA)"));
     service->writeLog();
     const QString first = service->LogFilePath();
-    command(QStringLiteral("Execute"), QStringLiteral("CIRCLE (GROUPA)"));
-    service->writeLog();
+    command(QStringLiteral("CIRCLE (GROUPA)"));
+    const LogFile log = written();
 
     EXPECT_EQ(service->LogFilePath(), first);
     EXPECT_EQ(QFileInfo(first).absolutePath(), QFileInfo(logFolder()).absoluteFilePath());
@@ -168,9 +161,6 @@ TEST_F(XmlLog, NewFileGetsHeaderAndDeclarationOnceBesideTheProfile)
                     .match(QFileInfo(first).fileName())
                     .hasMatch())
         << first.toStdString();
-
-    const LogFile log = readLog(first);
-    ASSERT_TRUE(log.error.isEmpty()) << log.error.toStdString();
     EXPECT_TRUE(log.raw.startsWith(QLatin1String("<!--")));
     EXPECT_EQ(log.declarations, 1);
     EXPECT_TRUE(log.declarationFollowsHeader);
@@ -182,7 +172,7 @@ TEST_F(XmlLog, NewFileGetsHeaderAndDeclarationOnceBesideTheProfile)
     const QRegularExpressionMatch tail =
         QRegularExpression(QStringLiteral("^recorded on (.*) by (.*)\\.$")).match(header.at(1));
     ASSERT_TRUE(tail.hasMatch()) << header.at(1).toStdString();
-    EXPECT_TRUE(localTime().match(tail.captured(1)).hasMatch()) << tail.captured(1).toStdString();
+    EXPECT_TRUE(isLocalTime(tail.captured(1))) << tail.captured(1).toStdString();
     EXPECT_EQ(tail.captured(2), QStringLiteral("cip-tester"));
 
     // One group per write, even for the same category.
@@ -191,54 +181,26 @@ TEST_F(XmlLog, NewFileGetsHeaderAndDeclarationOnceBesideTheProfile)
     EXPECT_EQ(log.groups.at(1).child("Execute"), QStringLiteral("CIRCLE (GROUPA)"));
 }
 
-TEST_F(XmlLog, HeaderNamesTheProductAndFallsBackToUSERNAME)
-{
-    GetZnResources()->SetProductName(CZnString("Drafting Studio"));
-    qputenv("USER", "");
-    qputenv("USERNAME", "Ren\xe9");
-    command(QStringLiteral("Execute"), QStringLiteral("LINE"));
-    service->writeLog();
-
-    const LogFile log = readLog(service->LogFilePath());
-    EXPECT_TRUE(log.comment.startsWith(QStringLiteral("Drafting Studio generates a log file: ")));
-    // The variable's bytes are taken as Latin-1.
-    EXPECT_TRUE(log.comment.endsWith(QStringLiteral(" by Ren") + QChar(0xE9) + QLatin1Char('.')))
-        << log.comment.toStdString();
-}
-
-// --- From lines to groups ----------------------------------------------------------------------
-
 TEST_F(XmlLog, LinesOfOneCategoryInOneWriteShareAGroupAndSplitAcrossWrites)
 {
     service->StartSession();
-    service->writeLog();
-    LogFile log = readLog(service->LogFilePath());
-    ASSERT_TRUE(log.error.isEmpty()) << log.error.toStdString();
+    LogFile log = written();
     ASSERT_EQ(log.groupNames(), QStringList({"Application", "Session"}));
-    const Group& application = log.groups.at(0);
-    ASSERT_EQ(application.children.size(), 3);
-    EXPECT_EQ(application.children.at(0).first, QStringLiteral("path"));
-    EXPECT_EQ(application.children.at(0).second, QCoreApplication::applicationDirPath());
-    EXPECT_EQ(application.children.at(1).first, QStringLiteral("name"));
-    EXPECT_EQ(application.children.at(1).second, QCoreApplication::applicationName());
-    EXPECT_EQ(application.children.at(2).first, QStringLiteral("version"));
-    EXPECT_EQ(application.children.at(2).second, GetZnSystemServices()->GetVersionText().toQString());
+    EXPECT_EQ(log.groups.at(0).children,
+              (Children{{"path", QCoreApplication::applicationDirPath()},
+                        {"name", QCoreApplication::applicationName()},
+                        {"version", GetZnSystemServices()->GetVersionText().toQString()}}));
     ASSERT_EQ(log.groups.at(1).children.size(), 1);
-    EXPECT_TRUE(localTime().match(log.groups.at(1).child("Start")).hasMatch());
+    EXPECT_TRUE(isLocalTime(log.groups.at(1).child("Start")));
 
-    // Lines of one category split over two writes give two groups; interleaved categories give one
-    // group per run of lines.
-    command(QStringLiteral("Execute"), QStringLiteral("A"));
-    command(QStringLiteral("Execute"), QStringLiteral("B"));
+    // Interleaved categories give one group per run of lines.
+    command(QStringLiteral("A"));
+    command(QStringLiteral("B"));
     service->writeLog();
-    command(QStringLiteral("Execute"), QStringLiteral("C"));
-    service->SetEvent(CZnString("Toolbar"), CZnString("Show"), CZnString("Draw"), 1);
-    service->Send();
-    command(QStringLiteral("Execute"), QStringLiteral("D"));
-    service->writeLog();
-
-    log = readLog(service->LogFilePath());
-    ASSERT_TRUE(log.error.isEmpty()) << log.error.toStdString();
+    command(QStringLiteral("C"));
+    command(QStringLiteral("Draw"), "Toolbar", "Show");
+    command(QStringLiteral("D"));
+    log = written();
     EXPECT_EQ(log.groupNames(),
               QStringList({"Application", "Session", "Commands", "Commands", "Toolbar", "Commands"}));
     EXPECT_EQ(log.groups.at(2).children.size(), 2);
@@ -248,20 +210,13 @@ TEST_F(XmlLog, LinesOfOneCategoryInOneWriteShareAGroupAndSplitAcrossWrites)
 
 TEST_F(XmlLog, EventLinesDropBlanksFromTheActionAndNeverShowTheValue)
 {
-    service->SetEvent(CZnString("Commands"), CZnString("Zoom Window"), CZnString("ZOOM"), 4711);
-    service->Send();
-    command(QStringLiteral("Execute"), QString());
-    // Four blanks inside the label split the line into too many fields: the group stays empty.
-    command(QStringLiteral("Execute"), QStringLiteral("A    B"));
-    service->writeLog();
-
-    const LogFile log = readLog(service->LogFilePath());
-    ASSERT_TRUE(log.error.isEmpty()) << log.error.toStdString();
+    command(QStringLiteral("ZOOM"), "Commands", "Zoom Window", 4711);
+    command(QString());
+    // Four blanks inside the label split the line into too many fields: no child for it.
+    command(QStringLiteral("A    B"));
+    const LogFile log = written();
     ASSERT_EQ(log.groups.size(), 1);
-    const Group& commands = log.groups.at(0);
-    ASSERT_EQ(commands.children.size(), 2);
-    EXPECT_EQ(commands.children.at(0), qMakePair(QStringLiteral("ZoomWindow"), QStringLiteral("ZOOM")));
-    EXPECT_EQ(commands.children.at(1), qMakePair(QStringLiteral("Execute"), QString()));
+    EXPECT_EQ(log.groups.at(0).children, (Children{{"ZoomWindow", "ZOOM"}, {"Execute", QString()}}));
     EXPECT_FALSE(log.raw.contains(QLatin1String("4711")));
     EXPECT_FALSE(log.raw.contains(QLatin1String("A    B")));
 }
@@ -277,17 +232,11 @@ TEST_F(XmlLog, ScreenViewsGiveAChildOnlyForOneOrTwoValues)
     service->SetScreenValue(CZnString("OpenGL"), CZnString("b"), 2, 1.5);
     service->SetScreenValue(CZnString("OpenGL"), CZnString("c"), 3, CZnString("z"));
     service->Send();
-    service->writeLog();
-
-    const LogFile log = readLog(service->LogFilePath());
-    ASSERT_TRUE(log.error.isEmpty()) << log.error.toStdString();
+    const LogFile log = written();
     ASSERT_EQ(log.groupNames(), QStringList({"Screen", "System", "OpenGL"}));
-    // One value: a child named after the screen.
-    EXPECT_EQ(log.groups.at(0).children,
-              (QList<QPair<QString, QString>>{{QStringLiteral("Screen"), QStringLiteral("1920x1080")}}));
-    // Two values, in index order: the first names the child, the second is its text.
-    EXPECT_EQ(log.groups.at(1).children,
-              (QList<QPair<QString, QString>>{{QStringLiteral("Threads"), QStringLiteral("8")}}));
+    // One value names the child after the screen; two, in index order, give name and text.
+    EXPECT_EQ(log.groups.at(0).children, (Children{{"Screen", "1920x1080"}}));
+    EXPECT_EQ(log.groups.at(1).children, (Children{{"Threads", "8"}}));
     EXPECT_TRUE(log.groups.at(2).children.isEmpty());
     EXPECT_FALSE(log.raw.contains(QLatin1String("ignored")));
 }
@@ -295,10 +244,7 @@ TEST_F(XmlLog, ScreenViewsGiveAChildOnlyForOneOrTwoValues)
 TEST_F(XmlLog, CategoriesOutsideTheAllowedListNeverBecomeLines)
 {
     for (const char* category : {"Drawing", "Build", "Variables", "commands", "Elsewhere"})
-    {
-        service->SetEvent(CZnString(category), CZnString("Execute"), CZnString("X"), 1);
-        service->Send();
-    }
+        command(QStringLiteral("X"), category);
     service->SetScreenValue(CZnString("Performance"), CZnString("Name"), 1, CZnString("Regen"));
     service->Send();
     service->Send();
@@ -307,109 +253,92 @@ TEST_F(XmlLog, CategoriesOutsideTheAllowedListNeverBecomeLines)
     EXPECT_FALSE(QFileInfo::exists(logFolder()));
 }
 
-// --- Session end ---------------------------------------------------------------------------------
-
-TEST_F(XmlLog, NormalStopWritesTypeAndEndInOneGroup)
+TEST_F(XmlLog, StopWritesTypeEndAndForAHangAnEmptyCallStack)
 {
     service->StopSession(0, nullptr);
-
-    const LogFile log = readLog(service->LogFilePath());
+    LogFile log = readLog(service->LogFilePath());
     ASSERT_TRUE(log.error.isEmpty()) << log.error.toStdString();
     ASSERT_EQ(log.groupNames(), QStringList({"Session"}));
-    const Group& session = log.groups.at(0);
-    ASSERT_EQ(session.children.size(), 2);
-    EXPECT_EQ(session.children.at(0), qMakePair(QStringLiteral("Type"), QStringLiteral("Normal")));
-    EXPECT_EQ(session.children.at(1).first, QStringLiteral("End"));
-    EXPECT_TRUE(localTime().match(session.children.at(1).second).hasMatch());
+    const Children& session = log.groups.at(0).children;
+    ASSERT_EQ(session.size(), 2);
+    EXPECT_EQ(session.at(0), qMakePair(QStringLiteral("Type"), QStringLiteral("Normal")));
+    EXPECT_EQ(session.at(1).first, QStringLiteral("End"));
+    EXPECT_TRUE(isLocalTime(session.at(1).second));
     EXPECT_TRUE(service->PendingLines().empty());
 
     // Any reason but a hang or a crash is a normal end, folder or not.
     service->StopSession(7, path().toUtf8().constData());
-    const LogFile again = readLog(service->LogFilePath());
-    ASSERT_EQ(again.groups.size(), 2);
-    EXPECT_EQ(again.groups.at(1).child("Type"), QStringLiteral("Normal"));
-    EXPECT_EQ(again.groups.at(1).child("CallStack"), QStringLiteral("<missing>"));
+    log = readLog(service->LogFilePath());
+    ASSERT_EQ(log.groups.size(), 2);
+    EXPECT_EQ(log.groups.at(1).child("Type"), QStringLiteral("Normal"));
+    EXPECT_EQ(log.groups.at(1).child("CallStack"), QStringLiteral("<missing>"));
+
+    // A hang without a folder goes out in one write with an empty call stack.
+    service->StopSession(1, nullptr);
+    log = readLog(service->LogFilePath());
+    ASSERT_EQ(log.groups.size(), 3);
+    EXPECT_EQ(log.groups.at(2).child("Type"), QStringLiteral("Hang"));
+    EXPECT_EQ(log.groups.at(2).child("CallStack"), QString());
+
+    // A folder that does not exist still splits the writes, and nothing is copied.
+    service->StopSession(1, path(QStringLiteral("no-such-folder")).toUtf8().constData());
+    log = readLog(service->LogFilePath());
+    ASSERT_EQ(log.groupNames(), QStringList({"Session", "Session", "Session", "Session", "Session"}));
+    EXPECT_EQ(log.groups.at(3).children.size(), 1);
+    EXPECT_EQ(log.groups.at(4).child("CallStack"), QString());
+    EXPECT_EQ(QDir(logFolder()).entryList(QDir::Files).size(), 1);
 }
 
 TEST_F(XmlLog, CrashStopCopiesTheCrashInformationBesideTheLog)
 {
     const QString crashFolder = path(QStringLiteral("sessions/bad/0001"));
+    const QByteArray info = "<crash module=\"zncad\"/>";
     ASSERT_TRUE(QDir().mkpath(crashFolder));
-    QFile info(crashFolder + QStringLiteral("/crashinfo.xml"));
-    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
-    info.write("<crash module=\"zncad\"/>");
-    info.close();
+    QFile source(crashFolder + QStringLiteral("/crashinfo.xml"));
+    ASSERT_TRUE(source.open(QIODevice::WriteOnly) && source.write(info) == info.size());
+    source.close();
 
-    command(QStringLiteral("Execute"), QStringLiteral("LINE"));
+    command(QStringLiteral("LINE"));
     service->StopSession(2, crashFolder.toUtf8().constData());
-
-    const QString logPath = service->LogFilePath();
-    const QString copy = QFileInfo(logPath).absolutePath() + QLatin1Char('/') +
-                         QFileInfo(logPath).baseName() + QStringLiteral("_crashinfo.xml");
+    const QFileInfo logInfo(service->LogFilePath());
+    const QString copy = logInfo.absolutePath() + QLatin1Char('/') + logInfo.baseName() + "_crashinfo.xml";
     QFile copied(copy);
     ASSERT_TRUE(copied.open(QIODevice::ReadOnly)) << copy.toStdString();
-    EXPECT_EQ(copied.readAll(), QByteArray("<crash module=\"zncad\"/>"));
+    EXPECT_EQ(copied.readAll(), info);
 
     // The type goes out with the first write, which names the log; the rest with the second.
-    const LogFile log = readLog(logPath);
+    LogFile log = readLog(logInfo.filePath());
     ASSERT_TRUE(log.error.isEmpty()) << log.error.toStdString();
     ASSERT_EQ(log.groupNames(), QStringList({"Commands", "Session", "Session"}));
-    EXPECT_EQ(log.groups.at(1).children,
-              (QList<QPair<QString, QString>>{{QStringLiteral("Type"), QStringLiteral("Crash")}}));
-    const Group& end = log.groups.at(2);
-    ASSERT_EQ(end.children.size(), 2);
-    EXPECT_EQ(end.children.at(0), qMakePair(QStringLiteral("CallStack"), QDir::cleanPath(copy)));
-    EXPECT_EQ(end.children.at(1).first, QStringLiteral("End"));
+    EXPECT_EQ(log.groups.at(1).children, (Children{{"Type", "Crash"}}));
+    const Children& end = log.groups.at(2).children;
+    ASSERT_EQ(end.size(), 2);
+    EXPECT_EQ(end.at(0), qMakePair(QStringLiteral("CallStack"), QDir::cleanPath(copy)));
+    EXPECT_EQ(end.at(1).first, QStringLiteral("End"));
 
-    // A second crash report finds the copy already there: the copy is not replaced, and the text
-    // still names it.
-    QFile::remove(crashFolder + QStringLiteral("/crashinfo.xml"));
+    // A second crash report finds the copy there: it is not replaced, and the text still names it.
+    QFile::remove(source.fileName());
     service->StopSession(2, crashFolder.toUtf8().constData());
-    const LogFile again = readLog(logPath);
-    ASSERT_EQ(again.groups.size(), 5);
-    EXPECT_EQ(again.groups.at(4).child("CallStack"), QDir::cleanPath(copy));
+    log = readLog(logInfo.filePath());
+    ASSERT_EQ(log.groups.size(), 5);
+    EXPECT_EQ(log.groups.at(4).child("CallStack"), QDir::cleanPath(copy));
     ASSERT_TRUE(copied.seek(0));
-    EXPECT_EQ(copied.readAll(), QByteArray("<crash module=\"zncad\"/>"));
+    EXPECT_EQ(copied.readAll(), info);
 }
 
-TEST_F(XmlLog, HangWithoutAUsableFolderWritesAnEmptyCallStack)
+TEST_F(XmlLog, TheTimerWritesPendingLinesOnlyAndNothingPendingCreatesNoFile)
 {
-    // Without a folder everything goes out in one write.
-    service->StopSession(1, nullptr);
-    LogFile log = readLog(service->LogFilePath());
-    ASSERT_EQ(log.groupNames(), QStringList({"Session"}));
-    EXPECT_EQ(log.groups.at(0).child("Type"), QStringLiteral("Hang"));
-    EXPECT_EQ(log.groups.at(0).child("CallStack"), QString());
-
-    // A folder that does not exist still splits the writes, and nothing is copied.
-    const QString missing = path(QStringLiteral("no-such-folder"));
-    service->StopSession(1, missing.toUtf8().constData());
-    log = readLog(service->LogFilePath());
-    ASSERT_EQ(log.groupNames(), QStringList({"Session", "Session", "Session"}));
-    EXPECT_EQ(log.groups.at(1).children.size(), 1);
-    EXPECT_EQ(log.groups.at(2).child("CallStack"), QString());
-    EXPECT_EQ(QDir(logFolder()).entryList(QDir::Files).size(), 1);
-}
-
-// --- When nothing, or nowhere, can be written -------------------------------------------------
-
-TEST_F(XmlLog, NothingPendingCreatesNoFileAndTheTimerKeepsGoing)
-{
-    EXPECT_TRUE(service->WriteTimer().isActive());
-    EXPECT_EQ(service->WriteTimer().interval(), 30000);
-    EXPECT_FALSE(service->WriteTimer().isSingleShot());
-
+    const QTimer& timer = service->WriteTimer();
+    EXPECT_TRUE(timer.isActive());
+    EXPECT_EQ(timer.interval(), 30000);
+    EXPECT_FALSE(timer.isSingleShot());
     service->writeLog();
     EXPECT_FALSE(QFileInfo::exists(logFolder()));
     EXPECT_TRUE(service->LogFilePath().isEmpty());
-    EXPECT_TRUE(service->WriteTimer().isActive());
-}
+    EXPECT_TRUE(timer.isActive());
 
-TEST_F(XmlLog, TheTimersTimeoutWritesThePendingLines)
-{
-    command(QStringLiteral("Execute"), QStringLiteral("LINE"));
-    QTimer& timer = const_cast<QTimer&>(service->WriteTimer());
-    ASSERT_TRUE(QMetaObject::invokeMethod(&timer, "timeout", Qt::DirectConnection));
+    command(QStringLiteral("LINE"));
+    ASSERT_TRUE(QMetaObject::invokeMethod(const_cast<QTimer*>(&timer), "timeout", Qt::DirectConnection));
     EXPECT_TRUE(service->PendingLines().empty());
     EXPECT_EQ(readLog(service->LogFilePath()).groupNames(), QStringList({"Commands"}));
 }
@@ -417,7 +346,7 @@ TEST_F(XmlLog, TheTimersTimeoutWritesThePendingLines)
 TEST_F(XmlLog, WithoutTheCIPObjectOrAProfileTheLinesWait)
 {
     SetZnCIP(nullptr);
-    command(QStringLiteral("Execute"), QStringLiteral("A"));
+    command(QStringLiteral("A"));
     service->writeLog();
     EXPECT_EQ(service->PendingLines().size(), 1u);
     EXPECT_FALSE(QFileInfo::exists(logFolder()));
@@ -429,54 +358,52 @@ TEST_F(XmlLog, WithoutTheCIPObjectOrAProfileTheLinesWait)
     EXPECT_FALSE(QFileInfo::exists(logFolder()));
 
     GetZnSystemServices()->SetProfile(QStringLiteral("Default"), path(QStringLiteral("profiles/Default")));
-    service->writeLog();
+    const LogFile log = written();
     EXPECT_TRUE(service->PendingLines().empty());
-    const LogFile log = readLog(service->LogFilePath());
     ASSERT_EQ(log.groups.size(), 1);
     EXPECT_EQ(log.groups.at(0).child("Execute"), QStringLiteral("A"));
 }
 
-TEST_F(XmlLog, ALogDeletedWhileRunningIsReplacedByANewFile)
+TEST_F(XmlLog, ADeletedLogIsReplacedAndAnUnwritableFolderLosesThatWritesLinesOnly)
 {
-    command(QStringLiteral("Execute"), QStringLiteral("A"));
+    command(QStringLiteral("A"));
     service->writeLog();
     const QString first = service->LogFilePath();
     ASSERT_TRUE(QFile::remove(first));
     QThread::msleep(5); // the name carries the time to the millisecond
-
-    command(QStringLiteral("Execute"), QStringLiteral("B"));
-    service->writeLog();
+    // The new file's header names the product and, without USER, falls back to USERNAME.
+    GetZnResources()->SetProductName(CZnString("Drafting Studio"));
+    qputenv("USER", "");
+    qputenv("USERNAME", "Ren\xe9");
+    command(QStringLiteral("B"));
+    LogFile log = written();
     EXPECT_NE(service->LogFilePath(), first);
-    const LogFile log = readLog(service->LogFilePath());
-    ASSERT_TRUE(log.error.isEmpty()) << log.error.toStdString();
     EXPECT_TRUE(log.declarationFollowsHeader);
-    EXPECT_TRUE(log.comment.contains(service->LogFilePath()));
-    ASSERT_EQ(log.groups.size(), 1);
-    EXPECT_EQ(log.groups.at(0).child("Execute"), QStringLiteral("B"));
-}
+    EXPECT_TRUE(log.comment.startsWith("Drafting Studio generates a log file: " + service->LogFilePath()));
+    // The variable's bytes are taken as Latin-1.
+    EXPECT_TRUE(log.comment.endsWith(QStringLiteral(" by Ren") + QChar(0xE9) + QLatin1Char('.')))
+        << log.comment.toStdString();
+    EXPECT_EQ(log.groups.size(), 1);
+    EXPECT_EQ(log.groups.value(0).child("Execute"), QStringLiteral("B"));
 
-TEST_F(XmlLog, AnUnwritableFolderLosesThatWritesLinesOnly)
-{
-    // A plain file where the log folder belongs: neither the folder nor the log can be made, not
-    // even by a privileged user.
+    // A plain file where the log folder belongs: neither folder nor log can be made, even by root.
+    // A new service that has written nothing yet.
+    service = std::make_unique<CZnCIPService_Static>();
+    ASSERT_TRUE(QDir(logFolder()).removeRecursively());
     QFile blocker(logFolder());
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-
-    command(QStringLiteral("Execute"), QStringLiteral("LOST"));
+    command(QStringLiteral("LOST"));
     service->writeLog();
     EXPECT_TRUE(service->PendingLines().empty());
     EXPECT_FALSE(QFileInfo::exists(service->LogFilePath()));
     EXPECT_EQ(QFileInfo(logFolder()).size(), 0);
 
     ASSERT_TRUE(QFile::remove(logFolder()));
-    command(QStringLiteral("Execute"), QStringLiteral("KEPT"));
-    service->writeLog();
-    const LogFile log = readLog(service->LogFilePath());
-    ASSERT_TRUE(log.error.isEmpty()) << log.error.toStdString();
+    command(QStringLiteral("KEPT"));
+    log = written();
     EXPECT_TRUE(log.declarationFollowsHeader);
-    ASSERT_EQ(log.groups.size(), 1);
-    EXPECT_EQ(log.groups.at(0).children,
-              (QList<QPair<QString, QString>>{{QStringLiteral("Execute"), QStringLiteral("KEPT")}}));
+    EXPECT_EQ(log.groups.value(0).children, (Children{{"Execute", "KEPT"}}));
+    EXPECT_EQ(log.groups.size(), 1);
     EXPECT_FALSE(log.raw.contains(QLatin1String("LOST")));
 }

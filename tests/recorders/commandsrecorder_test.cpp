@@ -43,29 +43,28 @@ TEST_F(CommandsRecorder, UnknownNamesPassUnchangedAndNoCommandIsSupplied)
     EXPECT_EQ(journal, expected);
 }
 
-TEST_F(CommandsRecorder, NothingWhileStoppedAndRecordsResumeAfterStart)
+TEST_F(CommandsRecorder, NothingWhileStoppedOrWithoutServiceOrCipObjectAndNothingBreaks)
 {
+    const auto both = [this]
+    {
+        run(u"LINE", u"G");
+        EXPECT_TRUE(odedEditor()->fireUnknownCommand(OdString(u"XYZ"), nullptr).isNull());
+    };
     recorder.Stop();
-    run(u"LINE", u"G");
-    EXPECT_TRUE(odedEditor()->fireUnknownCommand(OdString(u"XYZ"), nullptr).isNull());
+    both();
     EXPECT_TRUE(journal.isEmpty());
-
     recorder.Start();
     run(u"MOVE", u"G");
     EXPECT_EQ(journal, event("Commands", "Execute", "MOVE (G)"));
-}
 
-TEST_F(CommandsRecorder, WithoutServiceOrCipObjectNothingIsRecordedAndNothingBreaks)
-{
+    journal.clear();
     withdrawService();
-    run(u"LINE", u"G");
-    EXPECT_TRUE(odedEditor()->fireUnknownCommand(OdString(u"XYZ"), nullptr).isNull());
+    both();
 
     // The service is back but the CIP object is withdrawn: the recorder must not reach it.
     m_cip->SetService(new RecordingService(&journal));
     SetZnCIP(nullptr);
-    run(u"LINE", u"G");
-    EXPECT_TRUE(odedEditor()->fireUnknownCommand(OdString(u"XYZ"), nullptr).isNull());
+    both();
     // A host announcing no command at all.
     SetZnCIP(m_cip.get());
     odedEditor()->fireCommandWillStart(nullptr, nullptr);

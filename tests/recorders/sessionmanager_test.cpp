@@ -24,19 +24,16 @@ protected:
     {
         return QDir(root() + "/" + kind).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     }
-    // Runs a host run in its own process and returns its session's name.
+    // Starts a host run in its own process and returns its session's name; waits for its end
+    // unless the caller keeps the process.
     QString runChild(const char* mode, QProcess* keep = nullptr)
     {
         QProcess own;
         QProcess& child = keep ? *keep : own;
-        child.start(QStringLiteral(ZNCIP_BIN_DIR "/zncip-session-child"),
-                    {root(), QString::fromLatin1(mode)});
+        child.start(QStringLiteral(ZNCIP_BIN_DIR "/zncip-session-child"), {root(), QString(mode)});
         EXPECT_TRUE(child.waitForReadyRead(10000)) << mode;
         const QString name = QString::fromLocal8Bit(child.readLine()).trimmed();
-        if (!keep)
-        {
-            EXPECT_TRUE(child.waitForFinished(10000)) << mode;
-        }
+        EXPECT_TRUE(keep || child.waitForFinished(10000)) << mode;
         return name;
     }
 };
@@ -84,9 +81,7 @@ TEST_F(SessionManager, DeadRunsAreFiledAsBadByTheNextStartWithTheirCrashReport)
     EXPECT_EQ(sessions("good"), QStringList{clean});
     EXPECT_TRUE(sessions("running").isEmpty());
 
-    EXPECT_TRUE(QFile::exists(root() + "/bad/" + crashed + "/crashrpt.xml"));
     EXPECT_FALSE(QFile::exists(root() + "/bad/" + died + "/crashrpt.xml"));
-
     QFile report(root() + "/bad/" + crashed + "/crashrpt.xml");
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
     EXPECT_TRUE(report.readAll().contains(("<Session>" + crashed + "</Session>").toUtf8()));

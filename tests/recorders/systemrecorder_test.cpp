@@ -59,29 +59,25 @@ TEST_F(SystemRecorder, ReportsEveryFactInOrderThenStartsTheSession)
     EXPECT_EQ(journal, QStringList{"EndSession"});
 }
 
-TEST_F(SystemRecorder, ScalingIsTruncatedPercent)
+TEST_F(SystemRecorder, ScalingIsTruncatedPercentAndMemoryWholeMebibytesAsSigned32Bits)
 {
-    const std::pair<double, const char*> cases[] = {
+    const std::pair<double, const char*> scaling[] = {
         {1.0, "100"},         {1.25, "125"},  {1.5, "150"},
         {1.999, "199"},       {-0.015, "-1"}, {std::numeric_limits<double>::quiet_NaN(), "0"},
         {1e300, "2147483647"}};
-    for (const auto& c : cases)
+    for (const auto& [factor, text] : scaling)
     {
-        CZnUtils::SetDpiFactor(c.first);
-        EXPECT_EQ(label("DPI"), c.second) << c.first;
+        CZnUtils::SetDpiFactor(factor);
+        EXPECT_EQ(label("DPI"), text) << factor;
     }
-}
-
-TEST_F(SystemRecorder, MemoryInWholeMebibytesAsSignedThirtyTwoBits)
-{
-    const std::pair<quint64, const char*> cases[] = {{17179869184ull, "16384"},
-                                                     {17179869183ull, "16383"},
-                                                     {(1ull << 20) - 1, "0"},
-                                                     {(1ull << 51), "-2147483648"}};
-    for (const auto& c : cases)
+    const std::pair<quint64, const char*> memory[] = {{17179869184ull, "16384"},
+                                                      {17179869183ull, "16383"},
+                                                      {(1ull << 20) - 1, "0"},
+                                                      {(1ull << 51), "-2147483648"}};
+    for (const auto& [bytes, text] : memory)
     {
-        CZnPlatform::SetTotalPhysicalMemory(c.first);
-        EXPECT_EQ(label("Memory"), c.second) << c.first;
+        CZnPlatform::SetTotalPhysicalMemory(bytes);
+        EXPECT_EQ(label("Memory"), text) << bytes;
     }
     CZnPlatform::SetTotalPhysicalMemoryUnknown();
     EXPECT_EQ(label("Memory"), "unknown");
