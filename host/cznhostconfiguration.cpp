@@ -29,7 +29,12 @@ public:
     bool has(const char* key) const { return m_file.contains(QLatin1String(key)); }
     QString text(const char* key, const QString& fallback) const
     {
-        return has(key) ? m_file.value(QLatin1String(key)).toString() : fallback;
+        if (!has(key))
+            return fallback;
+        // An INI value with commas reads back as a list ("Zinc, Inc." included): join it again.
+        const QVariant value = m_file.value(QLatin1String(key));
+        return value.userType() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
+                                                          : value.toString();
     }
     bool flag(const char* key, bool fallback)
     {
@@ -156,7 +161,7 @@ bool CZnHostConfiguration::Load(const QString& path, QString* message)
     // Where the session folders live; a relative path is taken from the configuration's folder.
     const QString sessions = r.text("session/root", QString()).trimmed();
     GetZnSessionManager()->SetRoot(sessions.isEmpty() ? CZnSessionManager::DefaultRoot()
-                                                       : info.dir().absoluteFilePath(sessions));
+                                                      : info.dir().absoluteFilePath(sessions));
     CZnGLDriverInfo::setCoreProfile(r.flag("opengl/core_profile", true));
     CZnGLDriverInfo::setDriver(r.text("opengl/renderer", CZnGLDriverInfo::glRenderer(0).toQString()),
                                r.text("opengl/vendor", CZnGLDriverInfo::glVendor(0).toQString()),
