@@ -10,7 +10,6 @@
 #include "odeditor.h"
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -180,10 +179,4 @@ void ZnHostWindow::onParticipationToggled(bool on)
     if (CZnCIP* cip = GetZnCIP())
         cip->SetEnabled(on);
     print(on ? tr("Participation switched on") : tr("Participation switched off"));
-}
-
-void ZnHostWindow::closeEvent(QCloseEvent* event)
-{
-    // The application decides when the window goes: documents first, then the window itself.
-    event->accept();
 }

@@ -29,9 +29,6 @@ public:
     void syncParticipation();
     void print(const QString& line);
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
 private slots:
     void onCommandEntered();
     void onParticipationToggled(bool on);
