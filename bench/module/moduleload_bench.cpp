@@ -3,6 +3,7 @@
 #include "cznhostconfiguration.h"
 #include "cznsystemservices.h"
 #include "odrxmoduleloader.h"
+#include "userfolders.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -47,9 +48,7 @@ bool cycle(const std::string& path)
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    setenv("XDG_CONFIG_HOME", home.path().toLocal8Bit().constData(), 1);
-    setenv("XDG_DATA_HOME", home.path().toLocal8Bit().constData(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    redirectUserFolders(home.path().toLocal8Bit());
     QApplication app(argc, argv);
     const std::string path = argc > 1 ? argv[1] : ZNCIP_BIN_DIR "/ZnCIP_4.03_15.tx";
     const int cycles = argc > 2 ? std::atoi(argv[2]) : 1000;

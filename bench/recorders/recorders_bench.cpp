@@ -13,6 +13,7 @@
 #include "cznsessionmanager.h"
 #include "cznsystemservices.h"
 #include "odeditor.h"
+#include "userfolders.h"
 
 #include <benchmark/benchmark.h>
 
@@ -192,11 +193,7 @@ int main(int argc, char** argv)
 {
     // Nothing of the user's own: settings, profile and data live in a folder removed at the end.
     QTemporaryDir home;
-    const QByteArray root = home.path().toLocal8Bit();
-    setenv("HOME", root.constData(), 1);
-    setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
-    setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    redirectUserFolders(home.path().toLocal8Bit());
     QApplication::setOrganizationName(QStringLiteral("Zinc Design Systems"));
     QApplication::setApplicationName(QStringLiteral("ZnCAD"));
     QApplication app(argc, argv);

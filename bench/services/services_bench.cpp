@@ -14,6 +14,7 @@
 #include "czncipservice_ga.h"
 #include "cznresources.h"
 #include "cznsystemservices.h"
+#include "userfolders.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -386,10 +387,7 @@ void drainRates(const QString& collector, const QString& dir, int hits, bool pyt
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    const QByteArray root = home.path().toLocal8Bit();
-    setenv("HOME", root.constData(), 1);
-    setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
-    setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
+    redirectUserFolders(home.path().toLocal8Bit());
     QCoreApplication::setOrganizationName(QStringLiteral("Zinc Design Systems"));
     QCoreApplication::setApplicationName(QStringLiteral("ZnCAD"));
     QCoreApplication app(argc, argv);
