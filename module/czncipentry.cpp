@@ -9,24 +9,25 @@ using CZnCIPModuleObject = OdRxWin32Module<CZnCIPModule, CZnCIPModule>;
 OdRxModule* singletonModule = nullptr;
 } // namespace
 
-extern "C" {
-
-__attribute__((visibility("default"))) OdRxModule* odrxCreateModuleObject(OdRxModuleHandle* handle)
+extern "C"
 {
-    if (!singletonModule)
+
+    __attribute__((visibility("default"))) OdRxModule* odrxCreateModuleObject(OdRxModuleHandle* handle)
     {
-        singletonModule = new CZnCIPModuleObject(*handle, &singletonModule);
-        *handle = nullptr;
+        if (!singletonModule)
+        {
+            singletonModule = new CZnCIPModuleObject(*handle, &singletonModule);
+            *handle = nullptr;
+        }
+        return singletonModule;
     }
-    return singletonModule;
-}
 
-__attribute__((visibility("default"))) void odrxGetAPIVersion(int& major, int& minor, int& majorBuild,
-                                                              int& minorBuild)
-{
-    major = 4;
-    minor = 3;
-    majorBuild = 2;
-    minorBuild = 44630;
-}
+    __attribute__((visibility("default"))) void odrxGetAPIVersion(int& major, int& minor, int& majorBuild,
+                                                                  int& minorBuild)
+    {
+        major = 4;
+        minor = 3;
+        majorBuild = 2;
+        minorBuild = 44630;
+    }
 }

@@ -1,7 +1,7 @@
 #include "czncipimpl.h"
 
-#include "czncipservice.h"
 #include "cznciprecorder.h"
+#include "czncipservice.h"
 #include "czncipservice_ga.h"
 
 #include <QTimer>
@@ -98,13 +98,6 @@ void CZnCIPImpl::DocumentCreated(CZnDocument* document)
         m_askPending = false;
     }
     GetTimer(reinterpret_cast<quintptr>(document));
-}
-
-void CZnCIPImpl::StartAll()
-{
-    for (CZnCIPRecorder* recorder : m_recorders)
-        recorder->Start();
-    m_running = true;
 }
 
 void CZnCIPImpl::StopRecorders()

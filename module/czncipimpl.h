@@ -64,8 +64,6 @@ public slots:
     void AskForJoiningCIP();
 
 private:
-    void StartAll();
-
     std::uint32_t m_cipControl = 0xFFFFFFFFu;
     std::uint32_t m_cipConfirm = 0xFFFFFFFFu;
     std::vector<CZnCIPRecorder*> m_recorders;

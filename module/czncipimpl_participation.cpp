@@ -1,6 +1,7 @@
 // Participation: the user's decision, kept in the host settings section "cip", cached here.
 #include "czncipimpl.h"
 
+#include "cznciprecorder.h"
 #include "czndlgcip.h"
 #include "cznsystemservices.h"
 #include "cznvorinqtgate.h"
@@ -123,14 +124,17 @@ void CZnCIPImpl::SetEnabled(bool on)
     writeInteger(settings, keyControl(), m_cipControl);
     if (m_cipControl == 0)
         StopRecorders();
-    else if (!m_running && GetCIPControl() != 0)
-        StartAll();
+    else
+        StartRecordersIfEnabled();
 }
 
 void CZnCIPImpl::StartRecordersIfEnabled()
 {
-    if (!m_running && GetCIPControl() != 0)
-        StartAll();
+    if (m_running || GetCIPControl() == 0)
+        return;
+    for (CZnCIPRecorder* recorder : m_recorders)
+        recorder->Start();
+    m_running = true;
 }
 
 void CZnCIPImpl::AskForJoiningCIP()

@@ -1,11 +1,11 @@
 #include "czncipmodule.h"
 
-#include "cznresources.h"
-#include "cznsystemservices.h"
-#include "czntestutils.h"
 #include "czncipcommandsrecorder.h"
 #include "czncipsessionrecorder.h"
 #include "czncipsystemrecorder.h"
+#include "cznresources.h"
+#include "cznsystemservices.h"
+#include "czntestutils.h"
 #include "odeditor.h"
 
 namespace
