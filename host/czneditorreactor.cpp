@@ -6,10 +6,12 @@ namespace
 {
 template <class F> void forEachHostReactor(F f)
 {
-    odedEditor()->forEachReactor([&](OdRxEventReactor* r) {
-        if (auto* host = dynamic_cast<CZnEditorReactor*>(r))
-            f(host);
-    });
+    odedEditor()->forEachReactor(
+        [&](OdRxEventReactor* r)
+        {
+            if (auto* host = dynamic_cast<CZnEditorReactor*>(r))
+                f(host);
+        });
 }
 } // namespace
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "cznprofile.h"
-#include "cznstring.h"
 #include "czndocumentmanager.h"
 #include "cznnetworkmanager.h"
+#include "cznprofile.h"
+#include "cznstring.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -4,7 +4,7 @@ namespace
 {
 double scaling = 1.0;
 bool darkDialogs = false;
-}
+} // namespace
 
 double CZnUtils::dpiFactor()
 {

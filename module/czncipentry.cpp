@@ -9,25 +9,22 @@ using CZnCIPModuleObject = OdRxWin32Module<CZnCIPModule, CZnCIPModule>;
 OdRxModule* singletonModule = nullptr;
 } // namespace
 
-extern "C"
+// The two entry points, unmangled and the only symbols the library exports.
+extern "C" __attribute__((visibility("default"))) OdRxModule* odrxCreateModuleObject(OdRxModuleHandle* handle)
 {
-
-    __attribute__((visibility("default"))) OdRxModule* odrxCreateModuleObject(OdRxModuleHandle* handle)
+    if (!singletonModule)
     {
-        if (!singletonModule)
-        {
-            singletonModule = new CZnCIPModuleObject(*handle, &singletonModule);
-            *handle = nullptr;
-        }
-        return singletonModule;
+        singletonModule = new CZnCIPModuleObject(*handle, &singletonModule);
+        *handle = nullptr;
     }
+    return singletonModule;
+}
 
-    __attribute__((visibility("default"))) void odrxGetAPIVersion(int& major, int& minor, int& majorBuild,
-                                                                  int& minorBuild)
-    {
-        major = 4;
-        minor = 3;
-        majorBuild = 2;
-        minorBuild = 44630;
-    }
+extern "C" __attribute__((visibility("default"))) void odrxGetAPIVersion(int& major, int& minor,
+                                                                         int& majorBuild, int& minorBuild)
+{
+    major = 4;
+    minor = 3;
+    majorBuild = 2;
+    minorBuild = 44630;
 }

@@ -28,60 +28,72 @@ bool OdEditor::hasReactor(OdRxEventReactor* reactor) const
 
 void OdEditor::fireCommandWillStart(OdEdCommand* command, OdEdCommandContext* context)
 {
-    forEachReactor([&](OdRxEventReactor* r) {
-        if (auto* editor = dynamic_cast<OdEditorReactor*>(r))
-            editor->commandWillStart(nullptr, command ? command->globalName() : OdString());
-        if (auto* stack = dynamic_cast<OdEdCommandStackReactor*>(r))
-            stack->commandWillStart(command, context);
-    });
+    forEachReactor(
+        [&](OdRxEventReactor* r)
+        {
+            if (auto* editor = dynamic_cast<OdEditorReactor*>(r))
+                editor->commandWillStart(nullptr, command ? command->globalName() : OdString());
+            if (auto* stack = dynamic_cast<OdEdCommandStackReactor*>(r))
+                stack->commandWillStart(command, context);
+        });
 }
 
 void OdEditor::fireCommandEnded(OdEdCommand* command, OdEdCommandContext* context)
 {
-    forEachReactor([&](OdRxEventReactor* r) {
-        if (auto* editor = dynamic_cast<OdEditorReactor*>(r))
-            editor->commandEnded(nullptr, command ? command->globalName() : OdString());
-        if (auto* stack = dynamic_cast<OdEdCommandStackReactor*>(r))
-            stack->commandEnded(command, context);
-    });
+    forEachReactor(
+        [&](OdRxEventReactor* r)
+        {
+            if (auto* editor = dynamic_cast<OdEditorReactor*>(r))
+                editor->commandEnded(nullptr, command ? command->globalName() : OdString());
+            if (auto* stack = dynamic_cast<OdEdCommandStackReactor*>(r))
+                stack->commandEnded(command, context);
+        });
 }
 
 OdEdCommandPtr OdEditor::fireUnknownCommand(const OdString& name, OdEdCommandContext* context)
 {
     OdEdCommandPtr supplied;
-    forEachReactor([&](OdRxEventReactor* r) {
-        if (auto* stack = dynamic_cast<OdEdCommandStackReactor*>(r))
+    forEachReactor(
+        [&](OdRxEventReactor* r)
         {
-            OdEdCommandPtr command = stack->unknownCommand(name, context);
-            if (command && !supplied)
-                supplied = command;
-        }
-    });
+            if (auto* stack = dynamic_cast<OdEdCommandStackReactor*>(r))
+            {
+                OdEdCommandPtr command = stack->unknownCommand(name, context);
+                if (command && !supplied)
+                    supplied = command;
+            }
+        });
     return supplied;
 }
 
 void OdEditor::fireSysVarChanged(OdDbDatabase* database, const OdString& name)
 {
-    forEachReactor([&](OdRxEventReactor* r) {
-        if (auto* editor = dynamic_cast<OdEditorReactor*>(r))
-            editor->sysVarChanged(database, name);
-    });
+    forEachReactor(
+        [&](OdRxEventReactor* r)
+        {
+            if (auto* editor = dynamic_cast<OdEditorReactor*>(r))
+                editor->sysVarChanged(database, name);
+        });
 }
 
 void OdEditor::fireLispWillStart(const OdString& expression)
 {
-    forEachReactor([&](OdRxEventReactor* r) {
-        if (auto* lisp = dynamic_cast<OdEdLispEngineReactor*>(r))
-            lisp->lispWillStart(expression);
-    });
+    forEachReactor(
+        [&](OdRxEventReactor* r)
+        {
+            if (auto* lisp = dynamic_cast<OdEdLispEngineReactor*>(r))
+                lisp->lispWillStart(expression);
+        });
 }
 
 void OdEditor::fireLispEnded()
 {
-    forEachReactor([&](OdRxEventReactor* r) {
-        if (auto* lisp = dynamic_cast<OdEdLispEngineReactor*>(r))
-            lisp->lispEnded();
-    });
+    forEachReactor(
+        [&](OdRxEventReactor* r)
+        {
+            if (auto* lisp = dynamic_cast<OdEdLispEngineReactor*>(r))
+                lisp->lispEnded();
+        });
 }
 
 OdEditorPtr odedEditor()

@@ -27,7 +27,10 @@ public:
     virtual void commandWillStart(OdEdCommand*, OdEdCommandContext*) {}
     virtual void commandEnded(OdEdCommand*, OdEdCommandContext*) {}
     // A reactor may supply a command for the unknown name; null means it does not.
-    virtual OdEdCommandPtr unknownCommand(const OdString& /*name*/, OdEdCommandContext*) { return OdEdCommandPtr(); }
+    virtual OdEdCommandPtr unknownCommand(const OdString& /*name*/, OdEdCommandContext*)
+    {
+        return OdEdCommandPtr();
+    }
 };
 
 // LISP engine events.

@@ -28,7 +28,10 @@ OdString odrxModuleFileName(OdRxModuleHandle handle);
 template <class T, class TBase = T> class OdRxWin32Module : public T, public OdRxHeapOperators
 {
 public:
-    OdRxWin32Module(OdRxModuleHandle handle, OdRxModule** singleton) : m_handle(handle), m_singleton(singleton) {}
+    OdRxWin32Module(OdRxModuleHandle handle, OdRxModule** singleton)
+        : m_handle(handle), m_singleton(singleton)
+    {
+    }
 
     void addRef() override { ++m_refs; }
     void release() override { --m_refs; }
@@ -48,8 +51,6 @@ private:
     OdRxModule** m_singleton;
 };
 
-// The two functions every module library exports.
-extern "C" {
+// The two functions every module library exports (unmangled, looked up by name).
 using OdRxCreateModuleObjectFn = OdRxModule* (*)(OdRxModuleHandle* handle);
 using OdRxGetAPIVersionFn = void (*)(int& major, int& minor, int& majorBuild, int& minorBuild);
-}

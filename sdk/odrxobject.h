@@ -30,7 +30,10 @@ public:
     long numRefs() const override { return m_refs; }
 
     // Creates the object with one reference held by the returned smart pointer's adoption.
-    template <class... A> static T* createObject(A&&... args) { return new OdRxObjectImpl<T>(std::forward<A>(args)...); }
+    template <class... A> static T* createObject(A&&... args)
+    {
+        return new OdRxObjectImpl<T>(std::forward<A>(args)...);
+    }
 
 private:
     std::atomic<long> m_refs{0};

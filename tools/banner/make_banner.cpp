@@ -38,9 +38,8 @@ void drawPart(QPainter& p)
 {
     const QPointF o(1010, 120);
     const qreal a = qDegreesToRadians(30.0);
-    auto iso = [&](qreal x, qreal y, qreal z) {
-        return QPointF(o.x() + (x - y) * qCos(a), o.y() + (x + y) * qSin(a) - z);
-    };
+    auto iso = [&](qreal x, qreal y, qreal z)
+    { return QPointF(o.x() + (x - y) * qCos(a), o.y() + (x + y) * qSin(a) - z); };
     const qreal w = 130, d = 95, h = 62;
     QPainterPath top, front, side;
     top.moveTo(iso(0, 0, h));
