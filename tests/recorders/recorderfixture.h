@@ -3,7 +3,7 @@
 #include "czncipimpl.h"
 #include "hostfixture.h"
 #include "odeditor.h"
-#include "qtprinters.h"
+#include "qtprinting.h"
 #include "recordingservice.h"
 
 #include <QStringList>

@@ -1,7 +1,7 @@
 // The host's session folders, with real processes that end cleanly, die, or crash with a report.
 #include "cznsessionmanager.h"
 #include "hostfixture.h"
-#include "qtprinters.h"
+#include "qtprinting.h"
 
 #include <QCoreApplication>
 #include <QDir>
