@@ -8,8 +8,23 @@
 #include <QDir>
 #include <QStandardPaths>
 
+namespace
+{
+QtMessageHandler previousHandler = nullptr;
+
+// The offscreen platform of headless runs has no window manager to pass size hints to and says so
+// for every window shown; that notice, and only it, is dropped. Everything else goes on as before.
+void dropPlatformNotices(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && message == QLatin1String("This plugin does not support propagateSizeHints()"))
+        return;
+    previousHandler(type, context, message);
+}
+} // namespace
+
 int main(int argc, char** argv)
 {
+    previousHandler = qInstallMessageHandler(dropPlatformNotices);
     QApplication::setOrganizationName(QStringLiteral("Zinc Design Systems"));
     QApplication::setApplicationName(QStringLiteral("ZnCAD"));
     QApplication app(argc, argv);

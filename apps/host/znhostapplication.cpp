@@ -101,6 +101,12 @@ int ZnHostApplication::run()
     QObject::connect(&script, &ZnHostScript::answerArmed, &answerer, &ZnHostJoinAnswerer::arm);
     QObject::connect(&script, &ZnHostScript::crashRequested, [this] { crash(); });
     QObject::connect(&script, &ZnHostScript::finished, qApp, &QCoreApplication::quit);
+    QObject::connect(&script, &ZnHostScript::failed,
+                     [](const QString& message)
+                     {
+                         warn(message);
+                         QCoreApplication::exit(3);
+                     });
     if (headless)
         script.start(m_window);
     else

@@ -1,19 +1,27 @@
 #include "znhostscript.h"
 
+#include "znhostoptionsdialog.h"
 #include "znhostwindow.h"
 
 #include "czncip.h"
+#include "czncipservice.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QMetaObject>
+#include <QPixmap>
 #include <QTimer>
 
 namespace
 {
 const QStringList& verbs()
 {
-    static const QStringList list{"new",        "open",   "close",       "type",  "set", "wait",
-                                  "wait-until", "answer", "participate", "crash", "quit"};
+    static const QStringList list{"new",        "open",       "close",  "type",        "set",
+                                  "wait",       "wait-until", "answer", "participate", "options",
+                                  "screenshot", "tick",       "crash",  "quit"};
     return list;
 }
 
@@ -43,11 +51,18 @@ bool ZnHostScript::parse(const QString& text, QString* error)
         ZnHostStep step{line.section(' ', 0, 0).toLower(), line.section(' ', 1).trimmed(), i + 1};
         bool ok = verbs().contains(step.verb);
         if (ok && (step.verb == "wait" || step.verb == "wait-until"))
-            step.argument.toInt(&ok);
+            step.argument.section(' ', 0, 0).toInt(&ok);
         if (ok && step.verb == "answer")
             ok = QStringList{"join", "decline", "escape"}.contains(step.argument);
         if (ok && step.verb == "participate")
             ok = step.argument == "on" || step.argument == "off";
+        if (ok && step.verb == "options")
+            ok = step.argument == "participate on" || step.argument == "participate off";
+        if (ok && step.verb == "screenshot")
+            ok = QStringList{"window", "options"}.contains(step.argument.section(' ', 0, 0)) &&
+                 !step.argument.section(' ', 1).trimmed().isEmpty();
+        if (ok && step.verb == "tick")
+            ok = step.argument.isEmpty();
         if (ok && (step.verb == "open" || step.verb == "type"))
             ok = !step.argument.isEmpty();
         if (ok && step.verb == "set")
@@ -72,10 +87,14 @@ void ZnHostScript::start(ZnHostWindow* window)
 
 void ZnHostScript::next()
 {
-    // A step never runs inside a modal dialog's loop, except the answer the dialog waits for.
-    if (QApplication::activeModalWidget())
+    // A step never runs while a modal dialog is open, except what that dialog waits for: the answer
+    // to the join question, or a choice on (or a picture of) the Options page.
+    if (QWidget* modal = QApplication::activeModalWidget())
     {
-        if (m_next < m_steps.size() && m_steps[m_next].verb == QLatin1String("answer"))
+        const QStringList waitedFor = qobject_cast<ZnHostOptionsDialog*>(modal)
+                                          ? QStringList{"options", "screenshot"}
+                                          : QStringList{"answer"};
+        if (m_next < m_steps.size() && waitedFor.contains(m_steps[m_next].verb))
             runStep(m_steps[m_next++]);
         QTimer::singleShot(20, this, SLOT(next()));
         return;
@@ -88,8 +107,12 @@ void ZnHostScript::next()
     const ZnHostStep step = m_steps[m_next++];
     if (step.verb == "wait" || step.verb == "wait-until")
     {
-        const qint64 ms =
-            step.verb == "wait" ? step.argument.toLongLong() : step.argument.toLongLong() - uptime();
+        const qint64 until = step.argument.section(' ', 0, 0).toLongLong();
+        const qint64 ms = step.verb == "wait" ? until : until - uptime();
+        const QString reason = step.argument.section(' ', 1).trimmed();
+        if (!reason.isEmpty())
+            m_window->print(
+                QStringLiteral("waiting %1 s for %2").arg(qMax<qint64>(0, (ms + 500) / 1000)).arg(reason));
         QTimer::singleShot(static_cast<int>(qMax<qint64>(0, ms)), this, SLOT(next()));
         return;
     }
@@ -122,6 +145,40 @@ void ZnHostScript::runStep(const ZnHostStep& step)
             cip->SetEnabled(step.argument == "on");
         m_window->syncParticipation();
     }
+    else if (step.verb == "options")
+    {
+        ZnHostOptionsDialog* options = m_window->showOptions();
+        options->setParticipate(step.argument.endsWith(QLatin1String(" on")));
+        options->accept();
+    }
+    else if (step.verb == "screenshot")
+        screenshot(step.argument.section(' ', 0, 0), step.argument.section(' ', 1).trimmed());
+    else if (step.verb == "tick")
+    {
+        // What the module's 30-second send timer does when it fires: try to send the queue's head.
+        CZnCIP* cip = GetZnCIP();
+        auto* service = cip ? dynamic_cast<QObject*>(cip->GetService()) : nullptr;
+        if (!service || !QMetaObject::invokeMethod(service, "postMessage", Qt::DirectConnection))
+            m_window->print(QStringLiteral("tick: the active service has no send step"));
+    }
     else if (step.verb == "crash")
         emit crashRequested();
+}
+
+void ZnHostScript::screenshot(const QString& what, const QString& path)
+{
+    QWidget* widget = m_window;
+    if (what == QLatin1String("options"))
+        widget = m_window->showOptions();
+    QApplication::processEvents();
+    const QImage shot = widget->grab().toImage();
+    const bool saved = QDir().mkpath(QFileInfo(path).absolutePath()) && shot.save(path, "PNG");
+    if (what == QLatin1String("options"))
+        static_cast<QDialog*>(widget)->reject();
+    if (!saved)
+    {
+        emit failed(QStringLiteral("cannot write the screenshot %1").arg(path));
+        return;
+    }
+    m_window->print(QStringLiteral("screenshot %1 (%2 x %3)").arg(path).arg(shot.width()).arg(shot.height()));
 }

@@ -18,10 +18,15 @@ struct ZnHostStep
 //   new [NAME]            a new drawing           open PATH        opens a drawing
 //   close                 closes the active one   type TEXT        a command-line entry
 //   set NAME VALUE        gives a system variable a value
-//   wait MS               lets MS milliseconds pass with the event loop running
-//   wait-until MS         waits until MS milliseconds after the program started
+//   wait MS [WHAT]        lets MS milliseconds pass with the event loop running
+//   wait-until MS [WHAT]  waits until MS milliseconds after the program started
+//                         (with WHAT, the wait is announced: "waiting 27 s for WHAT")
 //   answer join|decline|escape   how to answer the next join question
-//   participate on|off    the Tools menu switch   crash            dies on purpose (after a crash report)
+//   participate on|off    the Tools menu switch
+//   options participate on|off   Tools > Options: sets Participate and presses OK
+//   screenshot window|options FILE   writes a picture of the main window or the Options dialog
+//   tick                  runs the module's send step now, as its 30-second timer would
+//   crash                 dies on purpose (after a crash report)
 //   quit                  ends the run cleanly (also the end of the script)
 // Blank lines and lines starting with # are ignored. Steps wait while a modal dialog is open.
 class ZnHostScript : public QObject
@@ -37,12 +42,15 @@ signals:
     void answerArmed(const QString& answer);
     void crashRequested();
     void finished();
+    // A step could not do its work; the run ends with an error.
+    void failed(const QString& message);
 
 private slots:
     void next();
 
 private:
     void runStep(const ZnHostStep& step);
+    void screenshot(const QString& what, const QString& path);
 
     QList<ZnHostStep> m_steps;
     int m_next = 0;

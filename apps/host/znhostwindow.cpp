@@ -1,6 +1,7 @@
 #include "znhostwindow.h"
 
 #include "znhostcommands.h"
+#include "znhostoptionsdialog.h"
 
 #include "czncip.h"
 #include "czndocumentmanager.h"
@@ -72,6 +73,8 @@ ZnHostWindow::ZnHostWindow(const ZnHostCommands& commands)
     file->addAction(tr("E&xit"), this, &QWidget::close, QKeySequence::Quit);
 
     QMenu* tools = menuBar()->addMenu(tr("&Tools"));
+    tools->addAction(tr("&Options..."), this, [this] { showOptions(); });
+    tools->addSeparator();
     m_participate = tools->addAction(tr("Participate in the Customer Involvement Program"));
     m_participate->setCheckable(true);
     connect(m_participate, SIGNAL(toggled(bool)), this, SLOT(onParticipationToggled(bool)));
@@ -102,6 +105,8 @@ void ZnHostWindow::runCommandLine(const QString& text)
         command->execute(&context);
         odedEditor()->fireCommandEnded(command, &context);
         timer->stop();
+        if (CZnString(command->globalName()).toQString() == QLatin1String("OPTIONS"))
+            showOptions();
         return;
     }
     // The host passes the name as typed; a reactor may still supply a command for it.
@@ -165,6 +170,24 @@ void ZnHostWindow::syncParticipation()
     m_participate->setEnabled(cip != nullptr);
     const QSignalBlocker blocker(m_participate);
     m_participate->setChecked(cip && cip->IsEnabled());
+}
+
+ZnHostOptionsDialog* ZnHostWindow::showOptions()
+{
+    if (m_options)
+        return m_options;
+    m_options = new ZnHostOptionsDialog(this);
+    m_options->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_options, &QDialog::accepted, this,
+            [this]
+            {
+                const bool on = ZnHostOptionsDialog::storedParticipation();
+                print(on ? tr("Options: participating in the Customer Involvement Program")
+                         : tr("Options: not participating in the Customer Involvement Program"));
+                syncParticipation();
+            });
+    m_options->open();
+    return m_options;
 }
 
 void ZnHostWindow::onCommandEntered()

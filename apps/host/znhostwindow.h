@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 class QAction;
 class QLineEdit;
 class QPlainTextEdit;
 class QTabWidget;
 class ZnHostCommands;
+class ZnHostOptionsDialog;
 class CZnDocument;
 
 // The host program's main window: documents in tabs and a command line. Everything it does goes
@@ -27,6 +29,9 @@ public:
     void setVariable(const QString& name, const QString& value);
     // Mirrors the participation switch in the Tools menu.
     void syncParticipation();
+    // Tools > Options, opened on the Customer Involvement Program page (or the one already open).
+    // Window-modal without blocking: the choice applies when the user presses OK.
+    ZnHostOptionsDialog* showOptions();
     void print(const QString& line);
 
 private slots:
@@ -41,5 +46,6 @@ private:
     QPlainTextEdit* m_history;
     QLineEdit* m_commandLine;
     QAction* m_participate;
+    QPointer<ZnHostOptionsDialog> m_options;
     int m_untitled = 0;
 };
