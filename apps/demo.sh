@@ -3,7 +3,8 @@
 # collection endpoint. Three runs of one user, then the endpoint's report.
 #   run 1  joins the program, works, waits for the module's 30 s send tick, works a little more, exits
 #   run 2  reports run 1 as a good session, waits for a tick, works, then crashes on purpose
-#   run 3  reports run 2 as a bad session with a crash report, waits for a tick, exits
+#   run 3  reports run 2 as a bad session with a crash report, waits for a tick, then the user leaves
+#          the program in Tools > Options and exits
 # usage: apps/demo.sh BUILD_DIR
 set -euo pipefail
 
@@ -20,7 +21,17 @@ export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 ulimit -c 0
 
+# The host runs use a desktop locale when the machine has one, so the module's user agent and the hits'
+# language ("ul") read as they would on a user's desktop. The module takes them from the locale as is.
+desktop_locale=""
+available="$(locale -a 2>/dev/null || true)"
+for candidate in en_US.UTF-8 en_US.utf8; do
+    grep -qx "$candidate" <<<"$available" && { desktop_locale="$candidate"; break; }
+done
+[ -n "$desktop_locale" ] || desktop_locale="$(grep -Ex '[a-z]{2}_[A-Z]{2}\.(UTF-8|utf8)' <<<"$available" | head -n 1 || true)"
+
 say() { printf '\n== %s\n' "$*"; }
+exec 3>&2
 
 say "starting the collection endpoint"
 "$bin/zncip-collector" serve --listen 127.0.0.1 --port 0 --db "$work/hits.db" >"$work/collector.log" 2>&1 &
@@ -38,11 +49,27 @@ echo "listening on 127.0.0.1:$port, database $work/hits.db"
 
 sed -e "s#@PORT@#$port#" -e "s#@WORK@#$work#" "$here/demo/zncip-host.ini" >"$work/zncip-host.ini"
 
+host_env=()
+if [ -n "$desktop_locale" ]; then
+    host_env=(LANG="$desktop_locale" LC_ALL="$desktop_locale")
+    echo "the host runs use the desktop locale $desktop_locale"
+else
+    echo "no desktop locale is installed here (locale -a lists none such as en_US.UTF-8); the host runs keep" \
+        "LANG=${LANG:-unset}, so the user agent and the hits' language show the locale Qt derives from it" \
+        "(generate en_US.UTF-8 with the Debian package locales to see a desktop's)"
+fi
+
 run() {
     local name="$1" expected="$2"
-    say "$name"
+    shift 2
+    say "$name: $*"
     set +e
-    "$bin/zncip-host" --config "$work/zncip-host.ini" --script "$here/demo/$name.script"
+    # The host's own errors reach the terminal (descriptor 3); the shell's note about a run killed by a
+    # signal does not: the demo says itself that run 2 crashes on purpose.
+    {
+        env "${host_env[@]}" "$bin/zncip-host" --config "$work/zncip-host.ini" \
+            --script "$here/demo/$name.script" 2>&3
+    } 2>/dev/null
     local code=$?
     set -e
     if [ "$expected" = crash ]; then
@@ -54,9 +81,10 @@ run() {
     fi
 }
 
-run run1 clean
-run run2 crash
-run run3 clean
+run run1 clean "a new user joins, works, waits for the module's first send tick, works a little more"
+run run2 crash "no question; run 1 reported as a good session, a send tick, then a crash on purpose"
+run run3 clean "run 2 reported as a bad session with its crash report, a send tick, then the user leaves in" \
+    "Tools > Options"
 
 say "stopping the collection endpoint"
 kill -INT "$collector"
@@ -65,3 +93,8 @@ trap - EXIT
 
 say "what arrived"
 "$bin/zncip-collector" report --db "$work/hits.db"
+
+say "how the first hit introduced itself"
+first="$("$bin/zncip-collector" export --db "$work/hits.db" | head -n 1)"
+echo "user agent:     $(sed -n 's/.*"user_agent":"\([^"]*\)".*/\1/p' <<<"$first")"
+echo "language (ul):  $(sed -n 's/.*\["ul","\([^"]*\)"\].*/\1/p' <<<"$first")"

@@ -111,8 +111,13 @@ void ZnHostScript::next()
         const qint64 ms = step.verb == "wait" ? until : until - uptime();
         const QString reason = step.argument.section(' ', 1).trimmed();
         if (!reason.isEmpty())
-            m_window->print(
-                QStringLiteral("waiting %1 s for %2").arg(qMax<qint64>(0, (ms + 500) / 1000)).arg(reason));
+        {
+            const QString seconds = QString::number(qMax<qint64>(0, (ms + 500) / 1000));
+            m_window->print(step.verb == "wait"
+                                ? QStringLiteral("waiting %1 s for %2").arg(seconds, reason)
+                                : QStringLiteral("waiting %1 s (until %2 s after the start) for %3")
+                                      .arg(seconds, QString::number(until / 1000), reason));
+        }
         QTimer::singleShot(static_cast<int>(qMax<qint64>(0, ms)), this, SLOT(next()));
         return;
     }
