@@ -27,6 +27,7 @@ struct Facts
     quint64 memoryBytes = 0;
     Override desktop = Override::None;
     QVector<QRect> screens;
+    QStringList dotNetVersions;
 };
 
 Facts& facts()
@@ -179,6 +180,16 @@ void CZnPlatform::SetNoDesktop()
     facts().screens.clear();
 }
 
+QStringList CZnPlatform::DotNetFrameworkVersions()
+{
+    return facts().dotNetVersions;
+}
+
+void CZnPlatform::SetDotNetFrameworkVersions(const QStringList& versions)
+{
+    facts().dotNetVersions = versions;
+}
+
 void CZnPlatform::Reset()
 {
     facts() = Facts();
@@ -238,6 +249,15 @@ QStringList CZnPlatform::Configure(const QSettings& file)
             SetScreens(screens);
         else
             problems << QStringLiteral("platform/screens");
+    }
+    if (has("platform/dotnet_versions"))
+    {
+        // Comma-separated, in the order the machine lists them ("v2.0.50727,v4.0.30319").
+        QStringList versions;
+        for (const QString& version : text("platform/dotnet_versions").split(QLatin1Char(','), Qt::SkipEmptyParts))
+            if (!version.trimmed().isEmpty())
+                versions << version.trimmed();
+        SetDotNetFrameworkVersions(versions);
     }
     return problems;
 }

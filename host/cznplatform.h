@@ -27,6 +27,9 @@ public:
     static bool HasDesktop();
     static int ScreenCount();
     static QRect ScreenGeometry(int screen);
+    // The .NET Framework versions installed, in the order the system lists them. Only Windows has the
+    // framework, so the list is empty unless replaced.
+    static QStringList DotNetFrameworkVersions();
 
     static void SetWindowsVersion(int version);
     // The machine is not Windows again: it reports its operating system name.
@@ -39,6 +42,7 @@ public:
     // A desktop with exactly these screens, in index order.
     static void SetScreens(const QVector<QRect>& screens);
     static void SetNoDesktop();
+    static void SetDotNetFrameworkVersions(const QStringList& versions);
     // Every fact from the operating system again.
     static void Reset();
 

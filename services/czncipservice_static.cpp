@@ -1,9 +1,9 @@
 #include "czncipservice_static.h"
 
 #include "czncip.h"
+#include "cznplatform.h"
 #include "cznresources.h"
 #include "cznsystemservices.h"
-#include "dotnetframeworkversions.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -141,7 +141,7 @@ void CZnCIPService_Static::StartSession()
 {
     static const QString dotNetGroup = QStringLiteral(".NETFramework");
     static const QString versionChild = QStringLiteral("version");
-    for (const QString& version : installedDotNetFrameworkVersions())
+    for (const QString& version : CZnPlatform::DotNetFrameworkVersions())
         AddLogLine(dotNetGroup, versionChild, version, QVariant(), QMap<QString, QVariant>());
     AddLogLine(applicationGroup(), QStringLiteral("path"), QCoreApplication::applicationDirPath(), QVariant(),
                QMap<QString, QVariant>());

@@ -1,0 +1,139 @@
+#pragma once
+
+// The whole system as a user meets it: the real host program loading the real module, posting to the
+// real collection endpoint, each a process of its own. A run that has to send waits for the module's
+// 30-second tick (the timer starts when the module is loaded; 37 s after the program starts leaves
+// room for a slow start), so such runs are few.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// One hit as the collector stored it: its parameters in the order they arrived.
+struct Hit
+{
+    QList<QPair<QString, QString>> params;
+
+    QString value(const QString& key) const
+    {
+        for (const auto& p : params)
+            if (p.first == key)
+                return p.second;
+        return QString();
+    }
+    QStringList keys() const
+    {
+        QStringList k;
+        for (const auto& p : params)
+            k << p.first;
+        return k;
+    }
+    // "category|action|label|value", the part of an event that says what happened.
+    QString event() const { return QStringList{value("ec"), value("ea"), value("el"), value("ev")}.join('|'); }
+};
+
+// A collector on a free loopback port with a fresh database, and one user's host runs against it.
+class EndToEndFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_collector.setProgram(bin() + "/zncip-collector");
+        m_collector.setArguments({"serve", "--listen", "127.0.0.1", "--port", "0", "--db", path("hits.db")});
+        m_collector.start();
+        ASSERT_TRUE(m_collector.waitForStarted(10000));
+        const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
+        for (int i = 0; i < 100 && m_port.isEmpty(); ++i)
+        {
+            m_collector.waitForReadyRead(100);
+            const auto match = listening.match(QString::fromUtf8(m_collector.readLine()).trimmed());
+            if (match.hasMatch())
+                m_port = match.captured(1);
+        }
+        ASSERT_FALSE(m_port.isEmpty()) << m_collector.readAllStandardError().toStdString();
+    }
+
+    void TearDown() override
+    {
+        m_collector.terminate();
+        m_collector.waitForFinished(10000);
+    }
+
+    static QString bin() { return QStringLiteral(ZNCIP_BIN_DIR); }
+    QString path(const QString& name) const { return QDir(m_dir.path()).filePath(name); }
+
+    // Runs the host program headless with these script steps and its configuration plus `extra`
+    // (more INI sections); its exit code, or -1 when it did not exit normally.
+    int runHost(const QString& name, const QString& steps, const QString& extra = QString())
+    {
+        QFile config(path(name + ".ini"));
+        config.open(QIODevice::WriteOnly);
+        config.write(
+            QStringLiteral("[resources]\ncip_endpoint=127.0.0.1:%1\n"
+                           "[profile]\nfolder=%2\n"
+                           "[session]\nroot=%3\n"
+                           "[display]\ndpi_factor=1.25\n"
+                           "[opengl]\ncore_profile=false\nrenderer=Test Renderer\nvendor=ACME\nversion=4.5\n%4")
+                .arg(m_port, path("profile"), path("sessions"), extra)
+                .toUtf8());
+        config.close();
+        QFile script(path(name + ".script"));
+        script.open(QIODevice::WriteOnly);
+        script.write(steps.toUtf8());
+        script.close();
+
+        QProcess host;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        env.insert("XDG_DATA_HOME", path("data"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        host.setProcessEnvironment(env);
+        host.setProcessChannelMode(QProcess::MergedChannels);
+        host.start(bin() + "/zncip-host", {"--config", config.fileName(), "--script", script.fileName()});
+        EXPECT_TRUE(host.waitForFinished(120000)) << name.toStdString();
+        m_output += host.readAll();
+        return host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1;
+    }
+
+    // Every hit the collector has stored, in the order it stored them.
+    QList<Hit> hits()
+    {
+        QProcess exporter;
+        exporter.start(bin() + "/zncip-collector", {"export", "--db", path("hits.db")});
+        EXPECT_TRUE(exporter.waitForFinished(10000));
+        QList<Hit> result;
+        for (const QByteArray& line : exporter.readAllStandardOutput().split('\n'))
+        {
+            if (line.trimmed().isEmpty())
+                continue;
+            const QJsonObject object = QJsonDocument::fromJson(line).object();
+            EXPECT_TRUE(object.value("accepted").toBool()) << line.toStdString();
+            Hit hit;
+            for (const QJsonValue& pair : object.value("params").toArray())
+                hit.params << qMakePair(pair.toArray().at(0).toString(), pair.toArray().at(1).toString());
+            result << hit;
+        }
+        return result;
+    }
+
+    static QStringList events(const QList<Hit>& hits)
+    {
+        QStringList list;
+        for (const Hit& h : hits)
+            list << h.event();
+        return list;
+    }
+
+    QTemporaryDir m_dir;
+    QProcess m_collector;
+    QString m_port;
+    QByteArray m_output;
+};
