@@ -5,6 +5,7 @@
 
 #include "czncip.h"
 #include "czncipservice.h"
+#include "cznsystemservices.h"
 
 #include <QApplication>
 #include <QDir>
@@ -99,6 +100,16 @@ void ZnHostScript::next()
         QTimer::singleShot(20, this, SLOT(next()));
         return;
     }
+    // After a tick, the next step waits until the sends it started are answered (at most 15 s).
+    if (m_sending.isValid())
+    {
+        if (GetZnSystemServices()->GetNetworkManager()->PendingCount() > 0 && m_sending.elapsed() < 15000)
+        {
+            QTimer::singleShot(20, this, SLOT(next()));
+            return;
+        }
+        m_sending.invalidate();
+    }
     if (m_next >= m_steps.size())
     {
         emit finished();
@@ -165,6 +176,8 @@ void ZnHostScript::runStep(const ZnHostStep& step)
         auto* service = cip ? dynamic_cast<QObject*>(cip->GetService()) : nullptr;
         if (!service || !QMetaObject::invokeMethod(service, "postMessage", Qt::DirectConnection))
             m_window->print(QStringLiteral("tick: the active service has no send step"));
+        else
+            m_sending.start();
     }
     else if (step.verb == "crash")
         emit crashRequested();

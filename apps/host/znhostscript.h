@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 
@@ -25,7 +26,8 @@ struct ZnHostStep
 //   participate on|off    the Tools menu switch
 //   options participate on|off   Tools > Options: sets Participate and presses OK
 //   screenshot window|options FILE   writes a picture of the main window or the Options dialog
-//   tick                  runs the module's send step now, as its 30-second timer would
+//   tick                  runs the module's send step now, as its 30-second timer would; the next
+//                         step waits until the sends it started are answered (at most 15 s)
 //   crash                 dies on purpose (after a crash report)
 //   quit                  ends the run cleanly (also the end of the script)
 // Blank lines and lines starting with # are ignored. Steps wait while a modal dialog is open.
@@ -55,4 +57,5 @@ private:
     QList<ZnHostStep> m_steps;
     int m_next = 0;
     ZnHostWindow* m_window = nullptr;
+    QElapsedTimer m_sending;
 };
