@@ -178,6 +178,8 @@ ZnHostOptionsDialog* ZnHostWindow::showOptions()
         return m_options;
     m_options = new ZnHostOptionsDialog(this);
     m_options->setAttribute(Qt::WA_DeleteOnClose);
+    // Closed is gone, even before its deletion comes round: the next request opens a fresh page.
+    connect(m_options, &QDialog::finished, this, [this] { m_options.clear(); });
     connect(m_options, &QDialog::accepted, this,
             [this]
             {
