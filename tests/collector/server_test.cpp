@@ -70,6 +70,11 @@ TEST(Limits, HostileRequests)
     };
     const std::string h = requestHead("POST", "/collect", port, hit.size()) + hit;
     const std::string pad = "X-Pad: " + std::string(40000, 'p') + "\r\n";
+    const auto headOf = [&](size_t size) // a hit whose request line and headers take size bytes
+    {
+        const std::string pad = "X-Pad: " + std::string(size - h.size() + hit.size() - 9, 'p') + "\r\n";
+        return requestHead("POST", "/collect", port, hit.size(), pad) + hit;
+    };
     // clang-format off
     const Row rows[] = {
         {"valid", h, 200, 1},
@@ -88,6 +93,13 @@ TEST(Limits, HostileRequests)
         {"batch of 20", batch(twenty), 200, 20},
         {"batch of 21", batch(twenty + hit), 400, 0},
         {"batch line over 8 KiB", batch(std::string(8193, 'x') + "\n" + hit), 400, 0},
+        {"two lengths", requestHead("POST", "/collect", port, hit.size(), "Content-Length: 5\r\n") + hit, 400, 0},
+        {"length and chunked", requestHead("POST", "/collect", port, hit.size(), "Transfer-Encoding: chunked\r\n") + hit, 400, 0},
+        {"encoded slash", requestHead("POST", "/debug%2Fcollect", port, hit.size()) + hit, 404, 0},
+        {"encoded NUL", requestHead("POST", "/collect%00x", port, hit.size()) + hit, 404, 0},
+        {"encoded letter", requestHead("POST", "/%63ollect", port, hit.size()) + hit, 404, 0},
+        {"head of 16,050 bytes", headOf(16050), 200, 1},
+        {"head just over 16 KiB", headOf(16400), 431, 0},
         {"batch over 16 KiB", batch(std::string(8100, 'x') + "\n" + std::string(8100, 'y') + "\n" + hit + hit), 400, 0}};
     // clang-format on
     size_t stored = 0;

@@ -17,6 +17,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 namespace zncip::collector
 {
@@ -55,6 +56,37 @@ MHD_Response* textResponse(const char* text)
     return r;
 }
 
+// Leaves the request path as it arrived: routing compares it byte for byte, so an escaped "/debug%2Fcollect"
+// or "/collect%00x" reaches no endpoint, as a proxy in front that filters on the raw path expects.
+size_t keepPathRaw(void*, MHD_Connection*, char* text)
+{
+    return std::strlen(text);
+}
+
+// What the request line and headers say about the request, gathered before anything is stored.
+struct Head
+{
+    size_t bytes = 0;
+    const char* length = nullptr;
+    bool conflicting = false; // two different lengths leave the end of the body in doubt
+    bool chunked = false;
+};
+
+MHD_Result measureHeader(void* cls, MHD_ValueKind, const char* name, const char* value)
+{
+    auto* head = static_cast<Head*>(cls);
+    value = value ? value : "";
+    head->bytes += std::strlen(name) + std::strlen(value) + 4; // ": " and CRLF
+    if (strcasecmp(name, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0)
+    {
+        head->conflicting |= head->length && std::strcmp(head->length, value) != 0;
+        head->length = value;
+    }
+    if (strcasecmp(name, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0)
+        head->chunked = true;
+    return MHD_YES;
+}
+
 void logFromHttpLibrary(void*, const char* format, va_list args)
 {
     std::fputs("zncip-collector: ", stderr);
@@ -77,6 +109,8 @@ struct Server::Impl
     MHD_Response* notAllowed = nullptr;
     MHD_Response* tooLarge = nullptr;
     MHD_Response* badBatch = nullptr;
+    MHD_Response* badFraming = nullptr;
+    MHD_Response* headTooLarge = nullptr;
     MHD_Response* unavailable = nullptr;
 
     Impl(ServerConfig c, std::unique_ptr<HitStore> s) : config(std::move(c)), store(std::move(s))
@@ -90,6 +124,11 @@ struct Server::Impl
         MHD_add_response_header(notAllowed, MHD_HTTP_HEADER_ALLOW, "POST");
         tooLarge = textResponse("request body too large\n");
         badBatch = textResponse("a batch holds at most 20 hits of at most 8192 bytes, 16384 bytes in all\n");
+        // Both are answered before the body is read, so the connection cannot carry another request.
+        badFraming = textResponse("conflicting Content-Length or Transfer-Encoding headers\n");
+        MHD_add_response_header(badFraming, MHD_HTTP_HEADER_CONNECTION, "close");
+        headTooLarge = textResponse("request line and headers too large\n");
+        MHD_add_response_header(headTooLarge, MHD_HTTP_HEADER_CONNECTION, "close");
         // The client keeps a hit that is not answered 2xx and sends it again later.
         unavailable = textResponse("the hit could not be stored; send it again later\n");
         MHD_add_response_header(unavailable, "Retry-After", "30");
@@ -98,7 +137,8 @@ struct Server::Impl
     ~Impl()
     {
         stop();
-        for (MHD_Response* r : {pixel, notFound, notAllowed, tooLarge, badBatch, unavailable})
+        for (MHD_Response* r :
+             {pixel, notFound, notAllowed, tooLarge, badBatch, badFraming, headTooLarge, unavailable})
             MHD_destroy_response(r);
     }
 
@@ -144,6 +184,15 @@ struct Server::Impl
         if (!request)
         {
             tuneSocket(connection);
+            // Checked before anything is stored: the library's own limit is twice as large, so that a head
+            // just below it still leaves room for the answer.
+            Head head;
+            head.bytes = std::strlen(method) + std::strlen(url) + 13; // " ", " HTTP/1.1", CRLF twice
+            MHD_get_connection_values(connection, MHD_HEADER_KIND, &measureHeader, &head);
+            if (head.bytes > config.maxHeaderBytes)
+                return MHD_queue_response(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, headTooLarge);
+            if (head.conflicting || (head.length && head.chunked))
+                return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badFraming);
             Route route;
             if (std::strcmp(url, "/collect") == 0)
                 route = Route::Collect;
@@ -376,8 +425,9 @@ struct Server::Impl
             &logFromHttpLibrary, nullptr, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED,
             &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec,
             MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-            config.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, config.maxHeaderBytes,
-            MHD_OPTION_THREAD_STACK_SIZE, static_cast<size_t>(1024 * 1024), MHD_OPTION_END);
+            config.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes,
+            MHD_OPTION_UNESCAPE_CALLBACK, &keepPathRaw, nullptr, MHD_OPTION_THREAD_STACK_SIZE,
+            static_cast<size_t>(1024 * 1024), MHD_OPTION_END);
         if (!daemon)
         {
             close(fd);
