@@ -6,10 +6,12 @@
 #include <sqlite3.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 namespace zncip::collector::test
@@ -187,6 +189,31 @@ TEST(Storage, UnwritableDatabaseAnswers503UntilItCanWriteAgain)
     sqlite3_close(other);
     EXPECT_EQ(c.post("/collect", body).status, 200);
     EXPECT_EQ(s.hits().size(), 1u);
+
+    // A database file replaced or deleted under the server would swallow every hit from then on.
+    std::filesystem::copy_file(s.db(), s.db() + ".copy");
+    std::filesystem::rename(s.db() + ".copy", s.db());
+    EXPECT_EQ(c.post("/collect", body).status, 503);
+    std::filesystem::remove(s.db());
+    EXPECT_EQ(c.post("/collect", body).status, 503);
+}
+
+TEST(Program, AFileSizeLimitIsAnswered503)
+{
+    TempDir dir;
+    rlimit normal{}, small{};
+    getrlimit(RLIMIT_FSIZE, &normal);
+    small = {256 * 1024, normal.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small); // inherited by the program, for this process only until it started
+    Program p({"serve", "--port", "0", "--db", dir.file("hits.db")});
+    setrlimit(RLIMIT_FSIZE, &normal);
+    const uint16_t port = p.port();
+    int status = 200;
+    for (int i = 0; i < 200 && status == 200; ++i)
+        status = post(port, "/collect", moduleEvent("Commands", "Execute", std::string(7000, 'x'))).status;
+    EXPECT_EQ(status, 503) << "0: the collector was killed";
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(), 0);
 }
 
 TEST(Program, ServesUntilStoppedAndReports)
