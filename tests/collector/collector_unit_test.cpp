@@ -115,6 +115,15 @@ TEST(Validation, WholeHitProblems)
     EXPECT_EQ(
         validateHit(kHit + "event&ec=a&ea=b&ev=x&el=100%").reason(),
         "a '%' is not followed by two hexadecimal digits; ev: the value must be a non-negative integer");
+    // A reason stays short however many problems a body holds, and however long their names are.
+    std::string many = kHit + "pageview&" + std::string(5000, 'n') + "=&" + std::string(5000, 'n') + "=";
+    for (int i = 0; i < 3000; ++i)
+        many += "&n" + std::to_string(i) + "=&n" + std::to_string(i) + "=";
+    const Verdict capped = validateHit(many);
+    EXPECT_EQ(problemParameters(many),
+              "[][" + std::string(64, 'n') + "...][n0][n1][n2][n3][n4][n5][n6][n7][]");
+    EXPECT_EQ(capped.problems.back().description, "and 2992 more problems");
+    EXPECT_LT(capped.reason().size(), 1000u);
 }
 
 int sql(const std::string& db, const char* statement)
@@ -170,7 +179,9 @@ TEST(GoldenDatabase, ExportAndReport)
 {
     std::vector<std::string> bodies = {
         moduleEvent("Commands", "Execute", "C++%20(TOOLS)", kBob), // '+' unencoded: reads as blanks
-        "v=1&cid=mallory&t=event",                                 // rejected: its client is not counted
+        "v=1&cid=mallory&t=event&%1B[2J=&%1B[2J=",                 // rejected: its client is not counted
+        // What a client sends reaches no terminal as it is: no escape sequences, no line of its own.
+        moduleEvent("Commands", "Execute", "X%1B[2J%0AHits:%2099999%20stored%C2%9B%C2%A0", kBob),
         std::string("v=1&el=a\0b\"\\", 12), "v=\xFF\x01"};
     using Event = std::array<const char*, 3>;
     for (const std::string& cid : {kAlice, kBob})
@@ -210,44 +221,50 @@ TEST(GoldenDatabase, ExportAndReport)
 
     std::string exported = runCommand("export", s.db());
     EXPECT_EQ(std::count(exported.begin(), exported.end(), '\n'), static_cast<long>(bodies.size()));
-    exported.erase(exported.find("\n{\"id\":5,"));
+    exported.erase(exported.find("\n{\"id\":6,"));
     // The time of arrival, as 2024-05-01T12:00:00.123456Z, is the one field that differs between runs.
     for (size_t at = 0; (at = exported.find("\"received\":\"", at)) != std::string::npos; at += 12)
         exported.replace(at + 12, 27, "T");
     const std::string ua = R"j(,"user_agent":"App SP2 x64/1.0 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)"})j";
+    const std::string accepted =
+        R"j(,"received":"T","path":"/collect","accepted":true,"reason":null,"params":[)j"
+        R"j(["v","1"],["tid","UA-582047-16"],["cid","22222222-1a05-49d7-b876-2b884d0f825b"],)j"
+        R"j(["t","event"],["ul","en-us"],["qt","1"],["an","App SP2 x64"],["av","1.0"],)j"
+        R"j(["ec","Commands"],["ea","Execute"],["el",")j";
     EXPECT_EQ(
         exported,
-        R"j({"id":1,"received":"T","path":"/collect","accepted":true,"reason":null,"params":[["v","1"],)j"
-        R"j(["tid","UA-582047-16"],["cid","22222222-1a05-49d7-b876-2b884d0f825b"],["t","event"],["ul","en-us"],)j"
-        R"j(["qt","1"],["an","App SP2 x64"],["av","1.0"],["ec","Commands"],["ea","Execute"],)j"
-        R"j(["el","C   (TOOLS)"],["ev","1"]],"body":")j" +
-            bodies[0] + "\"" + ua + "\n" +
-            R"j({"id":2,"received":"T","path":"/collect","accepted":false,"reason":"tid: a value is required; )j"
-            R"j(ec: a value is required; ea: a value is required","params":[["v","1"],["cid","mallory"],)j"
-            R"j(["t","event"]],"body":"v=1&cid=mallory&t=event")j" +
-            ua + "\n" +
-            R"j({"id":3,"received":"T","path":"/collect","accepted":false,"reason":"tid: a value is required; )j"
+        R"j({"id":1)j" + accepted + R"j(C   (TOOLS)"],["ev","1"]],"body":")j" + bodies[0] + "\"" + ua + "\n" +
+            R"j({"id":2,"received":"T","path":"/collect","accepted":false,"reason":"\u001b[2J: the parameter )j"
+            R"j(appears more than once; tid: a value is required; ec: a value is required; ea: a value is )j"
+            R"j(required","params":[["v","1"],["cid","mallory"],["t","event"],["\u001b[2J",""],["\u001b[2J",""]],)j"
+            R"j("body":"v=1&cid=mallory&t=event&%1B[2J=&%1B[2J=")j" +
+            ua + "\n" + R"j({"id":3)j" + accepted +
+            R"j(X\u001b[2J\nHits: 99999 stored)j"
+            "\xC2\x9B\xC2\xA0"
+            R"j("],["ev","1"]],"body":")j" +
+            bodies[2] + "\"" + ua + "\n" +
+            R"j({"id":4,"received":"T","path":"/collect","accepted":false,"reason":"tid: a value is required; )j"
             R"j(cid: a client identifier (or a user identifier) is required; t: a value is required",)j"
             R"j("params":[["v","1"],["el","a\u0000b\"\\"]],"body":"v=1&el=a\u0000b\"\\")j" +
             ua + "\n" +
-            R"j({"id":4,"received":"T","path":"/collect","accepted":false,"reason":"a decoded name or value is not )j"
+            R"j({"id":5,"received":"T","path":"/collect","accepted":false,"reason":"a decoded name or value is not )j"
             R"j(valid UTF-8; v: the protocol version must be 1; tid: a value is required; cid: a client identifier )j"
             "(or a user identifier) is required; t: a value is "
             "required\",\"params\":[[\"v\",\"\xEF\xBF\xBD\\u0001\"]],"
             R"j("body_base64":"dj3/AQ==")j" +
             ua);
 
-    EXPECT_EQ(runCommand("report", s.db()), R"r(Hits: 34 stored, 31 accepted, 3 rejected
+    EXPECT_EQ(runCommand("report", s.db()), R"r(Hits: 35 stored, 32 accepted, 3 rejected
 Distinct clients: 2
 
 Rejected hits by reason
+           1  \x1b[2J: the parameter appears more than once; tid: a value is required; ec: a value is required; ea: a value is required
            1  a decoded name or value is not valid UTF-8; v: the protocol version must be 1; tid: a value is required; cid: a client identifier (or a user identifier) is required; t: a value is required
            1  tid: a value is required; cid: a client identifier (or a user identifier) is required; t: a value is required
-           1  tid: a value is required; ec: a value is required; ea: a value is required
 
 Applications
         hits  clients  name / version
-          30        2  App SP2 x64 / 1.0
+          31        2  App SP2 x64 / 1.0
            1        1  Other / 2.0
 
 Sessions
@@ -260,6 +277,9 @@ Commands
            3        2  LINE (A)
            1        1  C   (TOOLS)
            1        1  OTHER
+           1        1  X\x1b[2J\x0aHits: 99999 stored\x9b)r"
+                                            "\xC2\xA0"
+                                            R"r(
 
 Unknown commands
      reports  clients  value

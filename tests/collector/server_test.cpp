@@ -54,7 +54,9 @@ TEST(Limits, HostileRequests)
     RunningServer s;
     const uint16_t port = s.port();
     const std::string hit = moduleEvent("Commands", "Execute", "x");
-    const std::string big = moduleEvent("Commands", "Execute", std::string(9000, 'x'));
+    std::string big = hit; // 60 KiB of problems: stored in part, with a short reason
+    while (big.size() < 60000)
+        big += "&n" + std::to_string(big.size()) + "=&n" + std::to_string(big.size()) + "=";
     std::string twenty;
     for (int i = 0; i < 20; ++i)
         twenty += hit + "\n";
@@ -121,6 +123,8 @@ TEST(Limits, HostileRequests)
         stored += row.stored + 1;
         EXPECT_EQ(s.hits().size(), stored);
     }
+    for (const StoredHit& stored : s.hits())
+        EXPECT_TRUE(stored.body.size() <= 8192 && stored.reason.size() < 1000) << stored.reason;
 }
 
 TEST(Limits, SlowClientIsDisconnected)

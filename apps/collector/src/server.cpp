@@ -241,6 +241,13 @@ struct Server::Impl
         const Verdict verdict = validateHit(body);
         hit.accepted = verdict.valid();
         hit.reason = verdict.reason();
+        // Up to the 64 KiB read, an oversized body is kept only in part: enough to see what it was, while a
+        // client cannot make the database grow faster than by 8 KiB per hit.
+        if (body.size() > kMaxHitBytes)
+        {
+            body.resize(kMaxHitBytes);
+            hit.reason += "; only its first " + std::to_string(kMaxHitBytes) + " bytes are kept";
+        }
         hit.body = std::move(body);
         const char* agent =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_USER_AGENT);
