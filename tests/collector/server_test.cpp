@@ -11,13 +11,115 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <new>
 #include <thread>
+
+// While set, every allocation outside the test's own thread fails, as when memory runs out.
+std::atomic<bool> allocationsFail{false};
+const std::thread::id testThread = std::this_thread::get_id();
+
+void* operator new(std::size_t size)
+{
+    if (allocationsFail && std::this_thread::get_id() != testThread)
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocationsFail && std::this_thread::get_id() != testThread ? nullptr
+                                                                       : std::malloc(size ? size : 1);
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
 
 namespace zncip::collector::test
 {
 namespace
 {
+
+TEST(Collect, OutOfMemoryIsAnswered503)
+{
+    RunningServer s;
+    const std::string hit = moduleEvent("Commands", "Execute", "x");
+    HttpConnection c(s.port());
+    allocationsFail = true;
+    const int status = c.post("/collect", hit).status;
+    allocationsFail = false;
+    EXPECT_EQ(status, 503);
+    EXPECT_EQ(post(s.port(), "/collect", hit).status, 200);
+}
+
+// Holds every commit until it is opened.
+struct GateStore : HitStore
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+    size_t waiting = 0, kept = 0;
+
+    void append(const std::vector<HitRecord>& hits) override
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++waiting;
+        changed.notify_all();
+        changed.wait(lock, [&] { return open; });
+        kept += hits.size();
+    }
+    void forEach(const std::function<void(const StoredHit&)>&) const override {}
+    int64_t count() const override { return static_cast<int64_t>(kept); }
+};
+
+// What SIGTERM does: a hit committed while the server stops is still answered, or it would be sent again.
+TEST(Collect, StopLetsTheAnswersUnderWayGoOut)
+{
+    auto owned = std::make_unique<GateStore>();
+    GateStore& gate = *owned;
+    RunningServer s({}, std::move(owned));
+    HttpConnection c(s.port());
+    const std::string hit = moduleEvent("Commands", "Execute", "x");
+    c.sendRaw(requestHead("POST", "/collect", s.port(), hit.size()) + hit);
+    {
+        std::unique_lock<std::mutex> lock(gate.mutex);
+        ASSERT_TRUE(gate.changed.wait_for(lock, std::chrono::seconds(5), [&] { return gate.waiting > 0; }));
+    }
+    std::thread stopper([&] { s.server->stop(); });
+    bool refused = false; // new connections are refused once stopping has begun
+    for (int i = 0; i < 500 && !refused; ++i)
+        try
+        {
+            HttpConnection probe(s.port());
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        catch (const std::runtime_error&)
+        {
+            refused = true;
+        }
+    {
+        std::lock_guard<std::mutex> lock(gate.mutex);
+        gate.open = true;
+        gate.changed.notify_all();
+    }
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(c.read().status, 200);
+    stopper.join();
+    EXPECT_EQ(gate.kept, 1u);
+}
 
 // Every client posts on its own keep-alive connection; each hit must be stored once, in its order.
 TEST(Collect, ConcurrentClientsLoseNothing)

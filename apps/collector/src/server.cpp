@@ -9,15 +9,18 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
+#include <mutex>
 
 namespace zncip::collector
 {
@@ -112,6 +115,13 @@ struct Server::Impl
     MHD_Response* badFraming = nullptr;
     MHD_Response* headTooLarge = nullptr;
     MHD_Response* unavailable = nullptr;
+    MHD_Response* closing = nullptr;
+
+    // Requests read and not yet answered; stop() waits for them.
+    std::mutex inFlightMutex;
+    std::condition_variable inFlightDone;
+    int inFlight = 0;
+    std::atomic<bool> stopping{false};
 
     Impl(ServerConfig c, std::unique_ptr<HitStore> s) : config(std::move(c)), store(std::move(s))
     {
@@ -132,22 +142,42 @@ struct Server::Impl
         // The client keeps a hit that is not answered 2xx and sends it again later.
         unavailable = textResponse("the hit could not be stored; send it again later\n");
         MHD_add_response_header(unavailable, "Retry-After", "30");
+        closing = textResponse("the collector is stopping; send it again later\n");
+        MHD_add_response_header(closing, "Retry-After", "30");
+        MHD_add_response_header(closing, MHD_HTTP_HEADER_CONNECTION, "close");
     }
 
     ~Impl()
     {
         stop();
-        for (MHD_Response* r :
-             {pixel, notFound, notAllowed, tooLarge, badBatch, badFraming, headTooLarge, unavailable})
+        for (MHD_Response* r : {pixel, notFound, notAllowed, tooLarge, badBatch, badFraming, headTooLarge,
+                                unavailable, closing})
             MHD_destroy_response(r);
     }
 
+    // Stops taking connections, lets every request under way be committed and answered, then closes the
+    // rest. Closing a connection whose hit is committed but not yet answered would have it sent again.
     void stop()
     {
-        // Connection threads may wait for a commit, so the writer outlives the daemon.
         if (daemon)
+        {
+            stopping = true;
+            const MHD_socket listening = MHD_quiesce_daemon(daemon);
+            // Refuses new connections at once; the socket itself may be closed only after the daemon.
+            if (listening != MHD_INVALID_SOCKET)
+                shutdown(listening, SHUT_RD);
+            {
+                // Bounded: a body may trickle in for the idle timeout, a commit wait for the busy timeout.
+                std::unique_lock<std::mutex> lock(inFlightMutex);
+                inFlightDone.wait_for(lock, std::chrono::seconds(config.idleTimeoutSec + 10),
+                                      [&] { return inFlight == 0; });
+            }
+            // Connection threads may wait for a commit, so the writer outlives the daemon.
             MHD_stop_daemon(daemon);
-        daemon = nullptr;
+            daemon = nullptr;
+            if (listening != MHD_INVALID_SOCKET)
+                close(listening);
+        }
         if (queue)
             queue->stop();
     }
@@ -155,13 +185,29 @@ struct Server::Impl
     static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
                                 const char*, const char* upload, size_t* uploadSize, void** context)
     {
-        return static_cast<Impl*>(cls)->handle(connection, url, method, upload, uploadSize, context);
+        auto* self = static_cast<Impl*>(cls);
+        // Nothing may unwind into the library's C code: the process would end. Out of memory is the likely
+        // cause, and the hit was not stored, so the client is asked to send it again.
+        try
+        {
+            return self->handle(connection, url, method, upload, uploadSize, context);
+        }
+        catch (...)
+        {
+            return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, self->unavailable);
+        }
     }
 
-    static void onCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)
+    static void onCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode)
     {
+        if (!*context)
+            return;
         delete static_cast<Request*>(*context);
         *context = nullptr;
+        auto* self = static_cast<Impl*>(cls);
+        std::lock_guard<std::mutex> lock(self->inFlightMutex);
+        if (--self->inFlight == 0)
+            self->inFlightDone.notify_all();
     }
 
     void tuneSocket(MHD_Connection* connection) const
@@ -208,7 +254,12 @@ struct Server::Impl
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
             if (length && std::strtoull(length, nullptr, 10) > config.maxBodyBytes)
                 return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, tooLarge);
-            *context = new Request{route, {}};
+            if (stopping)
+                return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, closing);
+            auto request = std::make_unique<Request>(Request{route, {}});
+            std::lock_guard<std::mutex> lock(inFlightMutex);
+            ++inFlight;
+            *context = request.release();
             return MHD_YES;
         }
         if (*uploadSize != 0)
@@ -424,7 +475,7 @@ struct Server::Impl
         // One thread per connection: a request thread simply blocks until its hit is committed, and the
         // connection limit bounds the threads.
         unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
-                         MHD_USE_ERROR_LOG;
+                         MHD_USE_ERROR_LOG | MHD_USE_ITC; // the channel lets stop() quiesce the daemon
         if (boundAddress.front() == '[')
             flags |= MHD_USE_IPv6;
         daemon = MHD_start_daemon(
