@@ -2,6 +2,7 @@
 
 #include "commit_queue.h"
 #include "export.h"
+#include "form.h"
 #include "validation.h"
 
 #include <microhttpd.h>
@@ -90,10 +91,23 @@ MHD_Result measureHeader(void* cls, MHD_ValueKind, const char* name, const char*
     return MHD_YES;
 }
 
+// The library's messages can quote a request path, which the client chose: no control characters reach
+// the operator's terminal.
 void logFromHttpLibrary(void*, const char* format, va_list args)
 {
-    std::fputs("zncip-collector: ", stderr);
-    std::vfprintf(stderr, format, args);
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, args);
+    try // nothing may unwind into the library, out of memory included
+    {
+        std::string message = text;
+        if (!message.empty() && message.back() == '\n')
+            message.pop_back();
+        std::fprintf(stderr, "zncip-collector: %s\n", printableText(message).c_str());
+    }
+    catch (...)
+    {
+        std::fputs("zncip-collector: a message of the HTTP library was lost for want of memory\n", stderr);
+    }
 }
 
 } // namespace
