@@ -28,7 +28,7 @@ TEST(FormDecoding, Table)
         "el=LINE%20(%C3%84)&x=a%26b%3dc", "[el|LINE (Ä)][x|a&b=c]",
         // The module leaves '+' unencoded, so a literal plus reads as a blank; an encoded one is a plus.
         "el=C++%20(TOOLS)&ea=a+b", "[el|C   (TOOLS)][ea|a b]",                    "el=C%2B%2B", "[el|C++]",
-        // A body is passed without its terminator: a '%' at the end is the last byte of the buffer.
+        // A body is passed without its terminator: a '%' at the end is the last byte the decoder may read.
         "el=100%", "[el|100%] bad%",        "el=%4", "[el|%4] bad%",              "el=%zz%41", "[el|%zzA] bad%",
         "e%l=1", "[e%l|1] bad%",            "el=%F0%9F%98%80", "[el|\xF0\x9F\x98\x80]",
         "el=%FF", "[el|\xFF] bad UTF-8",    "el=%C3", "[el|\xC3] bad UTF-8",      "%FE=1", "[\xFE|1] bad UTF-8",
