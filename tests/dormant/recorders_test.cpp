@@ -21,18 +21,26 @@ namespace
 {
 using DormantRecorders = RecordingFixture;
 
-TEST_F(DormantRecorders, PerformanceReportsEveryTimerInNameOrderWithItsAverageAndLeavesItAlone)
+// The build record when a main window opens, the performance timers in name order when it closes.
+TEST_F(DormantRecorders, BuildAndPerformanceRecordsAreWholeAndLeaveTheHostsTimersAlone)
 {
-    Running<CZnCIPPerformanceRecorder> running;
-    znFireMainFrameDestroyed(nullptr);
-    EXPECT_TRUE(journal.isEmpty()); // no timers, no records
+    GetZnResources()->SetProductName(CZnString("ZnCAD Pro"));
+    GetZnSystemServices()->SetVersionString(CZnString("2.0.1"));
+    GetZnSystemServices()->SetBuildText(CZnString("")); // empty host texts go out empty
+    GetZnResources()->SetReleaseNumber(19);
+    GetZnResources()->SetReleaseValue(1234567.0);
+    Running<CZnCIPBuildRecorder> build;
+    Running<CZnCIPPerformanceRecorder> performance;
+    znFireMainFrameDestroyed(nullptr); // no timers, no records
     CZnIncrementalTimer* open = CZnIncrementalTimerManager::getTimer(CZnString("Open"));
     CZnIncrementalTimerManager::getTimer(CZnString("Regen"))->addVisit(0.75);
     for (double t : {1.0, 2.0, 3.0, 4.0})
         open->addVisit(t);
     CZnIncrementalTimerManager::getTimer(CZnString("Plot")); // never ran: no division by zero visits
+    znFireMainFrameCreated(nullptr);
     znFireMainFrameDestroyed(nullptr);
-    QStringList expected;
+    QStringList expected{
+        "Build: Name@1=s:ZnCAD Pro Build@3=s:2.0.1: Version@5=s:19:1.23457e+06 Platform@4=s:x64"};
     for (const char* values : {"Open|4|10|2.5|1|4", "Plot|0|0|0|0|0", "Regen|1|0.75|0.75|0.75|0.75"})
     {
         const QStringList v = QString(values).split('|');
@@ -44,22 +52,6 @@ TEST_F(DormantRecorders, PerformanceReportsEveryTimerInNameOrderWithItsAverageAn
     CZnIncrementalTimerInfo info{};
     open->getInfo(info);
     EXPECT_EQ(info.visits, 4);
-}
-
-TEST_F(DormantRecorders, BuildSendsOneRecordPerMainWindowWithTheFourValuesInOrder)
-{
-    GetZnResources()->SetProductName(CZnString("ZnCAD Pro"));
-    GetZnSystemServices()->SetVersionString(CZnString("2.0.1"));
-    GetZnSystemServices()->SetBuildText(CZnString("77"));
-    GetZnResources()->SetReleaseNumber(19);
-    GetZnResources()->SetReleaseValue(1234567.0);
-    Running<CZnCIPBuildRecorder> running;
-    znFireMainFrameCreated(nullptr);
-    GetZnSystemServices()->SetBuildText(CZnString("")); // empty host texts go out empty
-    GetZnResources()->SetReleaseValue(2.5);
-    znFireMainFrameCreated(nullptr);
-    const QString record = "Build: Name@1=s:ZnCAD Pro Build@3=s:2.0.1:%1 Version@5=s:19:%2 Platform@4=s:x64";
-    EXPECT_EQ(records(journal), QStringList({record.arg("77", "1.23457e+06"), record.arg("", "2.5")}));
 }
 
 TEST(VariableDataRecord, PeriodsCountDistinctValuesAndSumTruncatedWholeSeconds)
@@ -75,9 +67,9 @@ TEST(VariableDataRecord, PeriodsCountDistinctValuesAndSumTruncatedWholeSeconds)
     record.CloseLastPeriod(10000);
     ASSERT_EQ(record.periods.size(), 3u);
     EXPECT_EQ(record.periods.at(1).start, 5000);
-    EXPECT_EQ((std::vector<qint64>{record.periods[0].duration, record.periods[1].duration,
-                                   record.periods[2].duration}),
-              (std::vector<qint64>{5, 3, 2}));
+    EXPECT_EQ(
+        QList<qint64>({record.periods[0].duration, record.periods[1].duration, record.periods[2].duration}),
+        QList<qint64>({5, 3, 2}));
     EXPECT_EQ(record.TotalSeconds(), 10);
 
     // A value of another type is a new value; seconds are truncated; a closed period stays closed.
@@ -114,37 +106,34 @@ TEST_F(DormantRecorders, VariablesAreReportedAtStopInNameOrderWithTheOpenPeriodC
                                              record.arg("ZOOMFACTOR").arg(1)}));
 }
 
-TEST_F(DormantRecorders, VariablesWatchedFollowAddRemoveAndRestart)
+// Which variables are watched, which changes count, and which names or values are never reported.
+TEST_F(DormantRecorders, VariablesWatchedFollowTheOwnerTheRegistrationAndEachDrawingsValue)
 {
-    CZnSystemVariables::SetInt(CZnString("OSMODE"), 35);
+    OdDbDatabasePtr db = OdDbDatabase::createObject();
+    CZnSystemVariables::SetInt(CZnString("LTSCALE"), 1);
+    CZnSystemVariables::SetInt(CZnString("GRIDMODE"), 1);
     Running<CZnCIPVariableRecorderImpl> running;
     CZnCIPVariableRecorderImpl& recorder = running.recorder;
-    // Adding twice keeps one record and captures once; removing discards without a report.
-    recorder.AddVariable(CZnString("OSMODE"));
-    recorder.AddVariable(CZnString("OSMODE"));
-    ASSERT_EQ(recorder.WatchedCount(), 1u);
-    EXPECT_EQ(recorder.Record(CZnString("OSMODE"))->periods.size(), 1u);
-    recorder.RemoveVariable(CZnString("OSMODE"));
+    recorder.Stop();
+    // Adding twice keeps one record, captured at once even while not registered; changes then pass
+    // unseen. Removing discards without a report.
+    for (const char* name : {"LTSCALE", "LTSCALE", "GRIDMODE"})
+        recorder.AddVariable(CZnString(name));
+    recorder.RemoveVariable(CZnString("GRIDMODE"));
     recorder.RemoveVariable(CZnString("NOTWATCHED"));
-    EXPECT_EQ(recorder.WatchedCount(), 0u);
-    recorder.AddVariable(CZnString("OSMODE"));
-    recorder.Stop();
-    EXPECT_EQ(records(journal).size(), 1);
-
-    // After a restart nothing is watched until the owner says so again.
+    CZnSystemVariables::SetInt(CZnString("LTSCALE"), 2);
+    const CZnCIPVariableDataRecord* record = recorder.Record(CZnString("LTSCALE"));
+    EXPECT_EQ(record->periods.size(), 1u);
     recorder.Start();
-    EXPECT_EQ(recorder.WatchedCount(), 0u);
-    CZnSystemVariables::SetInt(CZnString("OSMODE"), 0);
-    journal.clear();
-    recorder.Stop();
-    EXPECT_TRUE(journal.isEmpty());
-}
+    // The drawing's own value is read, not the application-wide 2: the same 1 as held adds nothing.
+    CZnSystemVariables::SetInt(CZnString("LTSCALE"), 1, db.get());
+    EXPECT_EQ(record->periods.size(), 1u);
+    CZnSystemVariables::SetInt(CZnString("LTSCALE"), 5, db.get());
+    ASSERT_EQ(record->periods.size(), 2u);
+    EXPECT_EQ(record->periods.back().value->getInt32(), 5);
 
-TEST_F(DormantRecorders, VariablesUnknownWithoutValueOrInABrokenRegistryAreNeverReported)
-{
-    Running<CZnCIPVariableRecorderImpl> running;
-    CZnCIPVariableRecorderImpl& recorder = running.recorder;
-    // No dictionary in the registry; then a dictionary without the name; then a descriptor without a value.
+    // Unknown without a dictionary or within one, a descriptor without a value: watched, never reported.
+    CZnSystemVariables::RemoveAll();
     recorder.AddVariable(CZnString("NOSUCHVAR"));
     CZnSystemVariables::SetInt(CZnString("OTHER"), 1);
     recorder.sysVarChanged(nullptr, OdString("NOSUCHVAR"));
@@ -152,39 +141,23 @@ TEST_F(DormantRecorders, VariablesUnknownWithoutValueOrInABrokenRegistryAreNever
     odrxSafeCast<OdRxDictionary>(odrxSysRegistry()->getAt(OdString("ODDB_SYSVARDICT")))
         ->putAt(OdString("EMPTYVAR"), bare.get());
     recorder.AddVariable(CZnString("EMPTYVAR"));
-    EXPECT_EQ(recorder.WatchedCount(), 2u);
-    EXPECT_TRUE(recorder.Record(CZnString("NOSUCHVAR"))->periods.empty());
-    EXPECT_TRUE(recorder.Record(CZnString("EMPTYVAR"))->periods.empty());
     // Something other than a dictionary where the variables belong is raised, the name still watched.
     odrxSysRegistry()->putAt(OdString("ODDB_SYSVARDICT"), OdDbSysVarDesc::createObject(OdString("X")).get());
     EXPECT_THROW(recorder.AddVariable(CZnString("X")), OdError_NotThatKindOfClass);
-    EXPECT_EQ(recorder.WatchedCount(), 3u);
+    EXPECT_EQ(recorder.WatchedCount(), 4u);
     recorder.Stop();
-    EXPECT_TRUE(journal.isEmpty());
-}
+    EXPECT_EQ(records(journal), QStringList{"Variables: Name@1=s:LTSCALE Duration@15=i:0 Count@10=i:2"});
 
-TEST_F(DormantRecorders, VariableChangesCountOnlyWhileRegisteredAndPerDatabaseValuesAreRead)
-{
-    OdDbDatabasePtr db = OdDbDatabase::createObject();
-    CZnSystemVariables::SetInt(CZnString("LTSCALE"), 1);
-    Running<CZnCIPVariableRecorderImpl> running;
-    CZnCIPVariableRecorderImpl& recorder = running.recorder;
-    recorder.Stop();
-    // Captured at once even while not registered; changes then pass unseen.
-    recorder.AddVariable(CZnString("LTSCALE"));
-    CZnSystemVariables::SetInt(CZnString("LTSCALE"), 2);
-    EXPECT_EQ(recorder.Record(CZnString("LTSCALE"))->periods.size(), 1u);
-
+    // After a restart nothing is watched until the owner says so again; without a service at the stop
+    // the variables are dropped without a report.
+    CZnSystemVariables::RemoveAll();
+    CZnSystemVariables::SetInt(CZnString("OTHER"), 3);
     recorder.Start();
-    // The drawing's own value is read, not the application-wide 2: the same 1 as held adds nothing.
-    CZnSystemVariables::SetInt(CZnString("LTSCALE"), 1, db.get());
-    EXPECT_EQ(recorder.Record(CZnString("LTSCALE"))->periods.size(), 1u);
-    CZnSystemVariables::SetInt(CZnString("LTSCALE"), 5, db.get());
-    ASSERT_EQ(recorder.Record(CZnString("LTSCALE"))->periods.size(), 2u);
-    EXPECT_EQ(recorder.Record(CZnString("LTSCALE"))->periods.back().value->getInt32(), 5);
-    // No service at the stop: the variables are dropped without a report, and the recorder is gone.
+    EXPECT_EQ(recorder.WatchedCount(), 0u);
+    recorder.AddVariable(CZnString("OTHER"));
+    journal.clear();
     withoutService([&] { recorder.Stop(); });
     EXPECT_EQ(recorder.WatchedCount(), 0u);
-    EXPECT_FALSE(odedEditor()->hasReactor(&recorder));
+    EXPECT_TRUE(journal.isEmpty());
 }
 } // namespace

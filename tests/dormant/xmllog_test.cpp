@@ -57,16 +57,14 @@ protected:
     void SetUp() override
     {
         RecordingFixture::SetUp();
-        for (const char* name : {"USER", "USERNAME"})
-            savedEnv.append({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
         qputenv("USER", "cip-tester");
         service = std::make_unique<CZnCIPService_Static>();
     }
     void TearDown() override
     {
         service.reset();
-        for (const Env& e : savedEnv)
-            e.had ? qputenv(e.name, e.value) : qunsetenv(e.name);
+        qputenv("USER", user);
+        qputenv("USERNAME", userName);
         RecordingFixture::TearDown();
     }
 
@@ -83,13 +81,7 @@ protected:
                user + ".";
     }
 
-    struct Env
-    {
-        const char* name;
-        bool had;
-        QByteArray value;
-    };
-    QList<Env> savedEnv;
+    const QByteArray user = qgetenv("USER"), userName = qgetenv("USERNAME");
     std::unique_ptr<CZnCIPService_Static> service;
 };
 
@@ -157,23 +149,19 @@ TEST_F(XmlLog, AScriptedSessionGivesItsGoldenLog)
 
 TEST_F(XmlLog, EveryStopButACrashEndsTheSessionAndAHangHasAnEmptyCallStack)
 {
-    const struct
+    const std::tuple<int, const char*, QStringList> rows[] = {
+        {0, nullptr, {"Session: Type=Normal End=[time]"}},
+        {7, "", {"Session: Type=Normal End=[time]"}},
+        {1, nullptr, {"Session: Type=Hang CallStack= End=[time]"}},
+        // A folder that does not exist still splits the writes, and nothing is copied.
+        {1, "no-such-folder", {"Session: Type=Hang", "Session: CallStack= End=[time]"}}};
+    for (const auto& [reason, folder, groups] : rows)
     {
-        int reason;
-        const char* folder;
-        QStringList groups;
-    } rows[] = {{0, nullptr, {"Session: Type=Normal End=[time]"}},
-                {7, "", {"Session: Type=Normal End=[time]"}},
-                {1, nullptr, {"Session: Type=Hang CallStack= End=[time]"}},
-                // A folder that does not exist still splits the writes, and nothing is copied.
-                {1, "no-such-folder", {"Session: Type=Hang", "Session: CallStack= End=[time]"}}};
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.reason);
+        SCOPED_TRACE(reason);
         service = std::make_unique<CZnCIPService_Static>();
         QThread::msleep(2); // each log is named after its millisecond
-        service->StopSession(row.reason, row.folder ? path(row.folder).toUtf8().constData() : nullptr);
-        EXPECT_EQ(readLog(service->LogFilePath()), QStringList{header()} + row.groups);
+        service->StopSession(reason, folder ? path(folder).toUtf8().constData() : nullptr);
+        EXPECT_EQ(readLog(service->LogFilePath()), QStringList{header()} + groups);
         EXPECT_TRUE(service->PendingLines().empty());
     }
     EXPECT_EQ(QDir(logFolder()).entryList(QDir::Files).size(), 4);

@@ -22,25 +22,19 @@ class RecordingService : public CZnCIPService
 public:
     explicit RecordingService(QStringList* journal = nullptr) : m_journal(journal ? journal : &m_own) {}
 
-    void SetEvent(const CZnString& category, const CZnString& action, const CZnString& label,
-                  int value) override
+    using S = const CZnString&;
+    void SetEvent(S category, S action, S label, int value) override
     {
         add(QStringLiteral("SetEvent %1|%2|%3|%4")
                 .arg(category.toQString(), action.toQString(), label.toQString())
                 .arg(value));
     }
-    void SetScreenValue(const CZnString& s, const CZnString& n, int i, const CZnString& v) override
+    void SetScreenValue(S s, S n, int i, S v) override
     {
         value(s, n, i, QStringLiteral("s:") + v.toQString());
     }
-    void SetScreenValue(const CZnString& s, const CZnString& n, int i, int v) override
-    {
-        value(s, n, i, QStringLiteral("i:%1").arg(v));
-    }
-    void SetScreenValue(const CZnString& s, const CZnString& n, int i, double v) override
-    {
-        value(s, n, i, QStringLiteral("d:%1").arg(v));
-    }
+    void SetScreenValue(S s, S n, int i, int v) override { value(s, n, i, QStringLiteral("i:%1").arg(v)); }
+    void SetScreenValue(S s, S n, int i, double v) override { value(s, n, i, QStringLiteral("d:%1").arg(v)); }
     void Send() override { add(QStringLiteral("Send")); }
     void StartSession() override { add(QStringLiteral("StartSession")); }
     void StopSession(int reason, const char* folder) override
@@ -54,7 +48,7 @@ public:
     void clear() { m_journal->clear(); }
 
 private:
-    void value(const CZnString& screen, const CZnString& name, int index, const QString& typed)
+    void value(S screen, S name, int index, const QString& typed)
     {
         add(QStringLiteral("SetScreenValue %1|%2|%3|").arg(screen.toQString(), name.toQString()).arg(index) +
             typed);
@@ -87,8 +81,8 @@ template <class R> struct Running
     R recorder;
 };
 
-// A journal with each record's screen values joined on one line up to its Send, e.g.
-// "Drawing: Duration@15=i:0 Name@1=s:{...} Reason@7=s:Closed"; other calls stay as they are.
+// A journal with each record on one line: an event as its call, screen values joined up to their Send,
+// e.g. "Drawing: Duration@15=i:0 Name@1=s:{...} Reason@7=s:Closed"; other calls stay as they are.
 inline QStringList records(const QStringList& calls)
 {
     QStringList out;
@@ -99,6 +93,8 @@ inline QStringList records(const QStringList& calls)
         if (call.startsWith(QLatin1String("SetScreenValue ")) && parts.size() >= 4)
             record += (record.isEmpty() ? parts[0] + QLatin1Char(':') : QString()) + QLatin1Char(' ') +
                       parts[1] + QLatin1Char('@') + parts[2] + QLatin1Char('=') + parts.mid(3).join('|');
+        else if (call.startsWith(QLatin1String("SetEvent ")))
+            record += (record.isEmpty() ? QString() : QStringLiteral(" + ")) + call;
         else if (call == QLatin1String("Send") && !record.isEmpty())
             out << std::exchange(record, QString());
         else
