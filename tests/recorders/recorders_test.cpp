@@ -184,7 +184,7 @@ TEST_F(Recorders, SystemScalingMemoryAndSystemNameAreReadableWhateverTheHostSays
     EXPECT_EQ(fact("OS"), QSysInfo::prettyProductName() + " [" + QSysInfo::currentCpuArchitecture() + "]");
 }
 
-TEST_F(Recorders, EachFinishedSessionIsReportedOnceByItsKind)
+TEST_F(Recorders, EachFinishedSessionInAVisibleFolderIsReportedOnceByItsKind)
 {
     finished("bad", "b1", true);
     EXPECT_EQ(newRun(), bad("With_Crash_Report"));
@@ -198,6 +198,23 @@ TEST_F(Recorders, EachFinishedSessionIsReportedOnceByItsKind)
     ASSERT_TRUE(QDir().rename(root() + "/good/g1", root() + "/bad/g1"));
     EXPECT_TRUE(newRun().isEmpty());
     EXPECT_EQ(reported(), "b1\nb2\ng1\n");
+
+    // Only visible folders are sessions, whatever their name.
+    finished("bad", ".hidden");
+    QStringList names{"with blank", QString::fromUtf8("sessão-日本"), " padded "};
+    for (const QString& name : names)
+        finished("good", name);
+    writeFile(root() + "/good/notes.txt", "not a session");
+    EXPECT_EQ(newRun(), good() + good() + good());
+    names << "b1"
+          << "b2"
+          << "g1";
+    QStringList written = QString::fromUtf8(reported()).split('\n', Qt::SkipEmptyParts);
+    written.sort();
+    names.sort();
+    EXPECT_EQ(written, names);
+    // The file keeps names trimmed, so a name with surrounding blanks is never recognised again.
+    EXPECT_EQ(newRun(), good());
 }
 
 TEST_F(Recorders, BadSessionsBeforeGoodTheCurrentNeverAndKnownNamesFirstInTheFile)
@@ -219,23 +236,6 @@ TEST_F(Recorders, BadSessionsBeforeGoodTheCurrentNeverAndKnownNamesFirstInTheFil
     EXPECT_EQ(QSet<QString>({lines[1], lines[2]}), QSet<QString>({"b1", "b2"}));
     EXPECT_EQ(QSet<QString>({lines[3], lines[4]}), QSet<QString>({"g1", "g2"}));
     EXPECT_EQ(running.recorder.ReportedSessions(), lines.mid(0, 5));
-}
-
-TEST_F(Recorders, OnlyVisibleFoldersAreSessionsWhateverTheirName)
-{
-    finished("bad", ".hidden");
-    QStringList names{"with blank", QString::fromUtf8("sessão-日本"), " padded "};
-    for (const QString& name : names)
-        finished("good", name);
-    writeFile(root() + "/good/notes.txt", "not a session");
-
-    EXPECT_EQ(newRun(), good() + good() + good());
-    QStringList written = QString::fromUtf8(reported()).split('\n', Qt::SkipEmptyParts);
-    written.sort();
-    names.sort();
-    EXPECT_EQ(written, names);
-    // The file keeps names trimmed, so a name with surrounding blanks is never recognised again.
-    EXPECT_EQ(newRun(), good());
 }
 
 TEST_F(Recorders, DamagedOrUnusableReportedFilesLoseNoNameAndCreateNothing)
