@@ -134,8 +134,10 @@ TEST_F(XmlLog, AScriptedSessionGivesItsGoldenLog)
                            "Toolbar: Show=Draw", "Commands: ZoomWindow=ZOOM Execute=",
                            "Screen: Screen=1920x1080", "System: Threads=8", "OpenGL:", "Session: Type=Crash",
                            "Session: CallStack=" + copy + " End=[time]"}));
-    QFile copied(copy);
-    ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
+    QFile raw(file), copied(copy);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly) && copied.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll(); // nothing the reading above could pass over
+    EXPECT_FALSE(bytes.contains("4711") || bytes.contains("A    B") || bytes.contains("hidden"));
     EXPECT_EQ(copied.readAll(), info);
 
     // A second crash finds the copy there: it is not replaced, and the log still names it.
