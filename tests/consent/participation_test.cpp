@@ -8,7 +8,7 @@
 #include "hostfixture.h"
 #include "modalanswerer.h"
 #include "qtprinting.h"
-#include "recordingrecorder.h"
+#include "recording.h"
 
 #include <QDir>
 #include <QFile>

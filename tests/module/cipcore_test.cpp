@@ -7,8 +7,7 @@
 #include "cznsystemservices.h"
 #include "hostfixture.h"
 #include "odeditor.h"
-#include "recordingrecorder.h"
-#include "recordingservice.h"
+#include "recording.h"
 
 #include <QMetaMethod>
 #include <QThread>

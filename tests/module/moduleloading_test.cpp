@@ -8,7 +8,7 @@
 #include "hostfixture.h"
 #include "odeditor.h"
 #include "odrxmoduleloader.h"
-#include "recordingrecorder.h"
+#include "recording.h"
 
 #include <QDir>
 #include <QFileInfo>
