@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QProcess>
 
-#include <functional>
 #include <typeinfo>
 
 namespace
@@ -59,12 +58,12 @@ protected:
         // The join question must not block these tests; its own tests live with the dialog.
         GetZnSystemServices()->SetCanAskUser(false);
     }
-    // What the recorders were told while the action ran.
-    QString during(const std::function<void()>& action)
+    // What the recorders were told since the last look.
+    QString take()
     {
+        const QString told = journal.join(',');
         journal.clear();
-        action();
-        return journal.join(',');
+        return told;
     }
     QStringList journal;
 };
@@ -76,35 +75,30 @@ TEST_F(CipCore, RecorderListKeepsOrderAndFollowsParticipation)
 {
     CZnCIPImpl cip;
     RecordingRecorder a(QStringLiteral("a"), &journal), b(QStringLiteral("b"), &journal);
-    EXPECT_EQ(during(
-                  [&]
-                  {
-                      cip.AddRecorder(&a);
-                      cip.AddRecorder(&b);
-                      cip.RemoveRecorder(reinterpret_cast<CZnCIPRecorder*>(&journal)); // not listed
-                  }),
-              "");
-    EXPECT_EQ(during([&] { cip.SetEnabled(false); }), "a Stop,b Stop") << "stops even while not running";
-    EXPECT_EQ(during(
-                  [&]
-                  {
-                      cip.SetEnabled(true);
-                      cip.SetEnabled(true);
-                      cip.StartRecordersIfEnabled();
-                  }),
-              "a Start,b Start");
+    cip.AddRecorder(&a);
+    cip.AddRecorder(&b);
+    cip.RemoveRecorder(reinterpret_cast<CZnCIPRecorder*>(&journal)); // not listed: nothing
+    EXPECT_EQ(take(), "");
+    cip.SetEnabled(false);
+    EXPECT_EQ(take(), "a Stop,b Stop") << "stops even while not running";
+    cip.SetEnabled(true);
+    cip.SetEnabled(true);
+    cip.StartRecordersIfEnabled();
+    EXPECT_EQ(take(), "a Start,b Start");
     // Adding a present recorder while running stops it, moves it to the end and starts it again.
-    EXPECT_EQ(during([&] { cip.AddRecorder(&a); }), "a Stop,a Start");
+    cip.AddRecorder(&a);
+    EXPECT_EQ(take(), "a Stop,a Start");
     EXPECT_EQ(cip.Recorders(), (std::vector<CZnCIPRecorder*>{&b, &a}));
-    EXPECT_EQ(during([&] { cip.RemoveRecorder(&b); }), "b Stop");
-    EXPECT_EQ(during([&] { cip.SetEnabled(false); }), "a Stop");
-    EXPECT_FALSE(cip.IsRunning());
-    EXPECT_EQ(during([&] { cip.RemoveRecorder(&a); }), "") << "not running: removed without a Stop";
+    cip.RemoveRecorder(&b);
+    cip.SetEnabled(false);
+    cip.RemoveRecorder(&a); // not running: removed without a Stop
+    EXPECT_EQ(take(), "b Stop,a Stop");
     EXPECT_TRUE(cip.Recorders().empty());
 
     cip.AddRecorder(&a);
     GetZnSystemServices()->ClearProfile();
-    EXPECT_EQ(during([&] { cip.SetEnabled(true); }), "") << "without a profile nothing starts";
+    cip.SetEnabled(true);
+    EXPECT_EQ(take(), "") << "without a profile nothing starts";
     cip.RemoveRecorder(&a);
 }
 
@@ -166,15 +160,14 @@ TEST_F(CipCore, ModuleCreatesItsRecordersInOrderAndDestroysThemAtShutdown)
     setControl(1);
     ModuleObject module;
     module.initApp();
+    // Registered with the editor in start order, after the core object's own reactor.
     const auto& recorders = module.cip().Recorders();
+    const auto& reactors = odedEditor()->reactors();
     ASSERT_EQ(recorders.size(), 3u);
+    ASSERT_EQ(reactors.size(), 4u);
     EXPECT_EQ(typeid(*recorders[0]), typeid(CZnCIPCommandsRecorder));
     EXPECT_EQ(typeid(*recorders[1]), typeid(CZnCIPSystemRecorder));
     EXPECT_EQ(typeid(*recorders[2]), typeid(CZnCIPSessionRecorder));
-
-    // Registered with the editor in start order, after the core object's own reactor.
-    const auto& reactors = odedEditor()->reactors();
-    ASSERT_EQ(reactors.size(), 4u);
     EXPECT_EQ(reactors[0], static_cast<OdRxEventReactor*>(
                                static_cast<OdStaticRxObject<CZnEditorReactor>*>(&module.cip())));
     for (int i = 0; i < 3; ++i)
@@ -206,85 +199,78 @@ TEST_F(CipCore, AllocationFailureLeavesInitApp)
 
 TEST_F(HostConfiguration, EachKeyIsAppliedOrNamedWithItsDefaultKept)
 {
-    using Fact = std::function<QString()>;
-    const Fact company = [] { return GetZnResources()->GetCompanyName().toQString(); };
-    const Fact dpi = [] { return QString::number(CZnUtils::dpiFactor()); };
-    const Fact gui = [] { return QString::number(CZnTestUtils::IsGUIEnabled()); };
-    const Fact numbers = []
+    // Every fact a key sets, by key; relative file names are taken from the configuration's folder.
+    const auto facts = [this]
     {
-        int n[4] = {};
-        return GetZnSystemServices()->GetVersionNumbers(n[0], n[1], n[2], n[3])
-                   ? QStringLiteral("%1.%2.%3.%4").arg(n[0]).arg(n[1]).arg(n[2]).arg(n[3])
-                   : QStringLiteral("none");
-    };
-    const Fact windows = []
-    {
-        int v = 0;
-        return CZnPlatform::GetWindowsVersion(v) ? QString::number(v) : QStringLiteral("not Windows");
-    };
-    const Fact os = [] { return CZnPlatform::OperatingSystemName(); };
-    const Fact architecture = [] { return CZnPlatform::ProcessorArchitecture(); };
-    const Fact memory = []
-    {
-        quint64 bytes = 0;
-        return CZnPlatform::GetTotalPhysicalMemory(bytes) ? QString::number(bytes)
-                                                          : QStringLiteral("unknown");
-    };
-    const Fact screens = []
-    {
-        QStringList sizes;
+        int windows = 0, n[4] = {};
+        quint64 memory = 0;
+        QStringList screens;
         for (int i = 0; i < CZnPlatform::ScreenCount(); ++i)
-            sizes << QStringLiteral("%1x%2")
-                         .arg(CZnPlatform::ScreenGeometry(i).width())
-                         .arg(CZnPlatform::ScreenGeometry(i).height());
-        return CZnPlatform::HasDesktop() ? sizes.join(',') : QStringLiteral("no desktop");
+            screens << QStringLiteral("%1x%2")
+                           .arg(CZnPlatform::ScreenGeometry(i).width())
+                           .arg(CZnPlatform::ScreenGeometry(i).height());
+        return QMap<QString, QString>{
+            {"resources/company", GetZnResources()->GetCompanyName().toQString()},
+            {"display/dpi_factor", QString::number(CZnUtils::dpiFactor())},
+            {"host/gui_enabled", QString::number(CZnTestUtils::IsGUIEnabled())},
+            {"version/numbers", GetZnSystemServices()->GetVersionNumbers(n[0], n[1], n[2], n[3])
+                                    ? QStringLiteral("%1,%2,%3,%4").arg(n[0]).arg(n[1]).arg(n[2]).arg(n[3])
+                                    : "none"},
+            {"platform/windows_version",
+             CZnPlatform::GetWindowsVersion(windows) ? QString::number(windows) : "none"},
+            {"platform/os_name", CZnPlatform::OperatingSystemName()},
+            {"platform/architecture", CZnPlatform::ProcessorArchitecture()},
+            {"platform/memory_bytes",
+             CZnPlatform::GetTotalPhysicalMemory(memory) ? QString::number(memory) : "unknown"},
+            {"platform/screens", screens.join(',')},
+            {"platform/registry_file", CZnRegistry::GetFile().replace(path(), "~")},
+            {"session/root", QString(GetZnSessionManager()->GetRoot()).replace(path(), "~")},
+            {"opengl/vendor", CZnGLDriverInfo::glVendor(0).toQString()}};
     };
-    // Relative file names are taken from the configuration's folder.
-    const Fact registry = [this] { return CZnRegistry::GetFile().replace(path(), "~"); };
-    const Fact sessions = [this] { return QString(GetZnSessionManager()->GetRoot()).replace(path(), "~"); };
     const struct
     {
         const char *key, *value;
-        const Fact& fact;
         const char* applied; // nullptr: malformed, named in the message
     } cases[] = {
-        {"resources/company", "Acme Works", company, "Acme Works"},
-        {"display/dpi_factor", "1.5", dpi, "1.5"},
-        {"display/dpi_factor", "large", dpi, nullptr},
-        {"host/gui_enabled", "off", gui, "0"},
-        {"host/gui_enabled", "perhaps", gui, nullptr},
-        {"version/numbers", "22, 0, 1, 1520", numbers, "22.0.1.1520"},
-        {"version/numbers", "1,2", numbers, nullptr},
-        {"version/numbers", "", numbers, "none"},
-        {"platform/windows_version", "0x00b0", windows, "176"},
-        {"platform/windows_version", "ten", windows, nullptr},
-        {"platform/os_name", "Plan 9", os, "Plan 9"},
-        {"platform/architecture", "ARM64", architecture, "ARM64"},
-        {"platform/memory_bytes", "8589934592", memory, "8589934592"},
-        {"platform/memory_bytes", "lots", memory, nullptr},
-        {"platform/screens", "1920x1080, 1024x768", screens, "1920x1080,1024x768"},
-        {"platform/screens", "1920 by 1080", screens, nullptr},
-        {"platform/registry_file", "registry.ini", registry, "~/registry.ini"},
-        {"session/root", "sessions-here", sessions, "~/sessions-here"},
+        {"resources/company", "Acme Works", "Acme Works"},
+        {"display/dpi_factor", "1.5", "1.5"},
+        {"display/dpi_factor", "large", nullptr},
+        {"host/gui_enabled", "off", "0"},
+        {"host/gui_enabled", "perhaps", nullptr},
+        {"version/numbers", "22, 0, 1, 1520", "22,0,1,1520"},
+        {"version/numbers", "1,2", nullptr},
+        {"version/numbers", "", "none"},
+        {"platform/windows_version", "0x00b0", "176"},
+        {"platform/windows_version", "ten", nullptr},
+        {"platform/os_name", "Plan 9", "Plan 9"},
+        {"platform/architecture", "ARM64", "ARM64"},
+        {"platform/memory_bytes", "8589934592", "8589934592"},
+        {"platform/memory_bytes", "lots", nullptr},
+        {"platform/screens", "1920x1080, 1024x768", "1920x1080,1024x768"},
+        {"platform/screens", "1920 by 1080", nullptr},
+        {"platform/registry_file", "registry.ini", "~/registry.ini"},
+        {"session/root", "sessions-here", "~/sessions-here"},
     };
-    const QString ini = path("host.ini");
     for (const auto& c : cases)
     {
         const QString key = QString::fromLatin1(c.key);
         SCOPED_TRACE(key.toStdString() + '=' + c.value);
         CZnHostConfiguration::ApplyDefaults();
-        const QString before = c.fact();
-        QFile file(ini);
+        QMap<QString, QString> expected = facts();
+        if (c.applied)
+            expected[key] = QString::fromUtf8(c.applied);
+        // Each value comes with a good one read after it, which applies whatever happened before.
+        expected["opengl/vendor"] = "Elsewhere";
+        QFile file(path("host.ini"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        // Every value comes with a good one read after it, which applies whatever happened before.
         file.write(QStringLiteral("[%1]\n%2=%3\n[opengl]\nvendor=Elsewhere\n")
-                       .arg(key.section('/', 0, 0), key.section('/', 1), QLatin1String(c.value))
+                       .arg(key.section('/', 0, 0), key.section('/', 1), c.value)
                        .toUtf8());
         file.close();
         QString message;
-        EXPECT_EQ(CZnHostConfiguration::Load(ini, &message), c.applied != nullptr) << qPrintable(message);
-        EXPECT_EQ(CZnGLDriverInfo::glVendor(0).toQString(), QStringLiteral("Elsewhere"));
-        EXPECT_EQ(c.fact(), c.applied ? QString::fromUtf8(c.applied) : before);
+        EXPECT_EQ(CZnHostConfiguration::Load(file.fileName(), &message), c.applied != nullptr)
+            << qPrintable(message);
+        EXPECT_EQ(facts(), expected);
         EXPECT_EQ(message.contains(key), !c.applied) << qPrintable(message);
     }
 
@@ -296,7 +282,7 @@ TEST_F(HostConfiguration, EachKeyIsAppliedOrNamedWithItsDefaultKept)
         EXPECT_FALSE(CZnHostConfiguration::Load(path(name), &message));
         EXPECT_TRUE(message.contains(name) && message.endsWith("; using the defaults"))
             << qPrintable(message);
-        EXPECT_EQ(company(), QStringLiteral("Zinc Design Systems"));
+        EXPECT_EQ(GetZnResources()->GetCompanyName().toQString(), "Zinc Design Systems");
         EXPECT_NE(GetZnSystemServices()->GetProfile(), nullptr);
     }
 }
@@ -309,17 +295,11 @@ TEST_F(HostConfiguration, TheHostProgramNamesWhatItCannotUseAndRuns)
     script.write("type LINE\nquit\n");
     bad.close();
     script.close();
+    // The program inherits this process's user folders, which are a temporary folder of their own.
     QProcess host;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", path("config"));
-    env.insert("XDG_DATA_HOME", path("data"));
-    host.setProcessEnvironment(env);
-    host.start(QStringLiteral(ZNCIP_BIN_DIR "/zncip-host"),
-               {"--config", bad.fileName(), "--script", script.fileName()});
+    host.start(ZNCIP_BIN_DIR "/zncip-host", {"--config", bad.fileName(), "--script", script.fileName()});
     ASSERT_TRUE(host.waitForFinished(60000));
     const QString errors = QString::fromLocal8Bit(host.readAllStandardError());
-    EXPECT_EQ(host.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(host.exitCode(), 0) << qPrintable(errors);
-    EXPECT_TRUE(errors.contains(QStringLiteral("malformed host/gui_enabled, display/dpi_factor")))
-        << qPrintable(errors);
+    EXPECT_TRUE(host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0) << qPrintable(errors);
+    EXPECT_TRUE(errors.contains("malformed host/gui_enabled, display/dpi_factor")) << qPrintable(errors);
 }

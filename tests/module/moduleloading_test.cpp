@@ -33,14 +33,7 @@ protected:
     void TearDown() override
     {
         deleteModule();
-        m_loader.unload();
         HostFixture::TearDown();
-    }
-    OdRxModule* module()
-    {
-        if (!m_module)
-            m_module = m_loader.createModuleObject();
-        return m_module;
     }
     void deleteModule()
     {
@@ -48,10 +41,8 @@ protected:
             m_module->deleteModule();
         m_module = nullptr;
     }
-    static size_t editorReactors() { return odedEditor()->reactors().size(); }
-    static size_t documentReactors() { return GetZnSystemServices()->GetDocumentManager()->ReactorCount(); }
 
-    OdRxModuleLoader m_loader;
+    OdRxModuleLoader m_loader; // unloads the library when the test ends
     OdRxModule* m_module = nullptr;
 };
 } // namespace
@@ -124,22 +115,22 @@ TEST_F(ModuleLoading, InitAppStartsRecordersOnlyForAnActiveHostAndParticipationO
     {
         SCOPED_TRACE(c.what);
         CZnHostConfiguration::ApplyDefaults();
+        CZnDocumentManager* documents = GetZnSystemServices()->GetDocumentManager();
         GetZnSystemServices()->SetProfile(QStringLiteral("Default"), path(QString("p%1").arg(++n)));
         if (c.control >= 0)
             setControl(c.control);
         GetZnResources()->SetCIPSuppressed(c.suppressed);
         CZnTestUtils::SetGUIEnabled(c.gui);
 
-        module()->initApp();
+        m_module = m_loader.createModuleObject();
+        m_module->initApp();
         EXPECT_EQ(GetZnCIP() != nullptr, c.core);
-        EXPECT_EQ(editorReactors(), c.reactors);
-        EXPECT_EQ(documentReactors(), c.core ? 1u : 0u);
-        if (GetZnCIP())
-            EXPECT_EQ(GetZnCIP()->IsEnabled(), c.enabled);
-        module()->uninitApp();
+        EXPECT_EQ(odedEditor()->reactors().size(), c.reactors);
+        EXPECT_EQ(documents->ReactorCount(), c.core ? 1u : 0u);
+        EXPECT_EQ(GetZnCIP() && GetZnCIP()->IsEnabled(), c.enabled);
+        m_module->uninitApp();
         EXPECT_EQ(GetZnCIP(), nullptr);
-        EXPECT_EQ(editorReactors(), 0u);
-        EXPECT_EQ(documentReactors(), 0u);
+        EXPECT_EQ(odedEditor()->reactors().size() + documents->ReactorCount(), 0u);
         deleteModule();
     }
 }
@@ -166,11 +157,12 @@ TEST_F(ModuleLoading, NothingOfTheModuleOutlivesItsUnload)
     // A participating user runs a command: the module writes its client identifier into the
     // application's settings, whose process-wide cache outlives the library.
     setControl(1);
-    module()->initApp();
+    m_module = m_loader.createModuleObject();
+    m_module->initApp();
     OdEdCommandPtr line(OdRxObjectImpl<OdEdCommand>::createObject(OdString("LINE"), OdString("ZNDRAW")));
     OdEdCommandContext context;
     odedEditor()->fireCommandWillStart(line.get(), &context);
-    module()->uninitApp();
+    m_module->uninitApp();
     deleteModule();
     m_loader.unload();
 
