@@ -199,10 +199,7 @@ TEST_F(Participation, EachRowOfThePolicyAsksOrNot)
         {"declined, new version, question put", {0, 0, older}, true, decline},
         {"never answered, odd flag, new version", {none, 5, older}, true, escape},
         {"participate ticked, then Escape: a refusal", {none, none, none}, true, tickThenEscape},
-        {"participant, flag set, main window closes under the question",
-         {1, 1, none},
-         true,
-         mainWindowCloses},
+        {"participant, flag set, main window closes", {1, 1, none}, true, mainWindowCloses},
         {"participation 2, new version, question put", {2, 0, older}, true, join},
         {"declined, version listed, flag set", {0, 1, listed}, true, closeWindow},
         {"declined, version listed, flag absent", {0, none, listed}, true, decline},
@@ -295,7 +292,7 @@ TEST_F(Participation, CachedValuesIgnoreAnotherRunsWritesButDoNotUndoThem)
     EXPECT_EQ(core.GetCIPConfirm(), 1u);
     core.SetCIPConfirm(7);
     EXPECT_EQ(core.GetCIPConfirm(), 7u) << "own writes update the cache";
-    EXPECT_EQ(onDisk(), "0 7 -") << "the stale view wrote back the other run's participation";
+    EXPECT_EQ(onDisk(), "0 7 -") << "a stale view must not write back the participation it read";
 
     // The version list is read anew every time.
     core.SetCIPBuilds(CZnString(";a"));

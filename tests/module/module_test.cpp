@@ -117,9 +117,8 @@ TEST_F(CipCore, SessionCallsReachTheServiceOfTheMoment)
     EXPECT_EQ(cip.GetClientId().toQString(), QStringLiteral("recording-client"));
 
     // Without a service the calls go nowhere and the last identifier stays.
-    CZnCIPService* service = cip.GetService();
+    delete cip.GetService();
     cip.SetService(nullptr);
-    delete service;
     cip.StartSession();
     cip.StopSession(1, nullptr);
     cip.EndSession();
@@ -165,13 +164,12 @@ TEST_F(CipCore, ModuleCreatesItsRecordersInOrderAndDestroysThemAtShutdown)
     const auto& reactors = odedEditor()->reactors();
     ASSERT_EQ(recorders.size(), 3u);
     ASSERT_EQ(reactors.size(), 4u);
-    EXPECT_EQ(typeid(*recorders[0]), typeid(CZnCIPCommandsRecorder));
-    EXPECT_EQ(typeid(*recorders[1]), typeid(CZnCIPSystemRecorder));
-    EXPECT_EQ(typeid(*recorders[2]), typeid(CZnCIPSessionRecorder));
     EXPECT_EQ(reactors[0], static_cast<OdRxEventReactor*>(
                                static_cast<OdStaticRxObject<CZnEditorReactor>*>(&module.cip())));
+    const std::type_info* kinds[] = {&typeid(CZnCIPCommandsRecorder), &typeid(CZnCIPSystemRecorder),
+                                     &typeid(CZnCIPSessionRecorder)};
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(typeid(*reactors[i + 1]), typeid(*recorders[i])) << i;
+        EXPECT_TRUE(typeid(*recorders[i]) == *kinds[i] && typeid(*reactors[i + 1]) == *kinds[i]) << i;
 
     // A recorder someone else added is stopped at shutdown, but stays theirs.
     RecordingRecorder foreign(QStringLiteral("foreign"), &journal);
