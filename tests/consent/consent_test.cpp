@@ -251,7 +251,7 @@ TEST_F(Participation, EachRowOfThePolicyAsksOrNot)
         EXPECT_EQ(answerer.answered(), c.asked ? 1 : 0);
         EXPECT_EQ(onDisk(), shown(c.asked ? Stored{joined ? 1 : 0, 0, builds} : c.before));
         // The answer takes effect at once: started on joining, stopped on declining.
-        EXPECT_EQ(journal.join(','), !c.asked ? "" : joined ? "a Start" : "a Stop");
+        EXPECT_EQ(journal.join(','), QString(!c.asked ? "" : joined ? "a Start" : "a Stop"));
         EXPECT_EQ(core.IsEnabled(), c.asked ? joined : shown({c.before[0]}).startsWith("1 "));
         delete mainWindow;
     }
@@ -275,7 +275,7 @@ TEST_F(Participation, WithoutAProfileTheQuestionIsAskedButNothingIsKept)
     EXPECT_EQ(ask(core, join), 0);
 
     newRun();
-    EXPECT_EQ(onDisk(), "1 - -");
+    EXPECT_EQ(onDisk(), QStringLiteral("1 - -"));
     EXPECT_EQ(core.GetCIPControl(), 1u) << "the no-profile reads and writes were not cached";
     EXPECT_EQ(core.GetCIPConfirm(), 1u);
 }
@@ -292,7 +292,8 @@ TEST_F(Participation, CachedValuesIgnoreAnotherRunsWritesButDoNotUndoThem)
     EXPECT_EQ(core.GetCIPConfirm(), 1u);
     core.SetCIPConfirm(7);
     EXPECT_EQ(core.GetCIPConfirm(), 7u) << "own writes update the cache";
-    EXPECT_EQ(onDisk(), "0 7 -") << "a stale view must not write back the participation it read";
+    EXPECT_EQ(onDisk(), QStringLiteral("0 7 -"))
+        << "a stale view must not write back the participation it read";
 
     // The version list is read anew every time.
     core.SetCIPBuilds(CZnString(";a"));
@@ -314,7 +315,7 @@ TEST_F(Participation, ACorruptOrCutFileStillTakesTheAnswerAndKeepsItsOtherLines)
     const QByteArray corrupt(text, sizeof(text) - 1);
     writeFile(settingsFile(), corrupt);
     EXPECT_EQ(runAndAsk(decline), 1);
-    EXPECT_EQ(onDisk(), "0 0 ';21.1.0;21.2.1'");
+    EXPECT_EQ(onDisk(), QStringLiteral("0 0 ';21.1.0;21.2.1'"));
     EXPECT_EQ(runAndAsk(decline), 0) << "the answer was kept";
     const QByteArray after = bytes(settingsFile());
     for (const QByteArray& line : corrupt.split('\n'))

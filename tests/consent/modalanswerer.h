@@ -25,17 +25,6 @@ public:
     {
         connect(&m_poll, &QTimer::timeout, this, &ModalAnswerer::poll);
         m_poll.start(0);
-        m_watchdog.setSingleShot(true);
-        m_watchdog.setInterval(10000);
-        connect(&m_watchdog, &QTimer::timeout, this,
-                [this]
-                {
-                    if (QWidget* open = QApplication::activeModalWidget())
-                    {
-                        ADD_FAILURE() << "the join dialog was not answered";
-                        open->close();
-                    }
-                });
     }
 
     int answered() const { return m_answered; }
@@ -73,20 +62,19 @@ private:
             return;
         m_current = dialog;
         ++m_answered;
-        m_watchdog.start();
-        // The action may close the dialog; a pointer kept past that must not be mistaken for a new one.
+        // A pointer kept past the dialog's end must not be mistaken for a new dialog at the same address.
         connect(dialog, &QObject::destroyed, this, [this] { m_current = nullptr; });
-        connect(dialog, &QDialog::finished, this,
-                [this]
-                {
-                    m_current = nullptr;
-                    m_watchdog.stop();
-                });
+        QTimer::singleShot(10000, dialog,
+                           [dialog]
+                           {
+                               ADD_FAILURE() << "the join dialog was not answered";
+                               dialog->close();
+                           });
         m_action(*dialog);
     }
 
     Action m_action;
-    QTimer m_poll, m_watchdog;
+    QTimer m_poll;
     CZnDlgCIP* m_current = nullptr;
     int m_answered = 0;
 };

@@ -78,27 +78,27 @@ TEST_F(CipCore, RecorderListKeepsOrderAndFollowsParticipation)
     cip.AddRecorder(&a);
     cip.AddRecorder(&b);
     cip.RemoveRecorder(reinterpret_cast<CZnCIPRecorder*>(&journal)); // not listed: nothing
-    EXPECT_EQ(take(), "");
+    EXPECT_EQ(take(), QStringLiteral(""));
     cip.SetEnabled(false);
-    EXPECT_EQ(take(), "a Stop,b Stop") << "stops even while not running";
+    EXPECT_EQ(take(), QStringLiteral("a Stop,b Stop")) << "stops even while not running";
     cip.SetEnabled(true);
     cip.SetEnabled(true);
     cip.StartRecordersIfEnabled();
-    EXPECT_EQ(take(), "a Start,b Start");
+    EXPECT_EQ(take(), QStringLiteral("a Start,b Start"));
     // Adding a present recorder while running stops it, moves it to the end and starts it again.
     cip.AddRecorder(&a);
-    EXPECT_EQ(take(), "a Stop,a Start");
+    EXPECT_EQ(take(), QStringLiteral("a Stop,a Start"));
     EXPECT_EQ(cip.Recorders(), (std::vector<CZnCIPRecorder*>{&b, &a}));
     cip.RemoveRecorder(&b);
     cip.SetEnabled(false);
     cip.RemoveRecorder(&a); // not running: removed without a Stop
-    EXPECT_EQ(take(), "b Stop,a Stop");
+    EXPECT_EQ(take(), QStringLiteral("b Stop,a Stop"));
     EXPECT_TRUE(cip.Recorders().empty());
 
     cip.AddRecorder(&a);
     GetZnSystemServices()->ClearProfile();
     cip.SetEnabled(true);
-    EXPECT_EQ(take(), "") << "without a profile nothing starts";
+    EXPECT_EQ(take(), QStringLiteral("")) << "without a profile nothing starts";
     cip.RemoveRecorder(&a);
 }
 
@@ -280,7 +280,7 @@ TEST_F(HostConfiguration, EachKeyIsAppliedOrNamedWithItsDefaultKept)
         EXPECT_FALSE(CZnHostConfiguration::Load(path(name), &message));
         EXPECT_TRUE(message.contains(name) && message.endsWith("; using the defaults"))
             << qPrintable(message);
-        EXPECT_EQ(GetZnResources()->GetCompanyName().toQString(), "Zinc Design Systems");
+        EXPECT_EQ(GetZnResources()->GetCompanyName().toQString(), QStringLiteral("Zinc Design Systems"));
         EXPECT_NE(GetZnSystemServices()->GetProfile(), nullptr);
     }
 }
