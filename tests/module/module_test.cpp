@@ -242,6 +242,7 @@ TEST_F(HostConfiguration, EachKeyIsAppliedOrNamedWithItsDefaultKept)
         {"platform/windows_version", "ten", nullptr},
         {"platform/os_name", "Plan 9", "Plan 9"},
         {"platform/architecture", "ARM64", "ARM64"},
+        {"platform/architecture", "", ""},
         {"platform/memory_bytes", "8589934592", "8589934592"},
         {"platform/memory_bytes", "lots", nullptr},
         {"platform/screens", "1920x1080, 1024x768", "1920x1080,1024x768"},
