@@ -220,6 +220,7 @@ TEST_F(HostConfiguration, EachKeyIsAppliedOrNamedWithItsDefaultKept)
             {"platform/memory_bytes",
              CZnPlatform::GetTotalPhysicalMemory(memory) ? QString::number(memory) : "unknown"},
             {"platform/screens", screens.join(',')},
+            {"platform/dotnet_versions", CZnPlatform::DotNetFrameworkVersions().join(',')},
             {"platform/registry_file", CZnRegistry::GetFile().replace(path(), "~")},
             {"session/root", QString(GetZnSessionManager()->GetRoot()).replace(path(), "~")},
             {"opengl/vendor", CZnGLDriverInfo::glVendor(0).toQString()}};
@@ -246,6 +247,7 @@ TEST_F(HostConfiguration, EachKeyIsAppliedOrNamedWithItsDefaultKept)
         {"platform/memory_bytes", "lots", nullptr},
         {"platform/screens", "1920x1080, 1024x768", "1920x1080,1024x768"},
         {"platform/screens", "1920 by 1080", nullptr},
+        {"platform/dotnet_versions", "v2.0.50727, v4.0.30319", "v2.0.50727,v4.0.30319"},
         {"platform/registry_file", "registry.ini", "~/registry.ini"},
         {"session/root", "sessions-here", "~/sessions-here"},
     };
