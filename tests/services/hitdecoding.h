@@ -3,7 +3,6 @@
 #include <QList>
 #include <QPair>
 #include <QString>
-#include <QStringList>
 #include <QUrlQuery>
 
 // A queued hit taken apart again, so tests compare item by item rather than whole strings.
@@ -12,14 +11,6 @@ using HitItems = QList<QPair<QString, QString>>;
 inline HitItems decodeHit(const QString& body)
 {
     return QUrlQuery(body).queryItems(QUrl::FullyDecoded);
-}
-
-inline QStringList hitKeys(const HitItems& items)
-{
-    QStringList keys;
-    for (const auto& item : items)
-        keys << item.first;
-    return keys;
 }
 
 inline QString hitValue(const HitItems& items, const QString& key)
