@@ -7,7 +7,6 @@
 #include "cznresources.h"
 #include "cznsystemservices.h"
 #include "faultstore.h"
-#include "hitdecoding.h"
 #include "hostfixture.h"
 #include "profilesettings.h"
 #include "qtprinting.h"
@@ -214,7 +213,7 @@ TEST_F(GaTransport, SessionsStoreUnsentHitsAfterEarlierOnesAndPutThemBackOnce)
     ga.StartSession();
     EXPECT_EQ(ga.Queue().mid(0, 6), QStringList(endHit) + all) << "what was queued stays first";
     EXPECT_EQ(ga.Queue().size(), 8) << "put back once, then two start hits";
-    EXPECT_EQ(hitValue(decodeHit(ga.Queue().last()), "sc"), "start");
+    EXPECT_TRUE(ga.Queue().last().endsWith("&sc=start"));
     EXPECT_EQ(storedKeys(), QStringList{"count=0"});
 }
 
