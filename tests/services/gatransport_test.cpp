@@ -162,30 +162,24 @@ TEST_F(GaTransport, AnyFailureKeepsTheHitFirstForTheNextTick)
 
 TEST_F(GaTransport, ClosedGatesDiscardTheQueueWithoutPosting)
 {
-    ASSERT_NE(start(), nullptr);
-    queueCommands(service, 2);
-    cip->SetEnabled(false);
-    service->postMessage();
-    EXPECT_TRUE(service->Queue().isEmpty());
-    EXPECT_EQ(posted(), 0);
-    EXPECT_TRUE(service->SendTimer().isActive()) << "the timer is left alone";
-    // No published core object counts as not participating.
-    cip->SetEnabled(true);
-    queueCommands(service, 1);
-    SetZnCIP(nullptr);
-    service->postMessage();
-    EXPECT_TRUE(service->Queue().isEmpty());
-    EXPECT_EQ(posted(), 0);
-
-    // Only a copy in the installation folder registered for the product sends.
     const QString key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Zinc Design Systems\\ZnCAD x64";
     CZnRegistry::SetFile(path("registry.ini"));
-    ASSERT_TRUE(CZnRegistry::SetValue(key, "Location", "D:\\other"));
-    ASSERT_NE(start(), nullptr);
-    queueCommands(service, 2);
-    service->postMessage();
-    EXPECT_TRUE(service->Queue().isEmpty());
-    EXPECT_EQ(posted(), 0);
+    // Not participating; no published core object; run from outside the installation folder registered.
+    const std::function<void()> closers[] = {
+        [&] { cip->SetEnabled(false); }, [&] { SetZnCIP(nullptr); },
+        [&] { CZnRegistry::SetValue(key, "Location", "D:\\other"), start(); }};
+    for (int i = 0; i < 3; ++i)
+    {
+        SCOPED_TRACE(i);
+        ASSERT_NE(start(), nullptr);
+        closers[i]();
+        queueCommands(service, 2);
+        service->postMessage();
+        EXPECT_TRUE(service->Queue().isEmpty());
+        EXPECT_EQ(posted(), 0);
+        EXPECT_TRUE(service->SendTimer().isActive()) << "the timer is left alone";
+        cip->SetEnabled(true); // each row closes one gate only
+    }
     // Registered with backslashes and in another case, the folder we run from counts as inside.
     ASSERT_TRUE(CZnRegistry::SetValue(key, "Location",
                                       QCoreApplication::applicationDirPath().toUpper().replace('/', '\\')));
