@@ -96,7 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string_view in(reinterpret_cast<const char*>(data), size);
     const std::string method = nextLine(in);
     const std::string path = nextLine(in);
-    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    // The agent names this input's hits: a request left over from an earlier input (one the input framed
+    // itself, with more behind it) may still be stored while this one runs.
+    static unsigned long serial = 0;
+    const std::string agent = "fuzz-" + std::to_string(++serial);
+    std::string request = method + " " + path +
+                          " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nUser-Agent: " + agent +
+                          "\r\n";
     // framed: the input frames the body itself, or has a header with control bytes that HTTP forbids
     // (the HTTP library may then end the header early and answer without reading the body).
     bool framed = false;
@@ -113,11 +119,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     request += "\r\n" + body;
 
-    const size_t before = store->stored.size();
+    size_t before = 0;
+    {
+        std::lock_guard<std::mutex> lock(store->mutex);
+        before = store->stored.size();
+    }
     const int status = exchange(request);
     std::lock_guard<std::mutex> lock(store->mutex);
-    const std::vector<HitRecord> added(store->stored.begin() + static_cast<long>(before),
-                                       store->stored.end());
+    std::vector<HitRecord> added;
+    for (size_t i = before; i < store->stored.size(); ++i)
+        if (store->stored[i].userAgent == agent)
+            added.push_back(store->stored[i]);
     if (status < 200 || status > 299 || method != "POST" || framed)
         return 0;
     // The body as the collector should have kept it: whole for /collect, one hit per non-empty line
