@@ -13,6 +13,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -413,8 +414,9 @@ void CZnCIPService_GA::persist()
     bool numeric = false;
     const int stored = settings.value(countKey()).toInt(&numeric);
     // New hits follow those stored earlier. A negative count would put them under keys that are never
-    // read back, so it counts as none.
-    int n = numeric ? std::max(stored, 0) + 1 : 1;
+    // read back, and one that leaves no room for these hits would overflow, so either counts as none.
+    const bool room = numeric && stored >= 0 && stored <= std::numeric_limits<int>::max() - hits.size();
+    int n = room ? stored + 1 : 1;
     for (const QString& hit : qAsConst(hits))
         settings.setValue(storedKey(n++), hit);
     settings.setValue(countKey(), n - 1);
