@@ -13,6 +13,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -413,11 +414,14 @@ void CZnCIPService_GA::persist()
     bool numeric = false;
     const int stored = settings.value(countKey()).toInt(&numeric);
     // New hits follow those stored earlier. A negative count would put them under keys that are never
-    // read back, so it counts as none.
-    int n = numeric ? std::max(stored, 0) + 1 : 1;
-    for (const QString& hit : qAsConst(hits))
-        settings.setValue(storedKey(n++), hit);
-    settings.setValue(countKey(), n - 1);
+    // read back, so it counts as none. So does a count too close to the largest int for these hits to
+    // follow it: no session stores that many, only a damaged file holds one, and numbering past it
+    // would overflow.
+    const bool usable = numeric && stored >= 0 && stored <= std::numeric_limits<int>::max() - hits.size();
+    const int last = usable ? stored : 0;
+    for (int i = 0; i < hits.size(); ++i)
+        settings.setValue(storedKey(last + 1 + i), hits.at(i));
+    settings.setValue(countKey(), last + hits.size());
 }
 
 void CZnCIPService_GA::restore()

@@ -1,29 +1,11 @@
 #include "collector_fixture.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
-#include <filesystem>
-#include <stdexcept>
+#include <signal.h>
 
 namespace zncip::collector::test
 {
-
-TempDir::TempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "zncip-collector-test.XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(path_, ignored);
-}
 
 std::string moduleEvent(const std::string& category, const std::string& action,
                         const std::string& encodedLabel, const std::string& cid)
@@ -44,105 +26,63 @@ std::vector<StoredHit> readHits(const std::string& dbPath)
     return hits;
 }
 
-RunningServer::RunningServer(ServerConfig base) : config(std::move(base))
+RunningServer::RunningServer(ServerConfig base, std::unique_ptr<HitStore> store) : config(std::move(base))
 {
     config.port = 0;
     if (config.dbPath == ServerConfig().dbPath)
         config.dbPath = dir.file("hits.db");
-    server = std::make_unique<Server>(config);
+    server = std::make_unique<Server>(config, std::move(store));
     server->start();
 }
 
-std::string collectorProgram()
+Program::Program(const std::vector<std::string>& args)
 {
-    return std::string(ZNCIP_BIN_DIR) + "/zncip-collector";
+    QStringList list;
+    for (const std::string& a : args)
+        list << QString::fromStdString(a);
+    process.start(QStringLiteral(ZNCIP_BIN_DIR "/zncip-collector"), list);
+    process.waitForStarted(10000);
 }
 
-ChildProcess ChildProcess::spawn(const std::vector<std::string>& args)
+Program::~Program()
 {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        throw std::runtime_error("pipe failed");
-    ChildProcess child;
-    child.pid = fork();
-    if (child.pid == 0)
-    {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(out[1]);
-        close(err[0]);
-        close(err[1]);
-        std::vector<std::string> all = args;
-        all.insert(all.begin(), collectorProgram());
-        std::vector<char*> argv;
-        for (std::string& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    child.outFd = out[0];
-    child.errFd = err[0];
-    return child;
+    process.kill();
+    process.waitForFinished(10000);
 }
 
-ChildProcess::~ChildProcess()
+void Program::signal(int number)
 {
-    if (pid > 0)
-    {
-        kill(pid, SIGKILL);
-        wait();
-    }
-    if (outFd >= 0)
-        close(outFd);
-    if (errFd >= 0)
-        close(errFd);
+    ::kill(static_cast<pid_t>(process.processId()), number);
 }
 
-std::string ChildProcess::readLine()
+std::string Program::readLine()
 {
-    std::string line;
-    char c;
-    while (::read(outFd, &c, 1) == 1 && c != '\n')
-        line += c;
-    return line;
+    while (!process.canReadLine() && process.waitForReadyRead(10000))
+        ;
+    return process.readLine().trimmed().toStdString();
 }
 
-namespace
+uint16_t Program::port()
 {
-
-std::string readToEnd(int fd)
-{
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-        text.append(buf, static_cast<size_t>(n));
-    return text;
+    const std::string line = readLine(), prefix = "listening on 127.0.0.1:";
+    const int port = std::atoi(line.c_str() + std::min(line.size(), prefix.size()));
+    EXPECT_EQ(line, prefix + std::to_string(port)) << "the first line";
+    return static_cast<uint16_t>(line == prefix + std::to_string(port) ? port : 0);
 }
 
-} // namespace
-
-std::string ChildProcess::readAllOut()
+int Program::wait()
 {
-    return readToEnd(outFd);
-}
-
-std::string ChildProcess::readAllErr()
-{
-    return readToEnd(errFd);
-}
-
-int ChildProcess::wait()
-{
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid)
+    if (!process.waitForFinished(20000))
         return -1;
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return process.exitStatus() == QProcess::CrashExit ? 128 + process.exitCode() : process.exitCode();
+}
+
+Finished runProgram(const std::vector<std::string>& args)
+{
+    Program p(args);
+    const int status = p.wait();
+    return {status, p.process.readAllStandardOutput().toStdString(),
+            p.process.readAllStandardError().toStdString()};
 }
 
 } // namespace zncip::collector::test

@@ -3,7 +3,8 @@
 #include "hit_store.h"
 #include "server.h"
 
-#include <sys/types.h>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <string>
@@ -16,12 +17,12 @@ namespace zncip::collector::test
 class TempDir
 {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() : path_(dir_.path().toStdString()) {}
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
 private:
+    QTemporaryDir dir_;
     std::string path_;
 };
 
@@ -32,36 +33,38 @@ std::string moduleEvent(const std::string& category, const std::string& action,
 
 std::vector<StoredHit> readHits(const std::string& dbPath);
 
-// The server on its own threads in this process, with a fresh database in a temporary folder.
+// The server on its own threads in this process, with a fresh database in a temporary folder (or the
+// given store).
 struct RunningServer
 {
     TempDir dir;
     ServerConfig config;
     std::unique_ptr<Server> server;
 
-    explicit RunningServer(ServerConfig base = {});
+    explicit RunningServer(ServerConfig base = {}, std::unique_ptr<HitStore> store = nullptr);
     uint16_t port() const { return server->port(); }
     std::string db() const { return config.dbPath; }
     std::vector<StoredHit> hits() const { return readHits(config.dbPath); }
 };
 
-// `zncip-collector` run as a separate process.
-struct ChildProcess
+// `zncip-collector` run as a separate process, killed when the test ends before it does.
+struct Program
 {
-    pid_t pid = -1;
-    int outFd = -1;
-    int errFd = -1;
+    QProcess process;
 
-    static ChildProcess spawn(const std::vector<std::string>& args);
-    ~ChildProcess();
-    // Reads one line of standard output (without the newline); empty at end of file.
-    std::string readLine();
-    std::string readAllOut();
-    std::string readAllErr();
-    // Waits for the exit; returns the exit status, or 128 + signal.
-    int wait();
+    explicit Program(const std::vector<std::string>& args);
+    ~Program();
+    void signal(int number);
+    std::string readLine(); // one line of standard output, without the newline
+    uint16_t port();        // read from the "listening on" line; 0 (and a failure) when it is not one
+    int wait();             // the exit code, or 128 + the signal that ended it
 };
 
-std::string collectorProgram();
+struct Finished
+{
+    int status;
+    std::string out, err;
+};
+Finished runProgram(const std::vector<std::string>& args);
 
 } // namespace zncip::collector::test

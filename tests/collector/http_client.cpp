@@ -2,22 +2,19 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <chrono>
-#include <cstdlib>
+#include <cerrno>
 #include <stdexcept>
 
 namespace zncip::collector::test
 {
 
-HttpConnection::HttpConnection(uint16_t port) : port_(port)
+HttpConnection::HttpConnection(uint16_t port)
+    : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), port_(port)
 {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -36,43 +33,43 @@ HttpConnection::~HttpConnection()
 
 void HttpConnection::sendRaw(const std::string& bytes)
 {
-    size_t done = 0;
-    while (done < bytes.size())
-    {
-        const ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n <= 0)
-            return; // the server may legitimately have closed; read() reports it
-        done += static_cast<size_t>(n);
-    }
+    // A failure is not reported here: the server may legitimately have closed, and read() tells.
+    for (ssize_t n, done = 0; done < static_cast<ssize_t>(bytes.size()); done += n)
+        if ((n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)) <= 0)
+            return;
+}
+
+void HttpConnection::closeWrite()
+{
+    shutdown(fd_, SHUT_WR);
+}
+
+// Each wait for data is bounded by timeoutMs.
+static void setTimeout(int fd, int timeoutMs)
+{
+    const timeval tv{timeoutMs / 1000, timeoutMs % 1000 * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
 HttpResponse HttpConnection::read(int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    setTimeout(fd_, timeoutMs);
     for (;;)
     {
         const size_t end = buffer_.find("\r\n\r\n");
         if (end != std::string::npos)
         {
             HttpResponse r;
-            size_t lineEnd = buffer_.find("\r\n");
             r.status = std::atoi(buffer_.c_str() + buffer_.find(' ') + 1);
-            while (lineEnd < end)
+            for (size_t at = buffer_.find("\r\n"); at < end; at = buffer_.find("\r\n", at + 2))
             {
-                const size_t next = buffer_.find("\r\n", lineEnd + 2);
-                const std::string line = buffer_.substr(lineEnd + 2, next - lineEnd - 2);
-                const size_t colon = line.find(':');
-                if (colon != std::string::npos)
-                {
-                    std::string name = line.substr(0, colon);
-                    std::transform(name.begin(), name.end(), name.begin(),
-                                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-                    r.headers[name] = line.substr(line.find_first_not_of(' ', colon + 1));
-                }
-                lineEnd = next;
+                const std::string line = buffer_.substr(at + 2, buffer_.find("\r\n", at + 2) - at - 2);
+                std::string name = line.substr(0, line.find(':'));
+                std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+                if (name.size() < line.size())
+                    r.headers[name] = line.substr(line.find_first_not_of(' ', name.size() + 1));
             }
-            const size_t length =
-                r.headers.count("content-length") ? std::stoul(r.headers["content-length"]) : 0;
+            const size_t length = std::stoul("0" + r.header("content-length"));
             if (buffer_.size() >= end + 4 + length)
             {
                 r.body = buffer_.substr(end + 4, length);
@@ -80,11 +77,6 @@ HttpResponse HttpConnection::read(int timeoutMs)
                 return r;
             }
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fd_, POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            return {};
         char chunk[16384];
         const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
         if (n <= 0)
@@ -95,11 +87,10 @@ HttpResponse HttpConnection::read(int timeoutMs)
 
 bool HttpConnection::closedByServer(int timeoutMs)
 {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0)
-        return false;
+    setTimeout(fd_, timeoutMs);
     char c;
-    return recv(fd_, &c, 1, MSG_PEEK) <= 0;
+    const ssize_t n = recv(fd_, &c, 1, MSG_PEEK);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
 std::string requestHead(const std::string& method, const std::string& path, uint16_t port, size_t bodyLength,

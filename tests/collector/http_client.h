@@ -32,6 +32,7 @@ public:
     HttpConnection& operator=(const HttpConnection&) = delete;
 
     void sendRaw(const std::string& bytes);
+    void closeWrite(); // the request ends here, as when a client is cut off
     // Reads one answer; status 0 when the server closed the connection first or timeoutMs passed.
     HttpResponse read(int timeoutMs = 5000);
     // True when the server closes the connection within timeoutMs.

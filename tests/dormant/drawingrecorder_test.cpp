@@ -1,28 +1,21 @@
 // The drawing recorder driven by the host's document events, with the CIP object's stopwatches and a
 // recording service in place of a real one.
-#include "czncipannotationdatarecord.h"
 #include "czncipdrawingrecorder.h"
 #include "czncipimpl.h"
-#include "czneditorreactor.h"
 #include "cznsystemservices.h"
-#include "hostfixture.h"
 #include "oddbdatabase.h"
 #include "oddbdictionary.h"
-#include "odeditor.h"
 #include "oderror_notthatkindofclass.h"
 #include "odproxyclass.h"
 #include "odrxcast.h"
-#include "recordingservice.h"
-#include "sentrecords.h"
+#include "recording.h"
 
 #include <QFile>
+#include <QMap>
 #include <QThread>
-
-#include <memory>
 
 namespace
 {
-using Record = CZnCIPDrawingDataRecord;
 using R = CZnDocumentManagerReactor;
 
 // Derived from the proxy class: known through an application, so not reported as a proxy.
@@ -39,11 +32,6 @@ public:
     const OdRxClass* isA() const override { return desc(); }
 };
 
-template <class C> C* drawingClass(const char* name, const char* app)
-{
-    return OdRxObjectImpl<C>::createObject(OdString(name), OdString(app));
-}
-
 OdDbDatabasePtr database(const QString& file, int type, int version)
 {
     OdDbDatabasePtr db = OdDbDatabase::createObject();
@@ -53,185 +41,106 @@ OdDbDatabasePtr database(const QString& file, int type, int version)
     return db;
 }
 
-// The typed values of a record at the given indexes.
-QStringList values(const SentRecord& record, std::initializer_list<int> indexes)
+QList<int> snapshotCounts(const QString& name)
 {
-    QStringList all;
-    for (int index : indexes)
-        all << record.byIndex.value(index);
-    return all;
-}
-
-QList<int> snapshotCounts(const CZnString& name)
-{
-    int scales = 0, dimStyles = 0, textStyles = 0;
-    CZnCIPAnnotationDataRecord::getInstance()->GetSnapshotCounts(name, scales, dimStyles, textStyles);
-    return {scales, dimStyles, textStyles};
+    int counts[3] = {};
+    CZnCIPAnnotationDataRecord::getInstance()->GetSnapshotCounts(CZnString(name), counts[0], counts[1],
+                                                                 counts[2]);
+    return {counts[0], counts[1], counts[2]};
 }
 
 class DrawingRecorder : public RecordingFixture
 {
 protected:
-    void SetUp() override
-    {
-        RecordingFixture::SetUp();
-        recorder = std::make_unique<CZnCIPDrawingRecorder>();
-        recorder->Start();
-    }
-    void TearDown() override
-    {
-        recorder->Stop();
-        recorder.reset();
-        RecordingFixture::TearDown();
-        CZnCIPAnnotationDataRecord::destroy();
-    }
-
     CZnDocumentManager* documents() { return GetZnSystemServices()->GetDocumentManager(); }
-    QString idOf(CZnDocument* document)
+    QString idOf(CZnDocument* document) { return cip->GetTimer(quintptr(document)).id.toQString(); }
+    CZnDocument* newDocument(const char* file, OdDbDatabase* db = nullptr)
     {
-        return cip->GetTimer(reinterpret_cast<quintptr>(document)).id.toQString();
-    }
-    // The reason of every record sent so far.
-    QStringList reasons() const
-    {
-        QStringList all;
-        for (const SentRecord& record : sent())
-            all << record.text(7);
-        return all;
-    }
-    // A document the test drives event by event, kept alive by the test.
-    CZnDocument* newDocument(const char* path, OdDbDatabase* db = nullptr)
-    {
-        owned.emplace_back(OdRxObjectImpl<CZnDocument>::createObject(CZnString(path)));
-        if (db)
-            owned.back()->setDatabase(db);
+        owned.emplace_back(OdRxObjectImpl<CZnDocument>::createObject(CZnString(file)));
+        owned.back()->setDatabase(db);
         return owned.back().get();
     }
-    template <class... A, class... B>
-    void on(void (R::*event)(CZnDocument*, A...), CZnDocument* d, B&&... args)
+    void on(void (R::*event)(CZnDocument*), CZnDocument* d)
     {
-        documents()->Fire([&](R* r) { (r->*event)(d, args...); });
+        documents()->Fire([&](R* r) { (r->*event)(d); });
+    }
+    // The records sent so far, each drawing's identifier shown as the name it has here.
+    QStringList sent(const QMap<QString, CZnDocument*>& names)
+    {
+        QString all = records(journal).join(QLatin1Char('\n'));
+        for (auto it = names.begin(); it != names.end(); ++it)
+            all.replace(idOf(it.value()), it.key());
+        return all.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    // The same, each as its reason and drawing only, e.g. "Closed a".
+    QString reasons(const QMap<QString, CZnDocument*>& names)
+    {
+        QStringList out;
+        for (const QString& r : sent(names))
+            out << (r.section("Reason@7=s:", 1).section(' ', 0, 0) + ' ' +
+                    r.section("Name@1=s:", 1).section(' ', 0, 0))
+                       .trimmed();
+        return out.join(QStringLiteral(", "));
     }
 
-    std::unique_ptr<CZnCIPDrawingRecorder> recorder;
     std::vector<CZnDocumentPtr> owned;
 };
-} // namespace
 
-TEST(DrawingDataRecord, CodesMinutesAndSizes)
+// A script of host events over drawings a, b, c, and the reasons and drawings of what it sends.
+TEST_F(DrawingRecorder, EachLifecycleSendsItsReasonsUnderTheDrawingsOwnIdentifier)
 {
-    const std::pair<Record::Reason, const char*> reasons[] = {
-        {Record::Created, "Created"}, {Record::CreateCancelled, "CreateCancelled"}, {Record::Quit, "Quit"}};
-    for (const auto& c : reasons)
-        EXPECT_EQ(Record::ReasonText(c.first), QString(c.second));
-    const std::pair<int, const char*> types[] = {
-        {0, "kDwg"}, {5, "kDwt"}, {8, "kDae"}, {9, "kUnknown"}, {-1, "kUnknown"}};
-    for (const auto& c : types)
-        EXPECT_EQ(Record::FileTypeText(c.first), QString(c.second)) << c.first;
-    const std::pair<int, const char*> versions[] = {{0, "kDHL_MC0_0"},
-                                                    {OdDb::vAC12, "vAC12"},
-                                                    {OdDb::vAC18, "vAC18"},
-                                                    {31, "vAC27"},
-                                                    {32, "kDHL_Unknown"},
-                                                    {-3, "kDHL_Unknown"},
-                                                    {OdDb::kDHL_Unknown, "kDHL_Unknown"}};
-    for (const auto& c : versions)
-        EXPECT_EQ(Record::FileVersionText(c.first), QString(c.second)) << c.first;
-
-    const std::pair<qint64, int> minutes[] = {{0, 0}, {59999, 0}, {60000, 1}, {119999, 1}, {7200000, 120}};
-    for (const auto& c : minutes)
-        EXPECT_EQ(Record::WholeMinutes(c.first), c.second) << c.first;
-    const std::pair<qint64, int> sizes[] = {
-        {2147483647LL, 2147483647}, {2147483648LL + 5, -2147483643}, {(1LL << 32) + 7, 7}};
-    for (const auto& c : sizes)
-        EXPECT_EQ(Record::Low32Bits(c.first), c.second) << c.first;
-    // A record whose document timer was never taken reads as open for no time.
-    EXPECT_EQ(Record().MinutesOpen(), 0);
-}
-
-TEST_F(DrawingRecorder, ACreationThatTurnsIntoAnOpenGivesOneOpenedRecordSpanningBoth)
-{
-    CZnDocument* d = newDocument("/drawings/a.dwg");
-    on(&R::DocumentCreateStarted, d);
-    QThread::msleep(40);
-    on(&R::DocumentPreOpen, d, CZnString("/drawings/a.dwg"), 0, 0);
-    QThread::msleep(40);
-    on(&R::DocumentCreated, d);
-
-    ASSERT_EQ(sent().size(), 1);
-    const SentRecord opened = sent().at(0);
-    EXPECT_EQ(opened.screen, QStringLiteral("Drawing"));
-    EXPECT_EQ(opened.indexes, (QList<int>{15, 1, 7}));
-    EXPECT_EQ(opened.names, QStringList({"Duration", "Name", "Reason"}));
-    EXPECT_EQ(opened.text(7), QStringLiteral("Opened"));
-    EXPECT_EQ(opened.text(1), idOf(d));
-    EXPECT_GE(opened.text(15).toInt(), 80);
-    EXPECT_EQ(recorder->PendingCount(), 0u);
-}
-
-TEST_F(DrawingRecorder, HostOpenNewAndCloseSendTheirPairsUnderTheDrawingsId)
-{
-    CZnDocument* d = documents()->OpenDocument(CZnString("/drawings/plan.dwg"));
-    EXPECT_EQ(reasons(), QStringList({"Attached", "Opened"}));
-    for (const SentRecord& record : sent())
-        EXPECT_EQ(record.text(1), idOf(d));
-    // The identifier is the CIP object's braced UUID, never the file.
-    EXPECT_EQ(idOf(d).size(), 38);
-    EXPECT_FALSE(journal.join(QLatin1Char('\n')).contains(QLatin1String("plan")));
-
-    journal.clear();
-    documents()->NewDocument(CZnString("Drawing2.dwg"));
-    EXPECT_EQ(reasons(), QStringList({"Attached", "Created"}));
-
-    // The host detaches the database between its two close events.
-    journal.clear();
-    documents()->CloseDocument(d);
-    EXPECT_EQ(reasons(), QStringList({"Detached", "Closed"}));
-    EXPECT_EQ(sent().value(1).text(1), idOf(d));
-    EXPECT_EQ(recorder->PendingCount(), 0u);
-}
-
-TEST_F(DrawingRecorder, NestedCreationsCompleteLastStartedFirstAndCancelsAreReported)
-{
-    CZnDocument* outer = newDocument("outer.dwg");
-    CZnDocument* inner = newDocument("inner.dwg");
-    on(&R::DocumentCreateStarted, outer);
-    on(&R::DocumentCreateStarted, inner);
-    on(&R::DocumentPreOpen, inner, CZnString("inner.dwg"), 0, 0);
-    EXPECT_EQ(recorder->PendingCount(), 2u);
-    on(&R::DocumentCreated, inner);
-    on(&R::DocumentCreated, outer);
-    EXPECT_EQ(reasons(), QStringList({"Opened", "Created"}));
-    EXPECT_EQ(sent().value(0).text(1), idOf(inner));
-    EXPECT_EQ(sent().value(1).text(1), idOf(outer));
-
-    journal.clear();
-    CZnDocument* gone = newDocument("gone.dwg");
-    on(&R::DocumentCreateStarted, gone);
-    on(&R::DocumentCreateCanceled, gone);
-    EXPECT_EQ(reasons(), QStringList({"CreateCancelled"}));
-    EXPECT_EQ(recorder->PendingCount(), 0u);
-}
-
-TEST_F(DrawingRecorder, CompletingEventsWithNothingPendingSendNothingAndQuitGoesAlone)
-{
-    CZnDocument* d = newDocument("stray.dwg");
-    documents()->Fire(
-        [&](R* r)
+    const struct
+    {
+        const char* script;
+        const char* sent;
+        std::size_t pending;
+    } rows[] = {
+        {"start a, preopen a, created a", "Opened a", 0}, // a creation that turns into an open
+        {"open a, new b, close a", "Attached a, Opened a, Attached b, Created b, Detached a, Closed a", 0},
+        {"start a, start b, preopen b, created b, created a", "Opened b, Created a", 0},
+        {"start c, cancel c", "CreateCancelled c", 0},
+        {"created a, cancel a, attach a, detach a, destroyed a, quit", "Quit", 0}, // nothing pending
+        {"start a, start b, preopen b", "", 2}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.script);
+        journal.clear();
+        Running<CZnCIPDrawingRecorder> running;
+        QMap<QString, CZnDocument*> docs;
+        for (const char* name : {"a", "b", "c"})
+            docs[name] = newDocument(qPrintable(QStringLiteral("/drawings/secret-%1.dwg").arg(name)));
+        const QMap<QString, void (R::*)(CZnDocument*)> events{{"start", &R::DocumentCreateStarted},
+                                                              {"created", &R::DocumentCreated},
+                                                              {"cancel", &R::DocumentCreateCanceled},
+                                                              {"attach", &R::DatabaseAttached},
+                                                              {"detach", &R::DatabaseDetached}};
+        const CZnString file("/drawings/secret.dwg");
+        for (const QString& step : QString(row.script).split(QStringLiteral(", ")))
         {
-            r->DocumentCreated(d);
-            r->DocumentCreateCanceled(d);
-            r->DatabaseAttached(d);
-            r->DatabaseDetached(d);
-            r->DocumentDestroyed(d, CZnString("stray.dwg"));
-        });
-    EXPECT_TRUE(journal.isEmpty()) << journal.join(QLatin1Char('\n')).toStdString();
-    EXPECT_FALSE(CZnCIPAnnotationDataRecord::getInstance()->HasRecord(CZnString(idOf(d))));
-    znFireMainFrameDestroyed(nullptr);
-    EXPECT_EQ(journal, QStringList({"SetScreenValue Drawing|Reason|7|s:Quit", "Send"}));
+            const QString verb = step.section(' ', 0, 0);
+            CZnDocument*& d = docs[step.section(' ', 1)];
+            if (events.contains(verb))
+                on(events[verb], d);
+            else if (verb == "open" || verb == "new")
+                d = verb == "open" ? documents()->OpenDocument(file) : documents()->NewDocument(file);
+            else if (verb == "close")
+                documents()->CloseDocument(d);
+            else if (verb == "preopen")
+                documents()->Fire([&](R* r) { r->DocumentPreOpen(d, file, 0, 0); });
+            else if (verb == "destroyed")
+                documents()->Fire([&](R* r) { r->DocumentDestroyed(d, file); });
+            else
+                znFireMainFrameDestroyed(nullptr); // quit
+        }
+        EXPECT_EQ(reasons(docs), row.sent);
+        EXPECT_EQ(running.recorder.PendingCount(), row.pending);
+        // A drawing is known by the CIP object's braced identifier, never by its file.
+        EXPECT_FALSE(journal.join('\n').contains(QLatin1String("secret")));
+        EXPECT_EQ(idOf(docs["a"]).size(), 38);
+    }
 }
 
-TEST_F(DrawingRecorder, AttachWhilePendingReportsTheFileAndEachProxyClass)
+TEST_F(DrawingRecorder, AttachReportsTheFileAndEachProxyClassAndCloseTheMinutesAndAnnotations)
 {
     const QString file = path(QStringLiteral("site.dxf"));
     QFile out(file);
@@ -241,173 +150,111 @@ TEST_F(DrawingRecorder, AttachWhilePendingReportsTheFileAndEachProxyClass)
     db->setApproxNumObjects(4321);
     odrxSafeCast<OdDbDictionary>(db->getNamedObjectsDictionaryId().openObject())
         ->setAt(OdString("ACAD_ASSOCNETWORK"), OdDbObjectId());
-    db->addDrawingClass(drawingClass<OdProxyClass>("AecDbWall", "AecArch"));
-    db->addDrawingClass(drawingClass<OdRxClass>("AcDbLine", "Core"));
-    db->addDrawingClass(drawingClass<OdProxyClass>("ZnPipe", "ZnPlant"));
-    db->addDrawingClass(drawingClass<DerivedProxyClass>("Known", "Loaded"));
-    db->addDrawingClass(drawingClass<OdProxyClass>("ZnValve", "ZnPlant"));
-
-    CZnDocument* d = newDocument("site.dxf", db.get());
-    on(&R::DocumentCreateStarted, d);
-    on(&R::DatabaseAttached, d);
-    // The pending creation is untouched by the attach.
-    EXPECT_EQ(recorder->PendingCount(), 1u);
-    const QList<SentRecord> records = sent();
-    ASSERT_EQ(records.size(), 4);
-    const SentRecord& attached = records.at(0);
-    EXPECT_EQ(attached.indexes, (QList<int>{15, 1, 7, 21, 9, 5, 11, 6}));
-    EXPECT_EQ(attached.names, QStringList({"Duration", "Name", "Reason", "Size", "Type", "File Version",
-                                           "Entities", "Has Constraints"}));
-    EXPECT_EQ(
-        values(attached, {1, 7, 21, 9, 5, 11, 6}),
-        QStringList({"s:" + idOf(d), "s:Attached", "i:12345", "s:kDxf", "s:vAC18", "i:4321", "s:true"}));
-
-    const QStringList expected[] = {{"AecDbWall", "AecArch"}, {"ZnPipe", "ZnPlant"}, {"ZnValve", "ZnPlant"}};
-    for (int i = 0; i < 3; ++i)
-    {
-        const SentRecord& proxy = records.at(i + 1);
-        EXPECT_EQ(proxy.screen, QStringLiteral("Proxy Entities"));
-        EXPECT_EQ(proxy.indexes, (QList<int>{1, 2}));
-        EXPECT_EQ(proxy.names, QStringList({"Name", "Type"}));
-        EXPECT_EQ(QStringList({proxy.text(1), proxy.text(2)}), expected[i]);
-    }
+    db->addDrawingClass(
+        OdRxObjectImpl<OdProxyClass>::createObject(OdString("AecDbWall"), OdString("AecArch")));
+    db->addDrawingClass(OdRxObjectImpl<OdRxClass>::createObject(OdString("AcDbLine"), OdString("Core")));
+    db->addDrawingClass(OdRxObjectImpl<OdProxyClass>::createObject(OdString("ZnPipe"), OdString("ZnPlant")));
+    db->addDrawingClass(
+        OdRxObjectImpl<DerivedProxyClass>::createObject(OdString("Known"), OdString("Loaded")));
+    // Only drawing formats carry a version; a file never written has size 0; over 2 GiB the low 32 bits.
+    OdDbDatabasePtr dwt = database(path(QStringLiteral("template.dwt")), 5, OdDb::vAC18);
+    QFile huge(path(QStringLiteral("huge.dwg")));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize((3LL << 31) + 5));
+    huge.close();
+    OdDbDatabasePtr big = database(huge.fileName(), 0, OdDb::vAC27);
+    const QMap<QString, CZnDocument*> docs{{"site", newDocument("site.dxf", db.get())},
+                                           {"dwt", newDocument("template.dwt", dwt.get())},
+                                           {"big", newDocument("huge.dwg", big.get())},
+                                           {"none", newDocument("empty.dwg")}};
+    Running<CZnCIPDrawingRecorder> running;
+    on(&R::DocumentCreateStarted, docs["site"]);
+    for (const char* name : {"site", "dwt", "big", "none"})
+        on(&R::DatabaseAttached, docs[name]);
+    EXPECT_EQ(running.recorder.PendingCount(), 1u); // the creation is untouched by the attaches
+    const QString head = "Drawing: Duration@15=i:0 Name@1=s:";
+    const QString tail = " Reason@7=s:Attached Size@21=i:%1 Type@9=s:%2 File Version@5=s:%3 Entities@11=i:%4 "
+                         "Has Constraints@6=s:%5";
+    EXPECT_EQ(sent(docs),
+              QStringList({head + "site" + tail.arg(12345).arg("kDxf", "vAC18").arg(4321).arg("true"),
+                           "Proxy Entities: Name@1=s:AecDbWall Type@2=s:AecArch",
+                           "Proxy Entities: Name@1=s:ZnPipe Type@2=s:ZnPlant",
+                           head + "dwt" + tail.arg(0).arg("kDwt", "kDHL_Unknown").arg(1).arg("false"),
+                           head + "big" + tail.arg(-2147483643).arg("kDwg", "vAC27").arg(1).arg("false"),
+                           head + "none" + tail.arg(0).arg("kUnknown", "kDHL_Unknown").arg(0).arg("false")}));
     // The host's annotation statistics now know the drawing, with one snapshot of each kind.
-    EXPECT_EQ(snapshotCounts(CZnString(idOf(d))), (QList<int>{1, 1, 1}));
+    EXPECT_EQ(snapshotCounts(idOf(docs["site"])), (QList<int>{1, 1, 1}));
 
+    // Closing: Detached, then Closed with whole minutes (far from one here) and the annotation counts.
+    CZnDocument* d = documents()->OpenDocument(CZnString("/drawings/b.dwg"));
+    const QString id = idOf(d);
+    CZnCIPAnnotationDataRecord* annotations = CZnCIPAnnotationDataRecord::getInstance();
+    annotations->AddAnnotativeOperations(CZnString(id), 3);
+    annotations->AddAnnotativeOperations(CZnString(id), 1);
+    annotations->SetAnnotativeObjectCount(CZnString(id), 9);
     journal.clear();
-    on(&R::DocumentCreated, d);
-    EXPECT_EQ(reasons(), QStringList({"Created"}));
+    QThread::msleep(30);
+    on(&R::DocumentToBeDestroyed, d);
+    QThread::msleep(30);
+    on(&R::DatabaseDetached, d);
+    documents()->Fire([&](R* r) { r->DocumentDestroyed(d, CZnString("/drawings/b.dwg")); });
+    EXPECT_EQ(sent({{"b", d}}), QStringList({"Drawing: Duration@15=i:0 Name@1=s:b Reason@7=s:Detached",
+                                             "Drawing: Duration@15=i:0 Name@1=s:b Reason@7=s:Closed "
+                                             "Annotative Operations@19=i:4 Annotative Entities@20=i:9"}));
+    EXPECT_EQ(snapshotCounts(id), (QList<int>{2, 2, 2}));
 }
 
-TEST_F(DrawingRecorder, OnlyDrawingFormatsCarryAVersionAndMissingFactsKeepTheirDefaults)
+TEST_F(DrawingRecorder, DamagedDrawingsLackOfMemoryOrServiceAndStoppingLoseNothingPending)
 {
-    OdDbDatabasePtr db = database(path(QStringLiteral("template.dwt")), 5, OdDb::vAC18); // never written
-    CZnDocument* withDb = newDocument("template.dwt", db.get());
-    on(&R::DocumentCreateStarted, withDb);
-    on(&R::DatabaseAttached, withDb);
-    on(&R::DatabaseAttached, newDocument("empty.dwg"));
-
-    // A fresh database holds its named-objects dictionary and nothing else.
-    const QList<SentRecord> records = sent();
-    ASSERT_EQ(records.size(), 2);
-    EXPECT_EQ(values(records.at(0), {9, 5, 21, 11, 6}),
-              QStringList({"s:kDwt", "s:kDHL_Unknown", "i:0", "i:1", "s:false"}));
-    EXPECT_EQ(values(records.at(1), {9, 5, 21, 11, 6}),
-              QStringList({"s:kUnknown", "s:kDHL_Unknown", "i:0", "i:0", "s:false"}));
-}
-
-TEST_F(DrawingRecorder, FilesOver2GiBReportTheLow32BitsOfTheirSize)
-{
-    const std::pair<qint64, int> cases[] = {{2147483648LL + 5, -2147483643}, {(1LL << 32) + 7, 7}};
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.first);
-        const QString file = path(QStringLiteral("huge.dwg"));
-        QFile sparse(file);
-        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize(c.first));
-        sparse.close();
-        OdDbDatabasePtr db = database(file, 0, OdDb::vAC27);
-        CZnDocument* d = newDocument("huge.dwg", db.get());
-        journal.clear();
-        on(&R::DocumentCreateStarted, d);
-        on(&R::DatabaseAttached, d);
-        ASSERT_EQ(sent().size(), 1);
-        EXPECT_EQ(values(sent().at(0), {21, 5}),
-                  QStringList({QStringLiteral("i:%1").arg(c.second), "s:vAC27"}));
-        QFile::remove(file);
-    }
-}
-
-TEST_F(DrawingRecorder, ADamagedNamedObjectsEntryRaisesAndSendsNothing)
-{
+    auto running = std::make_unique<Running<CZnCIPDrawingRecorder>>();
+    CZnCIPDrawingRecorder& recorder = running->recorder;
+    // A damaged named-objects entry raises and sends nothing; an erased dictionary means no constraints.
     OdDbDatabasePtr db = OdDbDatabase::createObject();
     db->setNamedObjectsDictionaryId(db->addObject(OdRxObjectImpl<OdDbObject>::createObject()));
     CZnDocument* d = newDocument("damaged.dwg", db.get());
     on(&R::DocumentCreateStarted, d);
-    EXPECT_THROW(recorder->DatabaseAttached(d), OdError_NotThatKindOfClass);
+    EXPECT_THROW(recorder.DatabaseAttached(d), OdError_NotThatKindOfClass);
     EXPECT_TRUE(journal.isEmpty());
-    EXPECT_EQ(recorder->PendingCount(), 1u);
-
-    // An erased dictionary is simply not opened: no constraints.
     OdDbDatabasePtr erased = OdDbDatabase::createObject();
     OdDbDictionaryPtr named =
         odrxSafeCast<OdDbDictionary>(erased->getNamedObjectsDictionaryId().openObject());
     named->setAt(OdString("ACAD_ASSOCNETWORK"), OdDbObjectId());
     named->erase();
     d->setDatabase(erased.get());
-    recorder->DatabaseAttached(d);
-    ASSERT_EQ(sent().size(), 1);
-    EXPECT_EQ(sent().at(0).text(6), QStringLiteral("false"));
-}
+    recorder.DatabaseAttached(d);
+    EXPECT_TRUE(records(journal).value(0).endsWith(QLatin1String("Has Constraints@6=s:false")));
+    on(&R::DocumentCreated, d);
+    ASSERT_EQ(recorder.PendingCount(), 0u);
 
-TEST_F(DrawingRecorder, CloseSendsDetachedThenClosedWithMinutesAndAnnotationCounts)
-{
-    CZnDocument* d = documents()->OpenDocument(CZnString("/drawings/b.dwg"));
-    const CZnString name(idOf(d));
-    CZnCIPAnnotationDataRecord* annotations = CZnCIPAnnotationDataRecord::getInstance();
-    annotations->AddAnnotativeOperations(name, 3);
-    annotations->AddAnnotativeOperations(name, 1);
-    annotations->SetAnnotativeObjectCount(name, 9);
-    journal.clear();
-
-    // Long enough to show in milliseconds, far too short for a minute.
-    QThread::msleep(30);
-    on(&R::DocumentToBeDestroyed, d);
-    QThread::msleep(30);
-    on(&R::DatabaseDetached, d);
-    on(&R::DocumentDestroyed, d, CZnString("/drawings/b.dwg"));
-    const QList<SentRecord> records = sent();
-    ASSERT_EQ(records.size(), 2);
-    EXPECT_EQ(records.at(0).indexes, (QList<int>{15, 1, 7}));
-    EXPECT_EQ(values(records.at(0), {15, 1, 7}), QStringList({"i:0", "s:" + name.toQString(), "s:Detached"}));
-    EXPECT_EQ(records.at(1).indexes, (QList<int>{15, 1, 7, 19, 20}));
-    EXPECT_EQ(records.at(1).names,
-              QStringList({"Duration", "Name", "Reason", "Annotative Operations", "Annotative Entities"}));
-    EXPECT_EQ(values(records.at(1), {15, 1, 7, 19, 20}),
-              QStringList({"i:0", "s:" + name.toQString(), "s:Closed", "i:4", "i:9"}));
-    // The detach took a second snapshot of the drawing's annotations.
-    EXPECT_EQ(snapshotCounts(name), (QList<int>{2, 2, 2}));
-}
-
-TEST_F(DrawingRecorder, OutOfMemoryLeavesTheStackAsItWasAndWithoutAServiceItIsKeptButNothingIsCalled)
-{
-    CZnDocument* d = newDocument("tight.dwg");
+    // Out of memory while starting leaves the pending events as they were.
     odrxFailAllocationAfter(1);
-    EXPECT_THROW(recorder->DocumentCreateStarted(d), std::bad_alloc);
+    EXPECT_THROW(recorder.DocumentCreateStarted(d), std::bad_alloc);
     odrxFailAllocationAfter(0);
-    EXPECT_EQ(recorder->PendingCount(), 0u);
-    recorder->DocumentCreated(d);
-    EXPECT_TRUE(journal.isEmpty());
+    EXPECT_EQ(recorder.PendingCount(), 0u);
 
-    cip->SetService(nullptr);
-    on(&R::DocumentCreateStarted, d);
-    on(&R::DatabaseAttached, d);
-    EXPECT_EQ(recorder->PendingCount(), 1u);
-    on(&R::DocumentCreated, d);
-    znFireMainFrameDestroyed(nullptr);
-    EXPECT_EQ(recorder->PendingCount(), 0u);
-    EXPECT_TRUE(journal.isEmpty());
-    cip->SetService(recording);
-}
-
-TEST_F(DrawingRecorder, StopUnregistersKeepsPendingEventsAndDiscardsAnnotationStatistics)
-{
-    CZnDocument* d = documents()->OpenDocument(CZnString("kept.dwg"));
-    const CZnString name(idOf(d));
-    ASSERT_TRUE(CZnCIPAnnotationDataRecord::getInstance()->HasRecord(name));
-    on(&R::DocumentCreateStarted, d);
+    // Without a service the events are still taken off the stack, and nothing is called.
     journal.clear();
-
-    recorder->Stop();
-    EXPECT_FALSE(documents()->HasReactor(static_cast<OdStaticRxObject<R>*>(recorder.get())));
-    EXPECT_FALSE(odedEditor()->hasReactor(static_cast<OdStaticRxObject<CZnEditorReactor>*>(recorder.get())));
-    EXPECT_FALSE(CZnCIPAnnotationDataRecord::getInstance()->HasRecord(name));
-    on(&R::DocumentCreated, d);
-    znFireMainFrameDestroyed(nullptr);
+    withoutService(
+        [&]
+        {
+            on(&R::DocumentCreateStarted, d);
+            on(&R::DatabaseAttached, d);
+            on(&R::DocumentCreated, d);
+            EXPECT_EQ(recorder.PendingCount(), 0u);
+        });
     EXPECT_TRUE(journal.isEmpty());
-    EXPECT_EQ(recorder->PendingCount(), 1u);
 
-    recorder->Start();
-    on(&R::DocumentCreated, d);
-    EXPECT_EQ(reasons(), QStringList({"Created"}));
+    // Stopping keeps what is pending and discards the annotation statistics.
+    CZnDocument* kept = documents()->OpenDocument(CZnString("kept.dwg"));
+    ASSERT_TRUE(CZnCIPAnnotationDataRecord::getInstance()->HasRecord(CZnString(idOf(kept))));
+    on(&R::DocumentCreateStarted, kept);
+    journal.clear();
+    recorder.Stop();
+    EXPECT_FALSE(CZnCIPAnnotationDataRecord::getInstance()->HasRecord(CZnString(idOf(kept))));
+    on(&R::DocumentCreated, kept);
+    EXPECT_TRUE(journal.isEmpty());
+    EXPECT_EQ(recorder.PendingCount(), 1u);
+    recorder.Start();
+    on(&R::DocumentCreated, kept);
+    EXPECT_EQ(reasons({{"kept", kept}}), "Created kept");
 }
+} // namespace

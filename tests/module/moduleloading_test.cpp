@@ -8,10 +8,9 @@
 #include "hostfixture.h"
 #include "odeditor.h"
 #include "odrxmoduleloader.h"
-#include "recordingrecorder.h"
+#include "profilesettings.h"
+#include "recording.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QResource>
@@ -24,14 +23,6 @@ namespace
 {
 const QString modulePath = QStringLiteral(ZNCIP_BIN_DIR "/ZnCIP_4.03_15.tx");
 
-void setControl(int value)
-{
-    OdResBufPtr rb = OdResBuf::newRb(OdResBuf::kRtInt32);
-    rb->setInt32(value);
-    GetZnSystemServices()->GetProfile()->GetSettings()->SetValue(CZnString("cip"), CZnString("CIPCONTROL"),
-                                                                 rb);
-}
-
 class ModuleLoading : public HostFixture
 {
 protected:
@@ -42,24 +33,17 @@ protected:
     }
     void TearDown() override
     {
-        if (m_module)
-        {
-            m_module->deleteModule();
-            m_module = nullptr;
-        }
-        m_loader.unload();
+        deleteModule();
         HostFixture::TearDown();
     }
-    OdRxModule* module()
+    void deleteModule()
     {
-        if (!m_module)
-            m_module = m_loader.createModuleObject();
-        return m_module;
+        if (m_module)
+            m_module->deleteModule();
+        m_module = nullptr;
     }
-    static size_t editorReactors() { return odedEditor()->reactors().size(); }
-    static size_t documentReactors() { return GetZnSystemServices()->GetDocumentManager()->ReactorCount(); }
 
-    OdRxModuleLoader m_loader;
+    OdRxModuleLoader m_loader; // unloads the library when the test ends
     OdRxModule* m_module = nullptr;
 };
 } // namespace
@@ -73,18 +57,17 @@ TEST_F(ModuleLoading, ExportsExactlyTheTwoEntryPoints)
     for (const QString& line :
          QString::fromLocal8Bit(nm.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
         symbols.insert(line.section(' ', -1));
-    EXPECT_EQ(symbols,
-              (QSet<QString>{QStringLiteral("odrxCreateModuleObject"), QStringLiteral("odrxGetAPIVersion")}));
-}
+    EXPECT_EQ(symbols, (QSet<QString>{"odrxCreateModuleObject", "odrxGetAPIVersion"}));
 
-TEST_F(ModuleLoading, ReportsTheApiVersionItWasBuiltAgainst)
-{
+    // Called through the host's own signature for it.
+    auto version = reinterpret_cast<OdRxGetAPIVersionFn>(dlsym(m_loader.handle(), "odrxGetAPIVersion"));
+    ASSERT_NE(version, nullptr);
     int v[4] = {-1, -1, -1, -1};
-    m_loader.apiVersion(v[0], v[1], v[2], v[3]);
+    version(v[0], v[1], v[2], v[3]);
     EXPECT_EQ(std::vector<int>(v, v + 4), (std::vector<int>{4, 3, 2, 44630}));
 }
 
-TEST_F(ModuleLoading, FactoryCreatesOnceAndTakesTheHandleOnlyThen)
+TEST_F(ModuleLoading, FactoryCreatesOnceTakesTheHandleOnlyThenAndStartsAgainAfterDeleteModule)
 {
     auto create =
         reinterpret_cast<OdRxCreateModuleObjectFn>(dlsym(m_loader.handle(), "odrxCreateModuleObject"));
@@ -97,103 +80,59 @@ TEST_F(ModuleLoading, FactoryCreatesOnceAndTakesTheHandleOnlyThen)
 
     OdRxModuleHandle other = reinterpret_cast<OdRxModuleHandle>(0x1234);
     EXPECT_EQ(create(&other), m_module);
-    EXPECT_EQ(other, reinterpret_cast<OdRxModuleHandle>(0x1234));
+    EXPECT_EQ(other, reinterpret_cast<OdRxModuleHandle>(0x1234)) << "a later call leaves its argument alone";
 
-    m_module->addRef();
-    m_module->addRef();
-    m_module->release();
-    EXPECT_EQ(m_module->numRefs(), 1);
-    const QString name = CZnString(m_module->moduleName()).toQString();
-    EXPECT_EQ(name, QFileInfo(modulePath).canonicalFilePath());
+    // After deleteModule the factory makes a fresh object (its address may repeat) and takes the handle
+    // again.
+    deleteModule();
+    handle = m_loader.handle();
+    m_module = create(&handle);
+    ASSERT_NE(m_module, nullptr);
+    EXPECT_EQ(handle, nullptr) << "the deleted object was handed out again";
+    EXPECT_EQ(m_module->sysData(), m_loader.handle());
+    EXPECT_EQ(m_module->numRefs(), 0);
 }
 
-TEST_F(ModuleLoading, DeleteModuleForgetsTheSingleton)
+TEST_F(ModuleLoading, InitAppStartsRecordersOnlyForAnActiveHostAndParticipationOtherThanZero)
 {
-    OdRxModule* first = module();
-    first->deleteModule();
-    m_module = nullptr;
-    // A fresh object after deletion, not the freed one. Its address may repeat, so check it is usable.
-    OdRxModule* second = module();
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->numRefs(), 0);
-}
-
-TEST_F(ModuleLoading, StaysPassiveWhenSuppressedOrWithoutGui)
-{
-    for (int run = 0; run < 2; ++run)
+    const struct
     {
-        CZnHostConfiguration::ApplyDefaults();
-        GetZnSystemServices()->SetProfile(QStringLiteral("Default"), path(QStringLiteral("profile")));
-        setControl(1);
-        if (run == 0)
-            GetZnResources()->SetCIPSuppressed(true);
-        else
-            CZnTestUtils::SetGUIEnabled(false);
-        module()->initApp();
-        EXPECT_EQ(GetZnCIP(), nullptr);
-        EXPECT_EQ(editorReactors(), 0u);
-        CZnDocument* doc = GetZnSystemServices()->GetDocumentManager()->NewDocument(CZnString("a.dwg"));
-        EXPECT_NE(doc, nullptr);
-        EXPECT_EQ(documentReactors(), 0u);
-        module()->uninitApp();
-        EXPECT_EQ(editorReactors(), 0u);
-        m_module->deleteModule();
-        m_module = nullptr;
-    }
-}
-
-TEST_F(ModuleLoading, StartsRecordersOnlyForAParticipationStateOtherThanZero)
-{
-    struct Case
-    {
+        const char* what;
         int control; // -1: absent
-        size_t reactors;
+        bool suppressed, gui;
+        size_t reactors; // none for a passive host, else the core object's plus one per started recorder
         bool enabled;
+    } cases[] = {
+        {"suppressed by the resources", 1, true, true, 0, false},
+        {"without a GUI", 1, false, false, 0, false},
+        {"participation absent", -1, false, true, 1, false},
+        {"participation 0", 0, false, true, 1, false},
+        {"participation 1", 1, false, true, 4, true},
+        {"participation 2: started, but not counted as participating", 2, false, true, 4, false},
     };
-    for (const Case c : {Case{-1, 1, false}, Case{0, 1, false}, Case{1, 4, true}, Case{2, 4, false}})
+    int n = 0;
+    for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.control);
-        GetZnSystemServices()->SetProfile(QStringLiteral("P%1").arg(c.control + 1),
-                                          path(QStringLiteral("p%1").arg(c.control + 1)));
+        SCOPED_TRACE(c.what);
+        CZnHostConfiguration::ApplyDefaults();
+        CZnDocumentManager* documents = GetZnSystemServices()->GetDocumentManager();
+        GetZnSystemServices()->SetProfile(QStringLiteral("Default"), path(QString("p%1").arg(++n)));
         if (c.control >= 0)
             setControl(c.control);
-        m_loader.unload();
-        ASSERT_TRUE(m_loader.load(modulePath.toStdString()));
-        module()->initApp();
-        ASSERT_NE(GetZnCIP(), nullptr);
-        // The core object's reactor, plus one per started recorder.
-        EXPECT_EQ(editorReactors(), c.reactors);
-        EXPECT_EQ(documentReactors(), 1u);
-        EXPECT_EQ(GetZnCIP()->IsEnabled(), c.enabled);
-        module()->uninitApp();
+        GetZnResources()->SetCIPSuppressed(c.suppressed);
+        CZnTestUtils::SetGUIEnabled(c.gui);
+
+        m_module = m_loader.createModuleObject();
+        m_module->initApp();
+        EXPECT_EQ(GetZnCIP() != nullptr, c.reactors > 0);
+        EXPECT_EQ(odedEditor()->reactors().size(), c.reactors);
+        EXPECT_EQ(documents->ReactorCount(), c.reactors > 0 ? 1u : 0u);
+        EXPECT_EQ(GetZnCIP() && GetZnCIP()->IsEnabled(), c.enabled);
+        m_module->uninitApp();
         EXPECT_EQ(GetZnCIP(), nullptr);
-        EXPECT_EQ(editorReactors(), 0u);
-        m_module->deleteModule();
-        m_module = nullptr;
+        EXPECT_EQ(odedEditor()->reactors().size() + documents->ReactorCount(), 0u);
+        deleteModule();
     }
-}
-
-TEST_F(ModuleLoading, UninitAppStopsForeignRecordersAfterTheModulesOwn)
-{
-    setControl(1);
-    module()->initApp();
-    QStringList journal;
-    RecordingRecorder foreign(QStringLiteral("foreign"), &journal);
-    GetZnCIP()->AddRecorder(&foreign);
-    EXPECT_EQ(journal, QStringList{QStringLiteral("foreign Start")});
-    module()->uninitApp();
-    EXPECT_EQ(journal, (QStringList{QStringLiteral("foreign Start"), QStringLiteral("foreign Stop")}));
-    EXPECT_EQ(editorReactors(), 0u);
-    EXPECT_EQ(documentReactors(), 0u);
-}
-
-TEST_F(ModuleLoading, LoadRejectsFilesThatAreNotModules)
-{
-    OdRxModuleLoader loader;
-    EXPECT_FALSE(loader.load((path() + "/missing.tx").toStdString()));
-    EXPECT_FALSE(loader.error().empty());
-    EXPECT_FALSE(loader.load(ZNCIP_BIN_DIR "/libzncip_sdk.so"));
-    EXPECT_NE(loader.error().find("not a module"), std::string::npos);
 }
 
 TEST(ModuleResources, BannerIsRegisteredWhileTheLibraryIsLoaded)
@@ -206,13 +145,11 @@ TEST(ModuleResources, BannerIsRegisteredWhileTheLibraryIsLoaded)
         QFile file(banner);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QByteArray png = file.readAll();
-        const QImage image = QImage::fromData(png, "PNG");
-        EXPECT_EQ(image.size(), QSize(1200, 250));
-        EXPECT_TRUE(image.hasAlphaChannel());
+        EXPECT_EQ(QImage::fromData(png, "PNG").size(), QSize(1200, 250));
         // Stored as it is (a PNG is compressed already): what is stored is what is read.
         EXPECT_EQ(QResource(banner).size(), png.size());
     }
-    EXPECT_FALSE(QFile::exists(banner));
+    EXPECT_FALSE(QFile::exists(banner)) << "the resource still points into the unloaded library";
 }
 
 TEST_F(ModuleLoading, NothingOfTheModuleOutlivesItsUnload)
@@ -220,13 +157,13 @@ TEST_F(ModuleLoading, NothingOfTheModuleOutlivesItsUnload)
     // A participating user runs a command: the module writes its client identifier into the
     // application's settings, whose process-wide cache outlives the library.
     setControl(1);
-    module()->initApp();
+    m_module = m_loader.createModuleObject();
+    m_module->initApp();
     OdEdCommandPtr line(OdRxObjectImpl<OdEdCommand>::createObject(OdString("LINE"), OdString("ZNDRAW")));
     OdEdCommandContext context;
     odedEditor()->fireCommandWillStart(line.get(), &context);
-    module()->uninitApp();
-    m_module->deleteModule();
-    m_module = nullptr;
+    m_module->uninitApp();
+    deleteModule();
     m_loader.unload();
 
     // Reading the settings walks the cached keys: none may point into the unloaded library.

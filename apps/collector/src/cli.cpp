@@ -117,6 +117,8 @@ int serve(const ServerConfig& config, std::ostream& out, std::ostream& err)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Under a file-size limit a write past it must fail (and the hit be answered 503), not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     Server server(config);
     try

@@ -126,6 +126,27 @@ std::string sanitizeUtf8(std::string_view text)
     return out;
 }
 
+std::string printableText(std::string_view text)
+{
+    static const char hex[] = "0123456789abcdef";
+    const std::string clean = sanitizeUtf8(text);
+    std::string out;
+    out.reserve(clean.size());
+    for (size_t i = 0; i < clean.size();)
+    {
+        const auto c = static_cast<unsigned char>(clean[i]);
+        const size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4; // valid after sanitizing
+        // C0 controls and DEL are one byte; C1 controls (U+0080..U+009F) are C2 80..C2 9F.
+        const unsigned code = length == 2 && c == 0xC2 ? static_cast<unsigned char>(clean[i + 1]) : c;
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+            out += {'\\', 'x', hex[code >> 4], hex[code & 15]};
+        else
+            out.append(clean, i, length);
+        i += length;
+    }
+    return out;
+}
+
 DecodedForm decodeForm(std::string_view body)
 {
     DecodedForm form;

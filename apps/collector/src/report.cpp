@@ -132,7 +132,7 @@ std::string table(const char* title, const Tally& tally, const char* empty = "(n
                      [](const auto& a, const auto& b) { return a.second->reports > b.second->reports; });
     for (const auto& [value, entry] : rows)
         out += line("    %8lld %8zu  %s", static_cast<long long>(entry->reports), entry->clients.size(),
-                    sanitizeUtf8(value).c_str());
+                    printableText(value).c_str());
     if (rows.empty())
         out += line("    %s", empty);
     return out;
@@ -150,13 +150,13 @@ std::string formatReport(const Report& r)
     {
         out += line("\nRejected hits by reason");
         for (const auto& [reason, n] : r.rejectionReasons)
-            out += line("    %8lld  %s", static_cast<long long>(n), sanitizeUtf8(reason).c_str());
+            out += line("    %8lld  %s", static_cast<long long>(n), printableText(reason).c_str());
     }
 
     out += line("\nApplications\n    %8s %8s  %s", "hits", "clients", "name / version");
     for (const auto& [key, app] : r.applications)
         out += line("    %8lld %8zu  %s / %s", static_cast<long long>(app.hits), app.clients.size(),
-                    sanitizeUtf8(key.first).c_str(), sanitizeUtf8(key.second).c_str());
+                    printableText(key.first).c_str(), printableText(key.second).c_str());
 
     out += line("\nSessions\n    started %lld, ended %lld", static_cast<long long>(r.sessionsStarted),
                 static_cast<long long>(r.sessionsEnded));

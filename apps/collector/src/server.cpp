@@ -2,6 +2,7 @@
 
 #include "commit_queue.h"
 #include "export.h"
+#include "form.h"
 #include "validation.h"
 
 #include <microhttpd.h>
@@ -9,14 +10,18 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace zncip::collector
 {
@@ -55,10 +60,54 @@ MHD_Response* textResponse(const char* text)
     return r;
 }
 
+// Leaves the request path as it arrived: routing compares it byte for byte, so an escaped "/debug%2Fcollect"
+// or "/collect%00x" reaches no endpoint, as a proxy in front that filters on the raw path expects.
+size_t keepPathRaw(void*, MHD_Connection*, char* text)
+{
+    return std::strlen(text);
+}
+
+// What the request line and headers say about the request, gathered before anything is stored.
+struct Head
+{
+    size_t bytes = 0;
+    const char* length = nullptr;
+    bool conflicting = false; // two different lengths leave the end of the body in doubt
+    bool chunked = false;
+};
+
+MHD_Result measureHeader(void* cls, MHD_ValueKind, const char* name, const char* value)
+{
+    auto* head = static_cast<Head*>(cls);
+    value = value ? value : "";
+    head->bytes += std::strlen(name) + std::strlen(value) + 4; // ": " and CRLF
+    if (strcasecmp(name, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0)
+    {
+        head->conflicting |= head->length && std::strcmp(head->length, value) != 0;
+        head->length = value;
+    }
+    if (strcasecmp(name, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0)
+        head->chunked = true;
+    return MHD_YES;
+}
+
+// The library's messages can quote a request path, which the client chose: no control characters reach
+// the operator's terminal.
 void logFromHttpLibrary(void*, const char* format, va_list args)
 {
-    std::fputs("zncip-collector: ", stderr);
-    std::vfprintf(stderr, format, args);
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, args);
+    try // nothing may unwind into the library, out of memory included
+    {
+        std::string message = text;
+        if (!message.empty() && message.back() == '\n')
+            message.pop_back();
+        std::fprintf(stderr, "zncip-collector: %s\n", printableText(message).c_str());
+    }
+    catch (...)
+    {
+        std::fputs("zncip-collector: a message of the HTTP library was lost for want of memory\n", stderr);
+    }
 }
 
 } // namespace
@@ -77,7 +126,16 @@ struct Server::Impl
     MHD_Response* notAllowed = nullptr;
     MHD_Response* tooLarge = nullptr;
     MHD_Response* badBatch = nullptr;
+    MHD_Response* badFraming = nullptr;
+    MHD_Response* headTooLarge = nullptr;
     MHD_Response* unavailable = nullptr;
+    MHD_Response* closing = nullptr;
+
+    // Requests read and not yet answered; stop() waits for them.
+    std::mutex inFlightMutex;
+    std::condition_variable inFlightDone;
+    int inFlight = 0;
+    std::atomic<bool> stopping{false};
 
     Impl(ServerConfig c, std::unique_ptr<HitStore> s) : config(std::move(c)), store(std::move(s))
     {
@@ -90,24 +148,50 @@ struct Server::Impl
         MHD_add_response_header(notAllowed, MHD_HTTP_HEADER_ALLOW, "POST");
         tooLarge = textResponse("request body too large\n");
         badBatch = textResponse("a batch holds at most 20 hits of at most 8192 bytes, 16384 bytes in all\n");
+        // Both are answered before the body is read, so the connection cannot carry another request.
+        badFraming = textResponse("conflicting Content-Length or Transfer-Encoding headers\n");
+        MHD_add_response_header(badFraming, MHD_HTTP_HEADER_CONNECTION, "close");
+        headTooLarge = textResponse("request line and headers too large\n");
+        MHD_add_response_header(headTooLarge, MHD_HTTP_HEADER_CONNECTION, "close");
         // The client keeps a hit that is not answered 2xx and sends it again later.
         unavailable = textResponse("the hit could not be stored; send it again later\n");
         MHD_add_response_header(unavailable, "Retry-After", "30");
+        closing = textResponse("the collector is stopping; send it again later\n");
+        MHD_add_response_header(closing, "Retry-After", "30");
+        MHD_add_response_header(closing, MHD_HTTP_HEADER_CONNECTION, "close");
     }
 
     ~Impl()
     {
         stop();
-        for (MHD_Response* r : {pixel, notFound, notAllowed, tooLarge, badBatch, unavailable})
+        for (MHD_Response* r : {pixel, notFound, notAllowed, tooLarge, badBatch, badFraming, headTooLarge,
+                                unavailable, closing})
             MHD_destroy_response(r);
     }
 
+    // Stops taking connections, lets every request under way be committed and answered, then closes the
+    // rest. Closing a connection whose hit is committed but not yet answered would have it sent again.
     void stop()
     {
-        // Connection threads may wait for a commit, so the writer outlives the daemon.
         if (daemon)
+        {
+            stopping = true;
+            const MHD_socket listening = MHD_quiesce_daemon(daemon);
+            // Refuses new connections at once; the socket itself may be closed only after the daemon.
+            if (listening != MHD_INVALID_SOCKET)
+                shutdown(listening, SHUT_RD);
+            {
+                // Bounded: a body may trickle in for the idle timeout, a commit wait for the busy timeout.
+                std::unique_lock<std::mutex> lock(inFlightMutex);
+                inFlightDone.wait_for(lock, std::chrono::seconds(config.idleTimeoutSec + 10),
+                                      [&] { return inFlight == 0; });
+            }
+            // Connection threads may wait for a commit, so the writer outlives the daemon.
             MHD_stop_daemon(daemon);
-        daemon = nullptr;
+            daemon = nullptr;
+            if (listening != MHD_INVALID_SOCKET)
+                close(listening);
+        }
         if (queue)
             queue->stop();
     }
@@ -115,13 +199,29 @@ struct Server::Impl
     static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
                                 const char*, const char* upload, size_t* uploadSize, void** context)
     {
-        return static_cast<Impl*>(cls)->handle(connection, url, method, upload, uploadSize, context);
+        auto* self = static_cast<Impl*>(cls);
+        // Nothing may unwind into the library's C code: the process would end. Out of memory is the likely
+        // cause, and the hit was not stored, so the client is asked to send it again.
+        try
+        {
+            return self->handle(connection, url, method, upload, uploadSize, context);
+        }
+        catch (...)
+        {
+            return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, self->unavailable);
+        }
     }
 
-    static void onCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)
+    static void onCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode)
     {
+        if (!*context)
+            return;
         delete static_cast<Request*>(*context);
         *context = nullptr;
+        auto* self = static_cast<Impl*>(cls);
+        std::lock_guard<std::mutex> lock(self->inFlightMutex);
+        if (--self->inFlight == 0)
+            self->inFlightDone.notify_all();
     }
 
     void tuneSocket(MHD_Connection* connection) const
@@ -144,6 +244,15 @@ struct Server::Impl
         if (!request)
         {
             tuneSocket(connection);
+            // Checked before anything is stored: the library's own limit is twice as large, so that a head
+            // just below it still leaves room for the answer.
+            Head head;
+            head.bytes = std::strlen(method) + std::strlen(url) + 13; // " ", " HTTP/1.1", CRLF twice
+            MHD_get_connection_values(connection, MHD_HEADER_KIND, &measureHeader, &head);
+            if (head.bytes > config.maxHeaderBytes)
+                return MHD_queue_response(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, headTooLarge);
+            if (head.conflicting || (head.length && head.chunked))
+                return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badFraming);
             Route route;
             if (std::strcmp(url, "/collect") == 0)
                 route = Route::Collect;
@@ -159,7 +268,12 @@ struct Server::Impl
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
             if (length && std::strtoull(length, nullptr, 10) > config.maxBodyBytes)
                 return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, tooLarge);
-            *context = new Request{route, {}};
+            if (stopping)
+                return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, closing);
+            auto request = std::make_unique<Request>(Request{route, {}});
+            std::lock_guard<std::mutex> lock(inFlightMutex);
+            ++inFlight;
+            *context = request.release();
             return MHD_YES;
         }
         if (*uploadSize != 0)
@@ -192,6 +306,13 @@ struct Server::Impl
         const Verdict verdict = validateHit(body);
         hit.accepted = verdict.valid();
         hit.reason = verdict.reason();
+        // Up to the 64 KiB read, an oversized body is kept only in part: enough to see what it was, while a
+        // client cannot make the database grow faster than by 8 KiB per hit.
+        if (body.size() > kMaxHitBytes)
+        {
+            body.resize(kMaxHitBytes);
+            hit.reason += "; only its first " + std::to_string(kMaxHitBytes) + " bytes are kept";
+        }
         hit.body = std::move(body);
         const char* agent =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_USER_AGENT);
@@ -368,7 +489,7 @@ struct Server::Impl
         // One thread per connection: a request thread simply blocks until its hit is committed, and the
         // connection limit bounds the threads.
         unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
-                         MHD_USE_ERROR_LOG;
+                         MHD_USE_ERROR_LOG | MHD_USE_ITC; // the channel lets stop() quiesce the daemon
         if (boundAddress.front() == '[')
             flags |= MHD_USE_IPv6;
         daemon = MHD_start_daemon(
@@ -376,8 +497,9 @@ struct Server::Impl
             &logFromHttpLibrary, nullptr, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED,
             &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec,
             MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-            config.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, config.maxHeaderBytes,
-            MHD_OPTION_THREAD_STACK_SIZE, static_cast<size_t>(1024 * 1024), MHD_OPTION_END);
+            config.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes,
+            MHD_OPTION_UNESCAPE_CALLBACK, &keepPathRaw, nullptr, MHD_OPTION_THREAD_STACK_SIZE,
+            static_cast<size_t>(1024 * 1024), MHD_OPTION_END);
         if (!daemon)
         {
             close(fd);

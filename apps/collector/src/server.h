@@ -52,6 +52,8 @@ public:
     Server& operator=(const Server&) = delete;
 
     void start(); // throws StartError
+    // Stops taking connections, lets the requests under way be committed and answered, then closes the
+    // rest; bounded by the idle timeout plus ten seconds.
     void stop();
 
     uint16_t port() const;

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
 namespace zncip::collector
 {
 namespace
@@ -81,6 +83,9 @@ public:
                     throw StoreError(path + " was written by a newer collector (schema " +
                                      std::to_string(version) + ")");
             }
+            struct stat file;
+            if (stat(path.c_str(), &file) == 0)
+                file_ = {file.st_dev, file.st_ino};
             insert_ = std::make_unique<Statement>(
                 db_, "INSERT INTO hits (received_us, path, body, accepted, reason, user_agent) "
                      "VALUES (?, ?, ?, ?, ?, ?)");
@@ -107,6 +112,10 @@ public:
 
     void append(const std::vector<HitRecord>& hits) override
     {
+        // SQLite goes on writing to a file that was deleted or replaced, and what it writes there is lost.
+        struct stat file;
+        if (stat(path_.c_str(), &file) != 0 || std::make_pair(file.st_dev, file.st_ino) != file_)
+            throw StoreError("database " + path_ + " was deleted or replaced; restart the collector");
         step(*begin_, "begin");
         try
         {
@@ -242,6 +251,7 @@ private:
     }
 
     std::string path_;
+    std::pair<dev_t, ino_t> file_{};
     sqlite3* db_ = nullptr;
     std::unique_ptr<Statement> insert_, begin_, commit_;
 };

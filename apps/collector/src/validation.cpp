@@ -98,9 +98,18 @@ Verdict validateHit(std::string_view body)
 
 Verdict validateHit(std::string_view body, const DecodedForm& form)
 {
+    // A body of nothing but bad parameters would otherwise give a reason many times its own size.
+    constexpr size_t kMaxProblems = 10, kMaxNameBytes = 64;
     Verdict verdict;
-    auto problem = [&](std::string parameter, std::string description) {
-        verdict.problems.push_back({std::move(parameter), std::move(description)});
+    size_t unlisted = 0;
+    auto problem = [&](std::string parameter, std::string description)
+    {
+        if (verdict.problems.size() == kMaxProblems)
+            ++unlisted;
+        else if (parameter.size() > kMaxNameBytes)
+            verdict.problems.push_back({parameter.substr(0, kMaxNameBytes) + "...", std::move(description)});
+        else
+            verdict.problems.push_back({std::move(parameter), std::move(description)});
     };
 
     if (body.size() > kMaxHitBytes)
@@ -194,6 +203,8 @@ Verdict validateHit(std::string_view body, const DecodedForm& form)
         if (isIndexed(name, "cm") && !isNumber(v))
             problem(key, "the value must be a number");
     }
+    if (unlisted)
+        verdict.problems.push_back({"", "and " + std::to_string(unlisted) + " more problems"});
     return verdict;
 }
 

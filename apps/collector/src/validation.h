@@ -31,8 +31,9 @@ struct Verdict
     std::string reason() const;
 };
 
-// Checks what the protocol requires of one hit. The verdict lists every problem found, not just the
-// first, so one look at a rejected hit tells the whole story.
+// Checks what the protocol requires of one hit. The verdict lists the problems found, not just the
+// first, so one look at a rejected hit tells the story: at most ten, then how many more there are, with
+// parameter names cut after 64 bytes.
 Verdict validateHit(std::string_view body, const DecodedForm& form);
 Verdict validateHit(std::string_view body);
 

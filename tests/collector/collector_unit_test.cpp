@@ -1,0 +1,331 @@
+// Decoding, validation and the database, and what `export` and `report` make of hits that came in
+// through the server.
+
+#include "cli.h"
+#include "collector_fixture.h"
+#include "http_client.h"
+#include "validation.h"
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+#include <sstream>
+
+namespace zncip::collector::test
+{
+namespace
+{
+
+// Each row: a body and what it decodes to, [name|value] per field, then the flags it raises.
+TEST(FormDecoding, Table)
+{
+    // clang-format off
+    const char* const rows[] = {
+        "b=2&&a=1&b=3&flag&=orphan&c=", "[b|2][a|1][b|3][flag|][|orphan][c|]",    "", "",
+        "el=LINE%20(%C3%84)&x=a%26b%3dc", "[el|LINE (Ä)][x|a&b=c]",
+        // The module leaves '+' unencoded, so a literal plus reads as a blank; an encoded one is a plus.
+        "el=C++%20(TOOLS)&ea=a+b", "[el|C   (TOOLS)][ea|a b]",                    "el=C%2B%2B", "[el|C++]",
+        // A body is passed without its terminator: a '%' at the end is the last byte the decoder may read.
+        "el=100%", "[el|100%] bad%",        "el=%4", "[el|%4] bad%",              "el=%zz%41", "[el|%zzA] bad%",
+        "e%l=1", "[e%l|1] bad%",            "el=%F0%9F%98%80", "[el|\xF0\x9F\x98\x80]",
+        "el=%FF", "[el|\xFF] bad UTF-8",    "el=%C3", "[el|\xC3] bad UTF-8",      "%FE=1", "[\xFE|1] bad UTF-8",
+        "el=%C0%AF", "[el|\xC0\xAF] bad UTF-8",                                   "el=%ED%A0%80", "[el|\xED\xA0\x80] bad UTF-8",
+        "el=%F4%90%80%80", "[el|\xF4\x90\x80\x80] bad UTF-8"};
+    // clang-format on
+    for (size_t i = 0; i < std::size(rows); i += 2)
+    {
+        const DecodedForm form = decodeForm(rows[i]);
+        std::string fields;
+        for (const FormField& f : form.fields)
+            fields += "[" + f.name + "|" + f.value + "]";
+        EXPECT_EQ(fields + (form.badPercent ? " bad%" : "") + (form.badUtf8 ? " bad UTF-8" : ""), rows[i + 1])
+            << rows[i];
+    }
+}
+
+std::string problemParameters(const std::string& body)
+{
+    std::string names;
+    for (const Problem& p : validateHit(body).problems)
+        names += "[" + p.parameter + "]";
+    return names.empty() ? "ok" : names;
+}
+
+const std::string kHit = "v=1&tid=UA-1-1&cid=x&t=";
+
+// Each row: the parameters the problems name ("ok": none), then the hit ("..." stands for kHit).
+TEST(Validation, VerdictsNameTheParameter)
+{
+    const std::string module = "v=1&tid=UA-582047-16&cid=35009a79-1a05-49d7-b876-2b884d0f825b&ul=en-us&qt=1"
+                               "&an=App%20SP2%20x64&av=1.0&t=";
+    // clang-format off
+    const std::string rows[] = {
+        "ok " + module + "event&ec=Commands&ea=Execute&el=LINE%20(GROUPA)&ev=1",
+        "ok " + module + "event&ec=Session&ea=Start&sc=start",
+        "ok " + module + "event&ec=System&ea=Memory&el=16384&ev=0&ni=1",
+        // Out-of-range screen indexes give an empty parameter name, which is ignored.
+        "ok " + module + "screenview&cd=Drawing&cd1=dwg&cd200=x&cd201=x&cm1=3&cm2=-2.5&=x&=y",
+        "ok v=1&tid=UA-1-1&uid=user&t=event&ec=a&ea=b&sc=end", "ok ...pageview", "ok ...exception",
+        "ok ...transaction&ti=1", "ok ...timing&utc=a&utv=b&utt=5",
+        "[v] tid=UA-1-1&cid=x&t=pageview",     "[v] v=2&tid=UA-1-1&cid=x&t=pageview",   "[tid] v=1&cid=x&t=pageview",
+        "[tid] v=1&tid=UA-1&cid=x&t=pageview", "[tid] v=1&tid=UA-12a-1&cid=x&t=pageview",
+        "[tid] v=1&tid=G-ABC123&cid=x&t=pageview", "[tid] v=1&tid=ua-1-1&cid=x&t=pageview",
+        "[cid] v=1&tid=UA-1-1&t=pageview",     "[cid] v=1&tid=UA-1-1&cid=&t=pageview",  "[t] v=1&tid=UA-1-1&cid=x",
+        "[t] ...click",          "[ec][ea] ...event",     "[ea] ...event&ec=a&ea=",   "[cd] ...screenview",
+        "[in] ...item&ti=1",     "[st] ...social&sn=a&sa=b", "[utt] ...timing&utc=a&utv=b", "[ti] ...transaction",
+        "[ev] ...pageview&ev=-1",   "[ev] ...pageview&ev=1.5",   "[qt] ...pageview&qt=one", "[ni] ...pageview&ni=2",
+        "[cm3] ...pageview&cm3=abc", "[cm3] ...pageview&cm3=1e5", "[sc] ...pageview&sc=restart",
+        "[cid] ...pageview&cid=y"};
+    // clang-format on
+    for (const std::string& row : rows)
+    {
+        std::string body = row.substr(row.find(' ') + 1);
+        if (body.rfind("...", 0) == 0)
+            body.replace(0, 3, kHit);
+        EXPECT_EQ(problemParameters(body), row.substr(0, row.find(' '))) << body;
+    }
+}
+
+TEST(Validation, LengthLimitsAreInBytesAfterDecoding)
+{
+    for (const auto& [name, max] : {std::pair<std::string, size_t>{"ec", 150}, {"el", 500}, {"cd", 2048}})
+    {
+        EXPECT_EQ(problemParameters(kHit + "pageview&" + name + "=" + std::string(max, 'x')), "ok") << name;
+        EXPECT_EQ(problemParameters(kHit + "pageview&" + name + "=" + std::string(max + 1, 'x')),
+                  "[" + name + "]");
+    }
+    std::string letters; // 75 two-byte letters fill ec exactly
+    for (int i = 0; i < 75; ++i)
+        letters += "%C3%A4";
+    EXPECT_EQ(problemParameters(kHit + "pageview&ec=" + letters), "ok");
+    EXPECT_EQ(problemParameters(kHit + "pageview&ec=" + letters + "%C3%A4"), "[ec]");
+}
+
+TEST(Validation, WholeHitProblems)
+{
+    const std::string base = kHit + "event&ec=a&ea=b&el=";
+    const std::string exact = base + std::string(kMaxHitBytes - base.size(), 'x');
+    // el is then too long, but the body itself is within the limit.
+    EXPECT_EQ(problemParameters(exact), "[el]");
+    EXPECT_EQ(problemParameters(exact + "x"), "[][el]");
+    EXPECT_EQ(problemParameters(base + "%FF"), "[]");
+    EXPECT_EQ(
+        validateHit(kHit + "event&ec=a&ea=b&ev=x&el=100%").reason(),
+        "a '%' is not followed by two hexadecimal digits; ev: the value must be a non-negative integer");
+    // A reason stays short however many problems a body holds, and however long their names are.
+    std::string many = kHit + "pageview&" + std::string(5000, 'n') + "=&" + std::string(5000, 'n') + "=";
+    for (int i = 0; i < 3000; ++i)
+        many += "&n" + std::to_string(i) + "=&n" + std::to_string(i) + "=";
+    const Verdict capped = validateHit(many);
+    EXPECT_EQ(problemParameters(many),
+              "[][" + std::string(64, 'n') + "...][n0][n1][n2][n3][n4][n5][n6][n7][]");
+    EXPECT_EQ(capped.problems.back().description, "and 2992 more problems");
+    EXPECT_LT(capped.reason().size(), 1000u);
+}
+
+int sql(const std::string& db, const char* statement)
+{
+    sqlite3* h = nullptr;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    sqlite3_prepare_v2(h, statement, -1, &s, nullptr);
+    const int value = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
+    sqlite3_finalize(s);
+    sqlite3_close(h);
+    return value;
+}
+
+TEST(SqliteStore, MigratesOnceKeepsHitsAndRefusesWhatItCannotUse)
+{
+    TempDir dir;
+    const std::string db = dir.file("hits.db");
+    HitRecord hit;
+    hit.body = "a=1";
+    openSqliteStore(db)->append({hit, hit});
+    hit.body = "c=3";
+    openSqliteStore(db)->append({hit});
+    EXPECT_EQ(sql(db, "SELECT count(*) * 100 + max(version) FROM schema_version"),
+              sqliteSchemaVersion() * 101);
+    ASSERT_EQ(readHits(db).size(), 3u);
+    EXPECT_EQ(readHits(db)[2].body, "c=3");
+
+    sql(db, "INSERT INTO schema_version VALUES (99, 0)");
+    EXPECT_THROW(openSqliteStore(db), StoreError) << "written by a newer collector";
+    std::ofstream(dir.file("text.db")) << "this is not a database, just some text long enough to be read";
+    EXPECT_THROW(openSqliteStore(dir.file("text.db")), StoreError);
+    EXPECT_THROW(openSqliteStore(dir.path()), StoreError);
+    SqliteOptions readOnly;
+    readOnly.readOnly = true;
+    EXPECT_THROW(openSqliteStore(dir.file("absent.db"), readOnly), StoreError);
+    EXPECT_FALSE(std::ifstream(dir.file("absent.db")).good()) << "a report must not create a database";
+}
+
+std::string runCommand(const std::string& command, const std::string& db)
+{
+    std::ostringstream out, err;
+    EXPECT_EQ(runCli({command, "--db", db}, out, err), 0) << err.str();
+    return out.str();
+}
+
+const std::string kAlice = "11111111-1a05-49d7-b876-2b884d0f825b";
+const std::string kBob = "22222222-1a05-49d7-b876-2b884d0f825b";
+
+// Hits of a few runs of the module and some that are not, posted through the server, then read back
+// whole by `export` and `report`.
+TEST(GoldenDatabase, ExportAndReport)
+{
+    std::vector<std::string> bodies = {
+        moduleEvent("Commands", "Execute", "C++%20(TOOLS)", kBob), // '+' unencoded: reads as blanks
+        "v=1&cid=mallory&t=event&%1B[2J=&%1B[2J=",                 // rejected: its client is not counted
+        // What a client sends reaches no terminal as it is: no escape sequences, no line of its own.
+        moduleEvent("Commands", "Execute", "X%1B[2J%0AHits:%2099999%20stored%C2%9B%C2%A0", kBob),
+        std::string("v=1&el=a\0b\"\\", 12), "v=\xFF\x01"};
+    using Event = std::array<const char*, 3>;
+    for (const std::string& cid : {kAlice, kBob})
+        for (const Event& e : {Event{"System", "DPI", "125"},
+                               {"System", "Thread%20Count", "8"},
+                               {"System", "OS", "W%2010%20[AMD64]"},
+                               {"System", "Screen%20Count", "2"},
+                               {"System", "Memory", "16384"},
+                               {"Screen", "Resolution", "1920%20x%201080"},
+                               {"OpenGL", "Renderer%20CORE", "GL"},
+                               {"OpenGL", "Version%20CORE", "ACME:4.5"},
+                               {"Session", "Start", ""},
+                               {"Commands", "Execute", "LINE%20(A)"}})
+            bodies.push_back(moduleEvent(e[0], e[1], e[2], cid));
+    for (const Event& e : {Event{"Session", "Good", "Good"},
+                           {"Session", "Global", "Global"},
+                           {"Session", "End", ""},
+                           {"OpenGL", "Renderer%20COMPATIBILITY", "Soft"},
+                           {"Commands", "Execute", "LINE%20(A)"},
+                           {"Unknown%20Commands", "Execute", "XYZ"}})
+        bodies.push_back(moduleEvent(e[0], e[1], e[2], kAlice));
+    for (const Event& e : {Event{"Session", "Bad", "With_Crash_Report"},
+                           {"Session", "Bad", "Bad"},
+                           {"Session", "Global", "Global"}})
+        bodies.push_back(moduleEvent(e[0], e[1], e[2], kBob));
+    bodies.push_back("v=1&tid=UA-1-1&cid=" + kAlice +
+                     "&t=event&an=Other&av=2.0&ec=Commands&ea=Execute&el=OTHER");
+
+    RunningServer s;
+    for (const std::string& body : bodies)
+    {
+        const HttpResponse r = post(s.port(), "/collect", body);
+        ASSERT_EQ(r.status, 200) << body;
+        EXPECT_EQ(r.header("content-type") + " " + r.body.substr(0, 6) + std::to_string(r.body.size()),
+                  "image/gif GIF89a35");
+    }
+
+    std::string exported = runCommand("export", s.db());
+    EXPECT_EQ(std::count(exported.begin(), exported.end(), '\n'), static_cast<long>(bodies.size()));
+    exported.erase(exported.find("\n{\"id\":6,"));
+    // The time of arrival, as 2024-05-01T12:00:00.123456Z, is the one field that differs between runs.
+    for (size_t at = 0; (at = exported.find("\"received\":\"", at)) != std::string::npos; at += 12)
+        exported.replace(at + 12, 27, "T");
+    const std::string ua = R"j(,"user_agent":"App SP2 x64/1.0 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)"})j";
+    const std::string accepted =
+        R"j(,"received":"T","path":"/collect","accepted":true,"reason":null,"params":[)j"
+        R"j(["v","1"],["tid","UA-582047-16"],["cid","22222222-1a05-49d7-b876-2b884d0f825b"],)j"
+        R"j(["t","event"],["ul","en-us"],["qt","1"],["an","App SP2 x64"],["av","1.0"],)j"
+        R"j(["ec","Commands"],["ea","Execute"],["el",")j";
+    EXPECT_EQ(
+        exported,
+        R"j({"id":1)j" + accepted + R"j(C   (TOOLS)"],["ev","1"]],"body":")j" + bodies[0] + "\"" + ua + "\n" +
+            R"j({"id":2,"received":"T","path":"/collect","accepted":false,"reason":"\u001b[2J: the parameter )j"
+            R"j(appears more than once; tid: a value is required; ec: a value is required; ea: a value is )j"
+            R"j(required","params":[["v","1"],["cid","mallory"],["t","event"],["\u001b[2J",""],["\u001b[2J",""]],)j"
+            R"j("body":"v=1&cid=mallory&t=event&%1B[2J=&%1B[2J=")j" +
+            ua + "\n" + R"j({"id":3)j" + accepted +
+            R"j(X\u001b[2J\nHits: 99999 stored)j"
+            "\xC2\x9B\xC2\xA0"
+            R"j("],["ev","1"]],"body":")j" +
+            bodies[2] + "\"" + ua + "\n" +
+            R"j({"id":4,"received":"T","path":"/collect","accepted":false,"reason":"tid: a value is required; )j"
+            R"j(cid: a client identifier (or a user identifier) is required; t: a value is required",)j"
+            R"j("params":[["v","1"],["el","a\u0000b\"\\"]],"body":"v=1&el=a\u0000b\"\\")j" +
+            ua + "\n" +
+            R"j({"id":5,"received":"T","path":"/collect","accepted":false,"reason":"a decoded name or value is not )j"
+            R"j(valid UTF-8; v: the protocol version must be 1; tid: a value is required; cid: a client identifier )j"
+            "(or a user identifier) is required; t: a value is "
+            "required\",\"params\":[[\"v\",\"\xEF\xBF\xBD\\u0001\"]],"
+            R"j("body_base64":"dj3/AQ==")j" +
+            ua);
+
+    EXPECT_EQ(runCommand("report", s.db()), R"r(Hits: 35 stored, 32 accepted, 3 rejected
+Distinct clients: 2
+
+Rejected hits by reason
+           1  \x1b[2J: the parameter appears more than once; tid: a value is required; ec: a value is required; ea: a value is required
+           1  a decoded name or value is not valid UTF-8; v: the protocol version must be 1; tid: a value is required; cid: a client identifier (or a user identifier) is required; t: a value is required
+           1  tid: a value is required; cid: a client identifier (or a user identifier) is required; t: a value is required
+
+Applications
+        hits  clients  name / version
+          31        2  App SP2 x64 / 1.0
+           1        1  Other / 2.0
+
+Sessions
+    started 2, ended 1
+    finished 2: good 1, bad 1 (with crash report 1, without 0)
+    crash-free sessions: 50.0%
+
+Commands
+     reports  clients  value
+           3        2  LINE (A)
+           1        1  C   (TOOLS)
+           1        1  OTHER
+           1        1  X\x1b[2J\x0aHits: 99999 stored\x9b)r"
+                                            "\xC2\xA0"
+                                            R"r(
+
+Unknown commands
+     reports  clients  value
+           1        1  XYZ
+
+Operating systems
+     reports  clients  value
+           2        2  W 10 [AMD64]
+
+Physical memory (MiB)
+     reports  clients  value
+           2        2  16384
+
+Screen scaling (%)
+     reports  clients  value
+           2        2  125
+
+Processor threads
+     reports  clients  value
+           2        2  8
+
+Screens
+     reports  clients  value
+           2        2  2
+
+Screen resolutions
+     reports  clients  value
+           2        2  1920 x 1080
+
+OpenGL renderers (core profile)
+     reports  clients  value
+           2        2  GL
+
+OpenGL vendor:version (core profile)
+     reports  clients  value
+           2        2  ACME:4.5
+
+OpenGL renderers (compatibility profile)
+     reports  clients  value
+           1        1  Soft
+
+OpenGL vendor:version (compatibility profile)
+     reports  clients  value
+    (none)
+)r");
+}
+
+} // namespace
+} // namespace zncip::collector::test

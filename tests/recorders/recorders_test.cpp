@@ -1,0 +1,363 @@
+// The recorders of the running configuration (commands, system facts, finished sessions) driven through
+// the host's own events, the host's filing of dead runs, and the silence of every recorder when it has
+// nobody to report to.
+#include "czncipbuildrecorder.h"
+#include "czncipcommandsrecorder.h"
+#include "czncipdrawingrecorder.h"
+#include "czncipimpl.h"
+#include "czncipperformancerecorder.h"
+#include "czncipsessionrecorder.h"
+#include "czncipsystemrecorder.h"
+#include "czncipvariablerecorderimpl.h"
+#include "czneditorreactor.h"
+#include "czngldriverinfo.h"
+#include "cznplatform.h"
+#include "cznsessionmanager.h"
+#include "cznsystemservices.h"
+#include "cznutils.h"
+#include "odeditor.h"
+#include "recording.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QThread>
+
+#include <cmath>
+#include <type_traits>
+#include <typeinfo>
+
+namespace
+{
+using Command = OdStaticRxObject<OdEdCommand>;
+
+// One event as the recording journal shows it once joined with its Send.
+QString ev(const QString& categoryActionLabel)
+{
+    return QStringLiteral("SetEvent %1|1").arg(categoryActionLabel);
+}
+
+class Recorders : public RecordingFixture
+{
+protected:
+    void SetUp() override
+    {
+        RecordingFixture::SetUp();
+        ASSERT_TRUE(GetZnSessionManager()->StartSession(root()));
+    }
+    static void command(const char16_t* global, const char16_t* group)
+    {
+        Command command{OdString(global), OdString(group)};
+        odedEditor()->fireCommandWillStart(&command, nullptr);
+    }
+
+    QString root() const { return path("sessions"); }
+    QString reportedPath() const { return root() + "/reported_sessions.txt"; }
+    void finished(const QString& kind, const QString& name, bool crashReport = false)
+    {
+        ASSERT_TRUE(QDir().mkpath(root() + "/" + kind + "/" + name));
+        if (crashReport)
+            writeFile(root() + "/" + kind + "/" + name + "/crashrpt.xml", "<CrashReport/>");
+    }
+    static void writeFile(const QString& file, const QByteArray& bytes)
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+    QByteArray reported() const
+    {
+        QFile f(reportedPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    // One reporting pass of a session recorder that starts empty, as in a new run of the host.
+    QStringList newRun()
+    {
+        journal.clear();
+        CZnCIPSessionRecorder fresh;
+        fresh.mainFrameCreated(nullptr);
+        return records(journal);
+    }
+    static QStringList bad(const QString& crash)
+    {
+        return {ev("Session|Bad|" + crash), ev("Session|Bad|Bad"), ev("Session|Global|Global")};
+    }
+    static QStringList good() { return {ev("Session|Good|Good"), ev("Session|Global|Global")}; }
+};
+
+TEST_F(Recorders, EveryCommandStartIsOneEventAndUnknownNamesGetNoCommandBack)
+{
+    Running<CZnCIPCommandsRecorder> running;
+    command(u"LINE", u"GROUPA");
+    command(u"LINE", u"GROUPA");
+    command(u"CIRCLE", u"");
+    command(u"Länge 100%", u"ÜBER");
+    odedEditor()->fireCommandWillStart(nullptr, nullptr); // a host announcing no command at all
+    QStringList expected{ev("Commands|Execute|LINE (GROUPA)"), ev("Commands|Execute|LINE (GROUPA)"),
+                         ev("Commands|Execute|CIRCLE ()"),
+                         ev(QString::fromUtf8("Commands|Execute|Länge 100% (ÜBER)"))};
+    // A command handed back would take over the host's dispatch of the unknown name.
+    for (const char16_t* name : {u"XYZ", u"  line ", u"", u"命令"})
+    {
+        EXPECT_TRUE(odedEditor()->fireUnknownCommand(OdString(name), nullptr).isNull());
+        expected << ev("Unknown Commands|Execute|" + QString::fromUtf16(name));
+    }
+    EXPECT_EQ(records(journal), expected);
+}
+
+TEST_F(Recorders, SystemFactsGoInOrderBeforeTheSessionStartsForEitherProfile)
+{
+    Running<CZnCIPSystemRecorder> running;
+    CZnUtils::SetDpiFactor(1.5);
+    CZnPlatform::SetWindowsVersion(0x00c0);
+    CZnPlatform::SetProcessorArchitecture("AMD64");
+    CZnPlatform::SetTotalPhysicalMemory(17179869183ull);
+    CZnPlatform::SetScreens({QRect(0, 0, 1920, 1080), QRect(1920, 0, 2560, 1440), QRect(0, 1080, 800, 600)});
+    CZnGLDriverInfo::setDriver(CZnString("Renderer X"), CZnString("ACME"), CZnString("4.5"));
+    // Either driver profile; then without a desktop the screens are left out and the rest still goes.
+    for (const QString pass : {"CORE", "COMPATIBILITY", "COMPATIBILITY without desktop"})
+    {
+        const QString profile = pass.section(' ', 0, 0);
+        CZnGLDriverInfo::setCoreProfile(profile == "CORE");
+        if (pass != profile)
+            CZnPlatform::SetNoDesktop();
+        journal.clear();
+        znFireMainFrameCreated(nullptr);
+        const QStringList facts(
+            {ev("System|DPI|150"), ev("System|Thread Count|%1").arg(QThread::idealThreadCount()),
+             ev("System|Screen Count|3"), ev("System|OS|Windows 10 [AMD64]"), ev("System|Memory|16383"),
+             ev("Screen|Resolution|1920 x 1080"), ev("Screen|Resolution|2560 x 1440"),
+             ev("Screen|Resolution|800 x 600"), ev("OpenGL|Renderer " + profile + "|Renderer X"),
+             ev("OpenGL|Version " + profile + "|ACME:4.5"), "StartSession"});
+        EXPECT_EQ(records(journal),
+                  pass == profile ? facts : facts.filter(QRegularExpression("^(?!.*Screen)")));
+    }
+    journal.clear();
+    znFireMainFrameDestroyed(nullptr);
+    EXPECT_EQ(journal, QStringList{"EndSession"});
+    // With a desktop, its own screens.
+    CZnPlatform::Reset();
+    journal.clear();
+    znFireMainFrameCreated(nullptr);
+    EXPECT_EQ(journal.filter("|Resolution|").size(), QGuiApplication::screens().size());
+    EXPECT_TRUE(journal.contains(ev("System|Screen Count|%1").arg(QGuiApplication::screens().size())));
+}
+
+TEST_F(Recorders, SystemScalingMemoryAndSystemNameAreReadableWhateverTheHostSays)
+{
+    Running<CZnCIPSystemRecorder> running;
+    const auto fact = [this](const QString& action)
+    {
+        journal.clear();
+        znFireMainFrameCreated(nullptr);
+        return records(journal).filter("System|" + action + "|").join(';').section('|', 2, 2);
+    };
+    // Truncated percent: a NaN or huge factor must not reach an undefined float-to-int conversion.
+    const std::pair<double, const char*> scaling[] = {{1.0, "100"},        {1.25, "125"},
+                                                      {1.999, "199"},      {-0.015, "-1"},
+                                                      {std::nan(""), "0"}, {1e300, "2147483647"}};
+    for (const auto& [factor, text] : scaling)
+    {
+        CZnUtils::SetDpiFactor(factor);
+        EXPECT_EQ(fact("DPI"), text) << factor;
+    }
+    // Whole mebibytes as a signed 32-bit number.
+    const std::pair<quint64, const char*> memory[] = {
+        {17179869184ull, "16384"}, {(1ull << 20) - 1, "0"}, {1ull << 51, "-2147483648"}};
+    for (const auto& [bytes, text] : memory)
+    {
+        CZnPlatform::SetTotalPhysicalMemory(bytes);
+        EXPECT_EQ(fact("Memory"), text) << bytes;
+    }
+    CZnPlatform::SetTotalPhysicalMemoryUnknown();
+    EXPECT_EQ(fact("Memory"), "unknown");
+    CZnPlatform::SetWindowsVersion(0x0040);
+    CZnPlatform::SetProcessorArchitecture("AMD64");
+    EXPECT_EQ(fact("OS"), "Unknown Windows Version [AMD64]");
+    CZnPlatform::SetProcessorArchitecture("");
+    EXPECT_EQ(fact("OS"), "Unknown Windows Version");
+    CZnPlatform::Reset(); // this machine, as the host reads it
+    EXPECT_EQ(fact("OS"), QSysInfo::prettyProductName() + " [" + QSysInfo::currentCpuArchitecture() + "]");
+}
+
+TEST_F(Recorders, EachFinishedSessionInAVisibleFolderIsReportedOnceByItsKind)
+{
+    finished("bad", "b1", true);
+    EXPECT_EQ(newRun(), bad("With_Crash_Report"));
+    finished("bad", "b2");
+    EXPECT_EQ(newRun(), bad("Without_Crash_Report"));
+    finished("good", "g1");
+    EXPECT_EQ(newRun(), good());
+    EXPECT_EQ(reported(), "b1\nb2\ng1\n");
+
+    // Unchanged folders: nothing sent, the same names written again; a folder that moved keeps silent.
+    ASSERT_TRUE(QDir().rename(root() + "/good/g1", root() + "/bad/g1"));
+    EXPECT_TRUE(newRun().isEmpty());
+    EXPECT_EQ(reported(), "b1\nb2\ng1\n");
+
+    // Only visible folders are sessions, whatever their name.
+    finished("bad", ".hidden");
+    QStringList names{"with blank", QString::fromUtf8("sessão-日本"), " padded "};
+    for (const QString& name : names)
+        finished("good", name);
+    writeFile(root() + "/good/notes.txt", "not a session");
+    EXPECT_EQ(newRun(), good() + good() + good());
+    names << "b1"
+          << "b2"
+          << "g1";
+    QStringList written = QString::fromUtf8(reported()).split('\n', Qt::SkipEmptyParts);
+    written.sort();
+    names.sort();
+    EXPECT_EQ(written, names);
+    // The file keeps names trimmed, so a name with surrounding blanks is never recognised again.
+    EXPECT_EQ(newRun(), good());
+}
+
+TEST_F(Recorders, BadSessionsBeforeGoodTheCurrentNeverAndKnownNamesFirstInTheFile)
+{
+    writeFile(reportedPath(), "old\n");
+    for (const char* name : {"g1", "g2"})
+        finished("good", name);
+    for (const char* name : {"b1", "b2", "old"})
+        finished("bad", name);
+    finished("bad", znSession()->GetName());
+    finished("good", znSession()->GetName());
+
+    Running<CZnCIPSessionRecorder> running;
+    znFireMainFrameCreated(nullptr);
+    EXPECT_EQ(records(journal), bad("Without_Crash_Report") + bad("Without_Crash_Report") + good() + good());
+    const QStringList lines = QString::fromUtf8(reported()).split('\n');
+    ASSERT_EQ(lines.size(), 6) << reported().toStdString();
+    EXPECT_EQ(lines[0], "old");
+    EXPECT_EQ(QSet<QString>({lines[1], lines[2]}), QSet<QString>({"b1", "b2"}));
+    EXPECT_EQ(QSet<QString>({lines[3], lines[4]}), QSet<QString>({"g1", "g2"}));
+    EXPECT_EQ(running.recorder.ReportedSessions(), lines.mid(0, 5));
+}
+
+TEST_F(Recorders, DamagedOrUnusableReportedFilesLoseNoNameAndCreateNothing)
+{
+    // Read trimmed, without empty lines, and written back so.
+    writeFile(reportedPath(), "  a  \n\n\t b\r\n \n");
+    for (const char* name : {"a", "b", "c"})
+        finished("good", name);
+    EXPECT_EQ(newRun(), good());
+    EXPECT_EQ(reported(), "a\nb\nc\n");
+
+    // An over-long line of binary bytes names no folder: it is passed over and not written back.
+    const quint32 seed = qEnvironmentVariableIsSet("ZNCIP_TEST_SEED")
+                             ? qEnvironmentVariableIntValue("ZNCIP_TEST_SEED")
+                             : quint32(QDateTime::currentMSecsSinceEpoch());
+    SCOPED_TRACE(testing::Message() << "ZNCIP_TEST_SEED=" << seed);
+    QRandomGenerator noise(seed);
+    QByteArray line(8 * 1024, '\0');
+    for (char& c : line)
+        c = char(noise.bounded(256));
+    writeFile(reportedPath(), line.replace('\n', 'x') + "\na\nb\nc\n");
+    finished("bad", "d");
+    EXPECT_EQ(newRun(), bad("Without_Crash_Report"));
+    EXPECT_EQ(reported(), "a\nb\nc\nd\n");
+
+    // The longest name a file system allows is still a name.
+    const QString longest(255, QLatin1Char('n'));
+    writeFile(reportedPath(), reported() + longest.toUtf8() + "\n");
+    finished("good", longest);
+    EXPECT_TRUE(newRun().isEmpty());
+
+    // A folder where the file belongs can be neither read nor replaced: report, and again next run.
+    ASSERT_TRUE(QFile::remove(reportedPath()) && QDir().mkpath(reportedPath()));
+    const QStringList all = bad("Without_Crash_Report") + good() + good() + good() + good();
+    EXPECT_EQ(newRun(), all);
+    EXPECT_EQ(newRun(), all);
+    EXPECT_TRUE(QFileInfo(reportedPath()).isDir());
+
+    // Without a sessions root nothing is reported and no folder is made.
+    ASSERT_TRUE(QDir(root()).removeRecursively());
+    EXPECT_TRUE(newRun().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(root()));
+}
+
+TEST_F(Recorders, RunsThatDiedAreFiledAsBadByTheNextStartWithTheirCrashReport)
+{
+    const QString children = path("children");
+    QStringList names; // crashed with a report, killed, ended cleanly
+    for (const char* mode : {"crash", "die", "clean"})
+    {
+        QProcess child;
+        child.start(QStringLiteral(ZNCIP_BIN_DIR "/zncip-session-child"), {children, QString(mode)});
+        EXPECT_TRUE(child.waitForFinished(10000)) << mode;
+        names << QString::fromLocal8Bit(child.readLine()).trimmed();
+    }
+    const QString crashed = names[0], died = names[1];
+    const auto sessions = [&](const char* kind)
+    { return QDir(children + "/" + kind).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name); };
+    EXPECT_EQ(sessions("bad"), crashed < died ? QStringList({crashed, died}) : QStringList({died, crashed}));
+    EXPECT_EQ(sessions("good"), names.mid(2));
+    EXPECT_TRUE(sessions("running").isEmpty());
+    EXPECT_FALSE(QFile::exists(children + "/bad/" + died + "/crashrpt.xml"));
+    QFile report(children + "/bad/" + crashed + "/crashrpt.xml");
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(report.readAll().contains(("<Session>" + crashed + "</Session>").toUtf8()));
+}
+
+// Stopped, without a service, or without a CIP object, no recorder calls a service or touches a file,
+// whatever the host does; with both in place each of them does report something.
+TEST_F(Recorders, NoRecorderReportsWhenStoppedOrWithoutServiceOrCipObject)
+{
+    constexpr int nothing = 0, started = 1, service = 2, cipObject = 3; // what is withheld
+    finished("good", "g1");
+    CZnIncrementalTimerManager::getTimer(CZnString("Regen"))->addVisit(1.0);
+    CZnSystemVariables::SetInt(CZnString("GRIDMODE"), 1);
+    const QByteArray kept = "  kept as it is  \n\n";
+    CZnDocumentManager* documents = GetZnSystemServices()->GetDocumentManager();
+    const auto check = [&](auto* kind)
+    {
+        using Kind = std::remove_pointer_t<decltype(kind)>;
+        for (int withheld : {nothing, started, service, cipObject})
+        {
+            SCOPED_TRACE(testing::Message() << typeid(Kind).name() << " withheld " << withheld);
+            writeFile(reportedPath(), kept);
+            journal.clear();
+            {
+                Kind recorder;
+                recorder.Start();
+                if constexpr (std::is_same_v<Kind, CZnCIPVariableRecorderImpl>)
+                    recorder.AddVariable(CZnString("GRIDMODE"));
+                if (withheld == started)
+                    recorder.Stop(), journal.clear(); // a stop may report what was watched until then
+                cip->SetService(withheld == service ? nullptr : recording);
+                SetZnCIP(withheld == cipObject ? nullptr : cip.get());
+
+                Command line{OdString(u"LINE"), OdString(u"G")};
+                odedEditor()->fireCommandWillStart(&line, nullptr);
+                EXPECT_TRUE(odedEditor()->fireUnknownCommand(OdString(u"XYZ"), nullptr).isNull());
+                znFireMainFrameCreated(nullptr);
+                documents->CloseDocument(documents->OpenDocument(CZnString("/drawings/plan.dwg")));
+                CZnSystemVariables::SetInt(CZnString("GRIDMODE"), withheld + 2);
+                znFireMainFrameDestroyed(nullptr);
+                if (withheld != started)
+                    recorder.Stop();
+            }
+            cip->SetService(recording);
+            SetZnCIP(cip.get());
+            if (withheld == nothing)
+                EXPECT_FALSE(journal.isEmpty());
+            else
+            {
+                EXPECT_EQ(journal, QStringList());
+                EXPECT_EQ(reported(), kept);
+            }
+        }
+    };
+    check(static_cast<CZnCIPCommandsRecorder*>(nullptr));
+    check(static_cast<CZnCIPSystemRecorder*>(nullptr));
+    check(static_cast<CZnCIPSessionRecorder*>(nullptr));
+    check(static_cast<CZnCIPDrawingRecorder*>(nullptr));
+    check(static_cast<CZnCIPPerformanceRecorder*>(nullptr));
+    check(static_cast<CZnCIPBuildRecorder*>(nullptr));
+    check(static_cast<CZnCIPVariableRecorderImpl*>(nullptr));
+}
+} // namespace
