@@ -95,6 +95,6 @@ say "what arrived"
 "$bin/zncip-collector" report --db "$work/hits.db"
 
 say "how the first hit introduced itself"
-first="$("$bin/zncip-collector" export --db "$work/hits.db" | head -n 1)"
+first="$("$bin/zncip-collector" export --db "$work/hits.db" | sed -n 1p)"
 echo "user agent:     $(sed -n 's/.*"user_agent":"\([^"]*\)".*/\1/p' <<<"$first")"
 echo "language (ul):  $(sed -n 's/.*\["ul","\([^"]*\)"\].*/\1/p' <<<"$first")"
