@@ -1,5 +1,6 @@
-// One user's four runs: a declined question, a join for the next version, then two runs that send on
-// the module's real 30-second tick, the second of them after a crash.
+// One user's four runs: a declined question, a join for the next version, a run that sends (the script
+// step "tick" runs the module's send step as its timer would) and then crashes, and a run that sends on
+// the module's real 30-second timer after that crash.
 #include "e2efixture.h"
 
 #include <QLocale>
@@ -20,8 +21,8 @@ TEST_F(EndToEnd, OneUsersRunsArriveExactlyAndInOrder)
     EXPECT_TRUE(hits().isEmpty());
 
     // Run 2: machine facts, then what run 1 stored, the session start and the report of the earlier
-    // runs (both good); then it crashes after the tick, losing what it recorded since.
-    EXPECT_NE(runHost("run2", "type PLINE\nwait-until 37000\ntype MOVE\ncrash\n"), 0);
+    // runs (both good); then it crashes after the send, losing what it recorded since.
+    EXPECT_NE(runHost("run2", "type PLINE\ntick\ntype MOVE\ncrash\n"), 0);
     const QList<Hit> run2 = hits();
     const QStringList got = events(run2);
     ASSERT_EQ(got.size(), 18) << got.join('\n').toStdString();
