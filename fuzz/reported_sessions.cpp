@@ -7,7 +7,7 @@
 #include "cznsession.h"
 #include "cznsessionmanager.h"
 #include "fuzzhost.h"
-#include "recordingservice.h"
+#include "recording.h"
 
 #include <cstdlib>
 
