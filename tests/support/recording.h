@@ -15,10 +15,9 @@
 
 #include <memory>
 
-// A service that writes down every call it receives, each record on one line: an event as its call,
-// screen values joined up to their Send, e.g. "SetEvent Commands|Execute|LINE (GROUPA)|1" or
-// "Drawing: Duration@15=i:0 Name@1=s:{...} Reason@7=s:Closed"; a record not yet sent ends in
-// " (never sent)", and the other calls are written as they are ("StartSession", "Send" with nothing).
+// A service that writes down each record on one line: an event as its call, screen values joined up to
+// their Send ("Drawing: Duration@15=i:0 Name@1=s:{...} Reason@7=s:Closed"), " (never sent)" until then;
+// other calls as they are ("StartSession", a "Send" with nothing to send).
 class RecordingService : public CZnCIPService
 {
 public:
@@ -90,10 +89,15 @@ template <class R> struct Running
     R recorder;
 };
 
-inline void writeFile(const QString& file, const QByteArray& bytes)
+inline void writeBytes(const QString& file, const QByteArray& bytes)
 {
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
+inline QByteArray readBytes(const QString& file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 // A CIP object published to the host with a recording service in place of its own; the host's
@@ -116,13 +120,6 @@ protected:
         CZnIncrementalTimerManager::removeAll();
         CZnSystemVariables::RemoveAll();
         CZnCIPAnnotationDataRecord::destroy();
-    }
-    // Runs f with no service installed, then puts the recording service back.
-    template <class F> void withoutService(F f)
-    {
-        cip->SetService(nullptr);
-        f();
-        cip->SetService(recording);
     }
 
     QStringList journal;
