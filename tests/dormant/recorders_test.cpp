@@ -1,60 +1,190 @@
-// The performance, build and variable recorders against the host stand-ins and a recording service
-// installed in a real CIP object.
+// The dormant recorders (drawing, performance, build, variables) driven by the host stand-ins, and what
+// becomes of their records: both real services drop them, so they never leave the process.
 #include "czncipbuildrecorder.h"
+#include "czncipdrawingrecorder.h"
 #include "czncipimpl.h"
 #include "czncipperformancerecorder.h"
+#include "czncipservice_ga.h"
+#include "czncipservice_static.h"
 #include "czncipvariablerecorderimpl.h"
-#include "cznresources.h"
 #include "cznsystemservices.h"
 #include "oddbdatabase.h"
+#include "oddbdictionary.h"
 #include "oddbsysvardesc.h"
-#include "odeditor.h"
 #include "oderror_notthatkindofclass.h"
+#include "odproxyclass.h"
 #include "odrxcast.h"
 #include "odrxsysregistry.h"
 #include "profilesettings.h"
 #include "recording.h"
 
-#include <QThread>
+#include <QMap>
+#include <QSet>
+
+#include <functional>
+#include <tuple>
 
 namespace
 {
-using DormantRecorders = RecordingFixture;
+using R = CZnDocumentManagerReactor;
 
-// The build record when a main window opens, the performance timers in name order when it closes.
-TEST_F(DormantRecorders, BuildAndPerformanceRecordsAreWholeAndLeaveTheHostsTimersAlone)
+class Dormant : public RecordingFixture
 {
-    GetZnResources()->SetProductName(CZnString("ZnCAD Pro"));
-    GetZnSystemServices()->SetVersionString(CZnString("2.0.1"));
-    GetZnSystemServices()->SetBuildText(CZnString("")); // empty host texts go out empty
-    GetZnResources()->SetReleaseNumber(19);
-    GetZnResources()->SetReleaseValue(1234567.0);
-    Running<CZnCIPBuildRecorder> build;
-    Running<CZnCIPPerformanceRecorder> performance;
-    znFireMainFrameDestroyed(nullptr); // no timers, no records
-    CZnIncrementalTimer* open = CZnIncrementalTimerManager::getTimer(CZnString("Open"));
-    CZnIncrementalTimerManager::getTimer(CZnString("Regen"))->addVisit(0.75);
-    for (double t : {1.0, 2.0, 3.0, 4.0})
-        open->addVisit(t);
-    CZnIncrementalTimerManager::getTimer(CZnString("Plot")); // never ran: no division by zero visits
-    znFireMainFrameCreated(nullptr);
-    znFireMainFrameDestroyed(nullptr);
-    QStringList expected{
-        "Build: Name@1=s:ZnCAD Pro Build@3=s:2.0.1: Version@5=s:19:1.23457e+06 Platform@4=s:x64"};
-    for (const char* values : {"Open|4|10|2.5|1|4", "Plot|0|0|0|0|0", "Regen|1|0.75|0.75|0.75|0.75"})
+protected:
+    CZnDocumentManager* documents() { return GetZnSystemServices()->GetDocumentManager(); }
+    QString idOf(CZnDocument* document) { return cip->GetTimer(quintptr(document)).id.toQString(); }
+    CZnDocument* newDocument(const char* file, OdDbDatabase* db = nullptr)
     {
-        const QStringList v = QString(values).split('|');
-        expected << QString("Performance: Name@1=s:%1 Visits@10=i:%2 Total@15=d:%3 Average@16=d:%4 "
-                            "Best@17=d:%5 Worst@18=d:%6")
-                        .arg(v[0], v[1], v[2], v[3], v[4], v[5]);
+        owned.emplace_back(OdRxObjectImpl<CZnDocument>::createObject(CZnString(file)));
+        owned.back()->setDatabase(db);
+        return owned.back().get();
     }
-    EXPECT_EQ(records(journal), expected);
-    CZnIncrementalTimerInfo info{};
-    open->getInfo(info);
-    EXPECT_EQ(info.visits, 4);
-}
+    void on(void (R::*event)(CZnDocument*), CZnDocument* d)
+    {
+        documents()->Fire([&](R* r) { (r->*event)(d); });
+    }
+    // The records so far as their reasons and drawings named as here, e.g. "Closed a".
+    QString reasons(const QMap<QString, CZnDocument*>& names)
+    {
+        QStringList out;
+        for (QString r : journal)
+        {
+            for (auto it = names.begin(); it != names.end(); ++it)
+                r.replace(idOf(it.value()), it.key());
+            out << (r.section("Reason@7=s:", 1).section(' ', 0, 0) + ' ' +
+                    r.section("Name@1=s:", 1).section(' ', 0, 0))
+                       .trimmed();
+        }
+        return out.join(QStringLiteral(", "));
+    }
+    // Every dormant recorder against the installed service, the drawing's with a proxy class.
+    void runEveryRecorder()
+    {
+        CZnIncrementalTimerManager::getTimer(CZnString("Regen"))->addVisit(12.5);
+        CZnIncrementalTimerManager::getTimer(CZnString("Plot")); // never ran
+        CZnSystemVariables::SetInt(CZnString("GRIDMODE"), 1);
+        CZnCIPBuildRecorder build;
+        CZnCIPDrawingRecorder drawing;
+        CZnCIPPerformanceRecorder performance;
+        CZnCIPVariableRecorderImpl variables;
+        const std::initializer_list<CZnCIPRecorder*> all{&build, &drawing, &performance, &variables};
+        for (CZnCIPRecorder* r : all)
+            cip->AddRecorder(r);
+        cip->SetEnabled(true);
+        variables.AddVariable(CZnString("GRIDMODE"));
+        CZnSystemVariables::SetInt(CZnString("GRIDMODE"), 0);
+        znFireMainFrameCreated(nullptr);
+        OdDbDatabasePtr db = OdDbDatabase::createObject();
+        db->addDrawingClass(
+            OdRxObjectImpl<OdProxyClass>::createObject(OdString("ZnPipe"), OdString("ZnPlant")));
+        CZnDocument* d = newDocument("plant.dwg", db.get());
+        for (auto event : {&R::DocumentCreateStarted, &R::DatabaseAttached, &R::DocumentCreated,
+                           &R::DocumentToBeDestroyed, &R::DatabaseDetached})
+            on(event, d);
+        documents()->Fire([&](R* r) { r->DocumentDestroyed(d, CZnString("plant.dwg")); });
+        znFireMainFrameDestroyed(nullptr);
+        cip->SetEnabled(false); // reports the variables
+        for (CZnCIPRecorder* r : all)
+            cip->RemoveRecorder(r);
+    }
+    std::vector<CZnDocumentPtr> owned;
+};
 
-TEST(VariableDataRecord, PeriodsCountDistinctValuesAndSumTruncatedWholeSeconds)
+// A script of host events over drawings a, b, c, and the reasons and drawings of what it sends.
+TEST_F(Dormant, EachDrawingLifecycleSendsItsReasonsUnderItsOwnIdentifierAndLosesNothingPending)
+{
+    const std::tuple<const char*, const char*, std::size_t> rows[] = {
+        {"start a, preopen a, created a", "Opened a", 0}, // a creation that turns into an open
+        {"open a, new b, close a", "Attached a, Opened a, Attached b, Created b, Detached a, Closed a", 0},
+        {"start a, start b, preopen b, created b, created a", "Opened b, Created a", 0},
+        {"start c, cancel c", "CreateCancelled c", 0},
+        {"created a, cancel a, attach a, detach a, destroyed a, quit", "Quit", 0}, // nothing pending
+        {"start a, start b, preopen b", "", 2}};
+    const CZnString file("/drawings/secret.dwg");
+    using Step = std::function<void(CZnDocument*&)>;
+    const auto event = [&](void (R::*e)(CZnDocument*)) -> Step
+    { return [this, e](CZnDocument*& d) { on(e, d); }; };
+    const QMap<QString, Step> steps{
+        {"start", event(&R::DocumentCreateStarted)},
+        {"created", event(&R::DocumentCreated)},
+        {"cancel", event(&R::DocumentCreateCanceled)},
+        {"attach", event(&R::DatabaseAttached)},
+        {"detach", event(&R::DatabaseDetached)},
+        {"open", [&](auto& d) { d = documents()->OpenDocument(file); }},
+        {"new", [&](auto& d) { d = documents()->NewDocument(file); }},
+        {"close", [&](auto& d) { documents()->CloseDocument(d); }},
+        {"preopen", [&](auto& d) { documents()->Fire([&](R* r) { r->DocumentPreOpen(d, file, 0, 0); }); }},
+        {"destroyed", [&](auto& d) { documents()->Fire([&](R* r) { r->DocumentDestroyed(d, file); }); }},
+        {"quit", [](auto&) { znFireMainFrameDestroyed(nullptr); }}};
+    for (const auto& [script, sent, pending] : rows)
+    {
+        SCOPED_TRACE(script);
+        journal.clear();
+        Running<CZnCIPDrawingRecorder> running;
+        QMap<QString, CZnDocument*> docs;
+        for (const char* name : {"a", "b", "c"})
+            docs[name] = newDocument(qPrintable(QStringLiteral("/drawings/secret-%1.dwg").arg(name)));
+        for (const QString& step : QString(script).split(", "))
+            steps[step.section(' ', 0, 0)](docs[step.section(' ', 1)]);
+        EXPECT_EQ(reasons(docs), sent);
+        EXPECT_EQ(running.recorder.PendingCount(), pending);
+        // A drawing is known by the CIP object's braced identifier, never by its file.
+        EXPECT_FALSE(journal.join('\n').contains(QLatin1String("secret")));
+        EXPECT_EQ(idOf(docs["a"]).size(), 38);
+    }
+
+    // Damaged drawings, lack of memory or of a service, and stopping lose nothing pending.
+    auto running = std::make_unique<Running<CZnCIPDrawingRecorder>>();
+    CZnCIPDrawingRecorder& recorder = running->recorder;
+    // A damaged named-objects entry raises and sends nothing; an erased dictionary means no constraints.
+    OdDbDatabasePtr db = OdDbDatabase::createObject();
+    db->setNamedObjectsDictionaryId(db->addObject(OdRxObjectImpl<OdDbObject>::createObject()));
+    CZnDocument* d = newDocument("damaged.dwg", db.get());
+    on(&R::DocumentCreateStarted, d);
+    EXPECT_THROW(recorder.DatabaseAttached(d), OdError_NotThatKindOfClass);
+    EXPECT_TRUE(journal.isEmpty());
+    OdDbDatabasePtr erased = OdDbDatabase::createObject();
+    OdDbDictionaryPtr named =
+        odrxSafeCast<OdDbDictionary>(erased->getNamedObjectsDictionaryId().openObject());
+    named->setAt(OdString("ACAD_ASSOCNETWORK"), OdDbObjectId());
+    named->erase();
+    d->setDatabase(erased.get());
+    recorder.DatabaseAttached(d);
+    EXPECT_TRUE(journal.value(0).endsWith(QLatin1String("Has Constraints@6=s:false")));
+    on(&R::DocumentCreated, d);
+    ASSERT_EQ(recorder.PendingCount(), 0u);
+
+    // Out of memory while starting leaves the pending events as they were.
+    odrxFailAllocationAfter(1);
+    EXPECT_THROW(recorder.DocumentCreateStarted(d), std::bad_alloc);
+    odrxFailAllocationAfter(0);
+    EXPECT_EQ(recorder.PendingCount(), 0u);
+
+    // Without a service the events are still taken off the stack, and nothing is called.
+    journal.clear();
+    cip->SetService(nullptr);
+    for (auto event : {&R::DocumentCreateStarted, &R::DatabaseAttached, &R::DocumentCreated})
+        on(event, d);
+    cip->SetService(recording);
+    EXPECT_EQ(recorder.PendingCount(), 0u);
+    EXPECT_TRUE(journal.isEmpty());
+
+    // Stopping keeps what is pending and discards the annotation statistics.
+    CZnDocument* kept = documents()->OpenDocument(CZnString("kept.dwg"));
+    ASSERT_TRUE(CZnCIPAnnotationDataRecord::getInstance()->HasRecord(CZnString(idOf(kept))));
+    on(&R::DocumentCreateStarted, kept);
+    journal.clear();
+    recorder.Stop();
+    EXPECT_FALSE(CZnCIPAnnotationDataRecord::getInstance()->HasRecord(CZnString(idOf(kept))));
+    on(&R::DocumentCreated, kept);
+    EXPECT_TRUE(journal.isEmpty());
+    EXPECT_EQ(recorder.PendingCount(), 1u);
+    recorder.Start();
+    on(&R::DocumentCreated, kept);
+    EXPECT_EQ(reasons({{"kept", kept}}), "Created kept");
+}
+// Variable periods on an explicit clock, the variables watched, and names or values never reported.
+TEST_F(Dormant, VariablePeriodsAddUpAndWatchedVariablesFollowTheOwnerTheRegistrationAndEachDrawing)
 {
     // Held 1 for 5 s, 2 for 3 s, then 1 again for 2 s until the report.
     CZnCIPVariableDataRecord record(CZnString("ORTHOMODE"));
@@ -65,11 +195,11 @@ TEST(VariableDataRecord, PeriodsCountDistinctValuesAndSumTruncatedWholeSeconds)
     EXPECT_EQ(record.periods.back().duration, 0);
     EXPECT_TRUE(record.Capture(intValue(1), 8000));
     record.CloseLastPeriod(10000);
-    ASSERT_EQ(record.periods.size(), 3u);
+    QList<qint64> durations;
+    for (const auto& period : record.periods)
+        durations << period.duration;
+    EXPECT_EQ(durations, QList<qint64>({5, 3, 2}));
     EXPECT_EQ(record.periods.at(1).start, 5000);
-    EXPECT_EQ(
-        QList<qint64>({record.periods[0].duration, record.periods[1].duration, record.periods[2].duration}),
-        QList<qint64>({5, 3, 2}));
     EXPECT_EQ(record.TotalSeconds(), 10);
 
     // A value of another type is a new value; seconds are truncated; a closed period stays closed.
@@ -83,54 +213,26 @@ TEST(VariableDataRecord, PeriodsCountDistinctValuesAndSumTruncatedWholeSeconds)
     layer.CloseLastPeriod(90000);
     EXPECT_EQ(layer.periods.at(1).duration, 1);
     EXPECT_FALSE(layer.Capture(OdResBufPtr(), 91000));
-}
 
-TEST_F(DormantRecorders, VariablesAreReportedAtStopInNameOrderWithTheOpenPeriodClosed)
-{
-    CZnSystemVariables::SetInt(CZnString("ZOOMFACTOR"), 60);
-    CZnSystemVariables::SetString(CZnString("CLAYER"), CZnString("0"));
-    CZnSystemVariables::SetInt(CZnString("GRIDMODE"), 1);
-    Running<CZnCIPVariableRecorderImpl> running;
-    for (const char* name : {"ZOOMFACTOR", "GRIDMODE", "CLAYER"})
-        running.recorder.AddVariable(CZnString(name));
-    CZnSystemVariables::SetString(CZnString("CLAYER"), CZnString("Walls"));
-    CZnSystemVariables::SetString(CZnString("CLAYER"), CZnString("Doors"));
-    CZnSystemVariables::SetInt(CZnString("GRIDMODE"), 0);
-    CZnSystemVariables::SetInt(CZnString("GRIDMODE"), 0);
-    // The last values are held just over a second, which only the report itself can close.
-    QThread::msleep(1050);
-    EXPECT_TRUE(journal.isEmpty());
-    running.recorder.Stop();
-    const QString record = "Variables: Name@1=s:%1 Duration@15=i:1 Count@10=i:%2";
-    EXPECT_EQ(records(journal), QStringList({record.arg("CLAYER").arg(3), record.arg("GRIDMODE").arg(2),
-                                             record.arg("ZOOMFACTOR").arg(1)}));
-}
-
-// Which variables are watched, which changes count, and which names or values are never reported.
-TEST_F(DormantRecorders, VariablesWatchedFollowTheOwnerTheRegistrationAndEachDrawingsValue)
-{
     OdDbDatabasePtr db = OdDbDatabase::createObject();
     CZnSystemVariables::SetInt(CZnString("LTSCALE"), 1);
     CZnSystemVariables::SetInt(CZnString("GRIDMODE"), 1);
-    Running<CZnCIPVariableRecorderImpl> running;
-    CZnCIPVariableRecorderImpl& recorder = running.recorder;
-    recorder.Stop();
-    // Adding twice keeps one record, captured at once even while not registered; changes then pass
-    // unseen. Removing discards without a report.
+    CZnCIPVariableRecorderImpl recorder;
+    // Adding twice keeps one record, captured at once even while unregistered; removing reports nothing.
     for (const char* name : {"LTSCALE", "LTSCALE", "GRIDMODE"})
         recorder.AddVariable(CZnString(name));
     recorder.RemoveVariable(CZnString("GRIDMODE"));
     recorder.RemoveVariable(CZnString("NOTWATCHED"));
     CZnSystemVariables::SetInt(CZnString("LTSCALE"), 2);
-    const CZnCIPVariableDataRecord* record = recorder.Record(CZnString("LTSCALE"));
-    EXPECT_EQ(record->periods.size(), 1u);
+    const CZnCIPVariableDataRecord* ltscale = recorder.Record(CZnString("LTSCALE"));
+    EXPECT_EQ(ltscale->periods.size(), 1u);
     recorder.Start();
     // The drawing's own value is read, not the application-wide 2: the same 1 as held adds nothing.
     CZnSystemVariables::SetInt(CZnString("LTSCALE"), 1, db.get());
-    EXPECT_EQ(record->periods.size(), 1u);
+    EXPECT_EQ(ltscale->periods.size(), 1u);
     CZnSystemVariables::SetInt(CZnString("LTSCALE"), 5, db.get());
-    ASSERT_EQ(record->periods.size(), 2u);
-    EXPECT_EQ(record->periods.back().value->getInt32(), 5);
+    ASSERT_EQ(ltscale->periods.size(), 2u);
+    EXPECT_EQ(ltscale->periods.back().value->getInt32(), 5);
 
     // Unknown without a dictionary or within one, a descriptor without a value: watched, never reported.
     CZnSystemVariables::RemoveAll();
@@ -146,18 +248,48 @@ TEST_F(DormantRecorders, VariablesWatchedFollowTheOwnerTheRegistrationAndEachDra
     EXPECT_THROW(recorder.AddVariable(CZnString("X")), OdError_NotThatKindOfClass);
     EXPECT_EQ(recorder.WatchedCount(), 4u);
     recorder.Stop();
-    EXPECT_EQ(records(journal), QStringList{"Variables: Name@1=s:LTSCALE Duration@15=i:0 Count@10=i:2"});
+    EXPECT_EQ(journal, QStringList{"Variables: Name@1=s:LTSCALE Duration@15=i:0 Count@10=i:2"});
 
-    // After a restart nothing is watched until the owner says so again; without a service at the stop
-    // the variables are dropped without a report.
+    // A restart watches nothing until told again; a stop without a service drops without a report.
     CZnSystemVariables::RemoveAll();
     CZnSystemVariables::SetInt(CZnString("OTHER"), 3);
     recorder.Start();
     EXPECT_EQ(recorder.WatchedCount(), 0u);
     recorder.AddVariable(CZnString("OTHER"));
     journal.clear();
-    withoutService([&] { recorder.Stop(); });
+    cip->SetService(nullptr);
+    recorder.Stop();
+    cip->SetService(recording);
     EXPECT_EQ(recorder.WatchedCount(), 0u);
     EXPECT_TRUE(journal.isEmpty());
+}
+TEST_F(Dormant, TheRecordersReportEveryBlockedCategoryAndNeitherServiceKeepsAny)
+{
+    // With the recording service the run shows what the real services are handed.
+    runEveryRecorder();
+    QSet<QString> screens;
+    for (const QString& record : journal)
+        screens.insert(record.section(QLatin1Char(':'), 0, 0));
+    ASSERT_EQ(screens, (QSet<QString>{"Build", "Drawing", "Proxy Entities", "Performance", "Variables"}));
+    // No division by the zero visits of a timer that never ran.
+    EXPECT_TRUE(journal.contains("Performance: Name@1=s:Plot Visits@10=i:0 Total@15=d:0 "
+                                 "Average@16=d:0 Best@17=d:0 Worst@18=d:0"));
+
+    CZnCIPService_GA ga;
+    CZnCIPService_Static log;
+    const auto kept = [&] { return std::size_t(ga.Queue().size()) + log.PendingLines().size(); };
+    for (CZnCIPService* service : std::initializer_list<CZnCIPService*>{&ga, &log})
+    {
+        SCOPED_TRACE(service == &ga ? "network" : "log");
+        cip->SetService(service);
+        const std::size_t before = kept();
+        runEveryRecorder();
+        EXPECT_EQ(kept(), before);
+        // An allowed category on the same service goes through, so nothing before it means dropped.
+        service->SetEvent(CZnString("Commands"), CZnString("Execute"), CZnString("LINE ()"), 1);
+        service->Send();
+        EXPECT_EQ(kept(), before + 1);
+    }
+    cip->SetService(recording);
 }
 } // namespace

@@ -22,33 +22,25 @@ namespace
 // with local times shown as [time]. A header or declaration out of place shows as a line of its own.
 QStringList readLog(const QString& file)
 {
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        return {"<cannot open " + file + ">"};
-    static const QRegularExpression time(
-        QStringLiteral("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}"));
-    QString body = QString::fromUtf8(in.readAll()).replace(time, QStringLiteral("[time]"));
-    const QString declaration = QStringLiteral("\n<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-    const int end = body.indexOf(QLatin1String("-->"));
-    if (!body.startsWith(QLatin1String("<!--")) || end < 0 ||
-        body.mid(end + 3, declaration.size()) != declaration)
+    static const QRegularExpression time("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}");
+    QString body = QString::fromUtf8(readBytes(file)).replace(time, "[time]");
+    const QString declaration = "-->\n<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    const int end = body.indexOf(declaration);
+    if (!body.startsWith("<!--") || end < 0)
         return {"<no header and declaration>", body};
     QStringList out{body.mid(4, end - 4)};
-    body = body.mid(end + 3 + declaration.size());
-    if (body.contains(QLatin1String("<?xml")) || body.contains(QLatin1String("<!--")))
-        out << QStringLiteral("<second header or declaration>");
+    body = body.mid(end + declaration.size());
+    if (body.contains("<?xml") || body.contains("<!--"))
+        out << "<second header or declaration>";
     // The log has no single root, so the groups are read inside a root of the reader's own. Names are
     // written unchecked, and ".NETFramework" is no XML name: the reader sees it as "_.NETFramework".
-    static const QRegularExpression dotName(QStringLiteral("<(/?)\\."));
-    QXmlStreamReader xml(QStringLiteral("<log>") + body.replace(dotName, QStringLiteral("<\\1_.")) +
-                         QStringLiteral("</log>"));
+    QXmlStreamReader xml("<log>" + body.replace(QRegularExpression("<(/?)\\."), "<\\1_.") + "</log>");
     xml.readNextStartElement();
     while (xml.readNextStartElement())
     {
-        QString group =
-            xml.name().toString().remove(QRegularExpression(QStringLiteral("^_"))) + QLatin1Char(':');
+        QString group = xml.name().toString().replace("_.", ".") + ':';
         while (xml.readNextStartElement())
-            group += QLatin1Char(' ') + xml.name() + QLatin1Char('=') + xml.readElementText();
+            group += " " + xml.name().toString() + "=" + xml.readElementText();
         out << group;
     }
     if (xml.hasError())
@@ -73,14 +65,20 @@ protected:
         RecordingFixture::TearDown();
     }
 
-    QString logFolder() const { return path(QStringLiteral("profiles/CIP Logs")); }
+    QString logFolder() const { return path("profiles/CIP Logs"); }
     void command(const QString& label, const char* category = "Commands", const char* action = "Execute",
                  int value = 1)
     {
         service->SetEvent(CZnString(category), CZnString(action), CZnString(label), value);
         service->Send();
     }
-    QString header(const QString& product = QStringLiteral("ZnCAD"), const QString& user = "cip-tester")
+    QStringList written(const QString& label)
+    {
+        command(label);
+        service->writeLog();
+        return readLog(service->LogFilePath());
+    }
+    QString header(const QString& product = "ZnCAD", const QString& user = "cip-tester")
     {
         return product + " generates a log file: " + service->LogFilePath() + "\nrecorded on [time] by " +
                user + ".";
@@ -93,26 +91,24 @@ protected:
 // One session of every kind of line, two writes and a crash, compared whole.
 TEST_F(XmlLog, AScriptedSessionGivesItsGoldenLog)
 {
-    const QString crashFolder = path(QStringLiteral("sessions/bad/0001"));
+    const QString crashFolder = path("sessions/bad/0001");
     const QByteArray info = "<crash module=\"zncad\"/>";
     ASSERT_TRUE(QDir().mkpath(crashFolder));
-    QFile source(crashFolder + QStringLiteral("/crashinfo.xml"));
-    ASSERT_TRUE(source.open(QIODevice::WriteOnly) && source.write(info) == info.size());
-    source.close();
+    writeBytes(crashFolder + "/crashinfo.xml", info);
 
-    CZnPlatform::SetDotNetFrameworkVersions({QStringLiteral("v2.0.50727"), QStringLiteral("v4.0.30319")});
+    CZnPlatform::SetDotNetFrameworkVersions({"v2.0.50727", "v4.0.30319"});
     service->StartSession();
-    command(QStringLiteral("A"));
-    command(QStringLiteral("B"));
+    command("A");
+    command("B");
     service->writeLog();
     const QString file = service->LogFilePath();
-    command(QStringLiteral("C"));
-    command(QStringLiteral("Draw"), "Toolbar", "Show");
+    command("C");
+    command("Draw", "Toolbar", "Show");
     // Blanks leave the action; the value never shows; four blanks in a label leave no child.
-    command(QStringLiteral("ZOOM"), "Commands", "Zoom Window", 4711);
+    command("ZOOM", "Commands", "Zoom Window", 4711);
     command(QString());
-    command(QStringLiteral("A    B"));
-    command(QStringLiteral("hidden"), "Drawing");
+    command("A    B");
+    command("hidden", "Drawing");
     // A child for one value (named after the screen) or two (name and text in index order), else none.
     service->SetScreenValue(CZnString("Screen"), CZnString("Resolution"), 3, CZnString("1920x1080"));
     service->Send();
@@ -129,7 +125,7 @@ TEST_F(XmlLog, AScriptedSessionGivesItsGoldenLog)
     const QString copy = QDir::cleanPath(log.absolutePath() + "/" + log.baseName() + "_crashinfo.xml");
 
     EXPECT_EQ(log.absolutePath(), QFileInfo(logFolder()).absoluteFilePath());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^CIP_\\d{15}\\.xml$")).match(log.fileName()).hasMatch())
+    EXPECT_TRUE(QRegularExpression("^CIP_\\d{15}\\.xml$").match(log.fileName()).hasMatch())
         << file.toStdString();
     EXPECT_EQ(readLog(file),
               QStringList({header(), ".NETFramework: version=v2.0.50727 version=v4.0.30319",
@@ -140,22 +136,19 @@ TEST_F(XmlLog, AScriptedSessionGivesItsGoldenLog)
                            "Toolbar: Show=Draw", "Commands: ZoomWindow=ZOOM Execute=",
                            "Screen: Screen=1920x1080", "System: Threads=8", "OpenGL:", "Session: Type=Crash",
                            "Session: CallStack=" + copy + " End=[time]"}));
-    QFile raw(file), copied(copy);
-    ASSERT_TRUE(raw.open(QIODevice::ReadOnly) && copied.open(QIODevice::ReadOnly));
-    const QByteArray bytes = raw.readAll(); // nothing the reading above could pass over
+    const QByteArray bytes = readBytes(file); // nothing the reading above could pass over
     EXPECT_FALSE(bytes.contains("4711") || bytes.contains("A    B") || bytes.contains("hidden"));
-    EXPECT_EQ(copied.readAll(), info);
+    EXPECT_EQ(readBytes(copy), info);
 
     // A second crash finds the copy there: it is not replaced, and the log still names it.
-    ASSERT_TRUE(QFile::remove(source.fileName()));
+    ASSERT_TRUE(QFile::remove(crashFolder + "/crashinfo.xml"));
     service->StopSession(2, crashFolder.toUtf8().constData());
     EXPECT_EQ(readLog(file).mid(13),
               QStringList({"Session: Type=Crash", "Session: CallStack=" + copy + " End=[time]"}));
-    ASSERT_TRUE(copied.seek(0));
-    EXPECT_EQ(copied.readAll(), info);
+    EXPECT_EQ(readBytes(copy), info);
 }
 
-TEST_F(XmlLog, EveryStopButACrashEndsTheSessionAndAHangHasAnEmptyCallStack)
+TEST_F(XmlLog, EveryStopButACrashEndsTheSessionAndLinesWaitForTheTimerACipObjectAndAProfile)
 {
     const std::tuple<int, const char*, QStringList> rows[] = {
         {0, nullptr, {"Session: Type=Normal End=[time]"}},
@@ -173,10 +166,9 @@ TEST_F(XmlLog, EveryStopButACrashEndsTheSessionAndAHangHasAnEmptyCallStack)
         EXPECT_TRUE(service->PendingLines().empty());
     }
     EXPECT_EQ(QDir(logFolder()).entryList(QDir::Files).size(), 4);
-}
+    ASSERT_TRUE(QDir(logFolder()).removeRecursively());
+    service = std::make_unique<CZnCIPService_Static>();
 
-TEST_F(XmlLog, LinesWaitForTheTimerACipObjectAndAProfileAndAreLostOnlyToAnUnwritableFolder)
-{
     // The timer writes through the slot; with nothing pending no file is made.
     QTimer& timer = const_cast<QTimer&>(service->WriteTimer());
     ASSERT_TRUE(QMetaObject::invokeMethod(&timer, "timeout", Qt::DirectConnection));
@@ -184,44 +176,36 @@ TEST_F(XmlLog, LinesWaitForTheTimerACipObjectAndAProfileAndAreLostOnlyToAnUnwrit
     EXPECT_TRUE(service->LogFilePath().isEmpty());
 
     SetZnCIP(nullptr);
-    command(QStringLiteral("A"));
-    service->writeLog();
+    written("A");
     SetZnCIP(cip.get());
     GetZnSystemServices()->ClearProfile();
     service->writeLog();
     EXPECT_EQ(service->PendingLines().size(), 1u);
     EXPECT_FALSE(QFileInfo::exists(logFolder()));
-    GetZnSystemServices()->SetProfile(QStringLiteral("Default"), path(QStringLiteral("profiles/Default")));
+    GetZnSystemServices()->SetProfile("Default", path("profiles/Default"));
     ASSERT_TRUE(QMetaObject::invokeMethod(&timer, "timeout", Qt::DirectConnection));
     const QString first = service->LogFilePath();
     EXPECT_EQ(readLog(first), QStringList({header(), "Commands: Execute=A"}));
 
-    // A deleted log is replaced by a new one with its own header: the host's product name, and
-    // without USER the bytes of USERNAME taken as Latin-1.
+    // A deleted log is replaced by a new one with its header: the host's product, USERNAME as Latin-1.
     ASSERT_TRUE(QFile::remove(first));
     QThread::msleep(2);
     GetZnResources()->SetProductName(CZnString("Drafting Studio"));
     qputenv("USER", "");
     qputenv("USERNAME", "Ren\xe9");
-    command(QStringLiteral("B"));
-    service->writeLog();
+    const QStringList replaced = written("B");
     EXPECT_NE(service->LogFilePath(), first);
-    EXPECT_EQ(readLog(service->LogFilePath()),
+    EXPECT_EQ(replaced,
               QStringList({header("Drafting Studio", "Ren" + QString(QChar(0xE9))), "Commands: Execute=B"}));
 
     // A plain file where the log folder belongs: that write's lines are lost, and only those.
     service = std::make_unique<CZnCIPService_Static>();
     ASSERT_TRUE(QDir(logFolder()).removeRecursively());
-    QFile blocker(logFolder());
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    command(QStringLiteral("LOST"));
-    service->writeLog();
+    writeBytes(logFolder(), "");
+    written("LOST");
     EXPECT_TRUE(service->PendingLines().empty());
     EXPECT_EQ(QFileInfo(logFolder()).size(), 0);
     ASSERT_TRUE(QFile::remove(logFolder()));
-    command(QStringLiteral("KEPT"));
-    service->writeLog();
-    EXPECT_EQ(readLog(service->LogFilePath()).mid(1), QStringList{"Commands: Execute=KEPT"});
+    EXPECT_EQ(written("KEPT").mid(1), QStringList{"Commands: Execute=KEPT"});
 }
 } // namespace

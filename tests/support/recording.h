@@ -10,52 +10,61 @@
 #include "hostfixture.h"
 #include "qtprinting.h"
 
+#include <QFile>
 #include <QStringList>
 
 #include <memory>
-#include <utility>
 
-// A service that writes down every call it receives, one line each, e.g.
-// "SetEvent Commands|Execute|LINE (GROUPA)|1", "SetScreenValue Drawing|Name|1|s:{...}", "Send".
+// A service that writes down each record on one line: an event as its call, screen values joined up to
+// their Send ("Drawing: Duration@15=i:0 Name@1=s:{...} Reason@7=s:Closed"), " (never sent)" until then;
+// other calls as they are ("StartSession", a "Send" with nothing to send).
 class RecordingService : public CZnCIPService
 {
 public:
-    explicit RecordingService(QStringList* journal = nullptr) : m_journal(journal ? journal : &m_own) {}
+    explicit RecordingService(QStringList* journal) : m_journal(journal) {}
 
     using S = const CZnString&;
     void SetEvent(S category, S action, S label, int value) override
     {
-        add(QStringLiteral("SetEvent %1|%2|%3|%4")
-                .arg(category.toQString(), action.toQString(), label.toQString())
-                .arg(value));
+        const QString call = QStringLiteral("SetEvent %1|%2|%3|%4")
+                                 .arg(category.toQString(), action.toQString(), label.toQString())
+                                 .arg(value);
+        add(call, " + " + call);
     }
-    void SetScreenValue(S s, S n, int i, S v) override
-    {
-        value(s, n, i, QStringLiteral("s:") + v.toQString());
-    }
+    void SetScreenValue(S s, S n, int i, S v) override { value(s, n, i, "s:" + v.toQString()); }
     void SetScreenValue(S s, S n, int i, int v) override { value(s, n, i, QStringLiteral("i:%1").arg(v)); }
     void SetScreenValue(S s, S n, int i, double v) override { value(s, n, i, QStringLiteral("d:%1").arg(v)); }
-    void Send() override { add(QStringLiteral("Send")); }
-    void StartSession() override { add(QStringLiteral("StartSession")); }
+    void Send() override
+    {
+        if (open())
+            m_journal->last().chop(unsent().size());
+        else
+            *m_journal << QStringLiteral("Send");
+    }
+    void StartSession() override { *m_journal << QStringLiteral("StartSession"); }
     void StopSession(int reason, const char* folder) override
     {
-        add(QStringLiteral("StopSession %1|%2").arg(reason).arg(QString::fromUtf8(folder ? folder : "null")));
+        *m_journal << QStringLiteral("StopSession %1|%2").arg(reason).arg(folder ? folder : "null");
     }
-    void EndSession() override { add(QStringLiteral("EndSession")); }
+    void EndSession() override { *m_journal << QStringLiteral("EndSession"); }
     CZnString GetClientId() override { return CZnString("recording-client"); }
 
-    const QStringList& calls() const { return *m_journal; }
-    void clear() { m_journal->clear(); }
-
 private:
+    static QString unsent() { return QStringLiteral(" (never sent)"); }
+    bool open() const { return !m_journal->isEmpty() && m_journal->last().endsWith(unsent()); }
     void value(S screen, S name, int index, const QString& typed)
     {
-        add(QStringLiteral("SetScreenValue %1|%2|%3|").arg(screen.toQString(), name.toQString()).arg(index) +
-            typed);
+        const QString field = QStringLiteral(" %1@%2=").arg(name.toQString()).arg(index) + typed;
+        add(screen.toQString() + ':' + field, field);
     }
-    void add(const QString& line) { m_journal->append(line); }
-
-    QStringList m_own;
+    // Starts a record with first, or adds more to the one not yet sent.
+    void add(const QString& first, const QString& more)
+    {
+        if (open())
+            m_journal->last().insert(m_journal->last().size() - unsent().size(), more);
+        else
+            *m_journal << first + unsent();
+    }
     QStringList* m_journal;
 };
 
@@ -64,9 +73,8 @@ class RecordingRecorder final : public CZnCIPRecorder
 {
 public:
     RecordingRecorder(QString name, QStringList* journal) : m_name(std::move(name)), m_journal(journal) {}
-
-    void Start() override { m_journal->append(m_name + QStringLiteral(" Start")); }
-    void Stop() override { m_journal->append(m_name + QStringLiteral(" Stop")); }
+    void Start() override { *m_journal << m_name + QStringLiteral(" Start"); }
+    void Stop() override { *m_journal << m_name + QStringLiteral(" Stop"); }
 
 private:
     QString m_name;
@@ -81,34 +89,19 @@ template <class R> struct Running
     R recorder;
 };
 
-// A journal with each record on one line: an event as its call, screen values joined up to their Send,
-// e.g. "Drawing: Duration@15=i:0 Name@1=s:{...} Reason@7=s:Closed"; other calls stay as they are.
-inline QStringList records(const QStringList& calls)
+inline void writeBytes(const QString& file, const QByteArray& bytes)
 {
-    QStringList out;
-    QString record;
-    for (const QString& call : calls)
-    {
-        const QStringList parts = call.mid(15).split(QLatin1Char('|'));
-        if (call.startsWith(QLatin1String("SetScreenValue ")) && parts.size() >= 4)
-            record += (record.isEmpty() ? parts[0] + QLatin1Char(':') : QString()) + QLatin1Char(' ') +
-                      parts[1] + QLatin1Char('@') + parts[2] + QLatin1Char('=') + parts.mid(3).join('|');
-        else if (call.startsWith(QLatin1String("SetEvent ")))
-            record += (record.isEmpty() ? QString() : QStringLiteral(" + ")) + call;
-        else if (call == QLatin1String("Send") && !record.isEmpty())
-            out << std::exchange(record, QString());
-        else
-            out << call;
-    }
-    if (!record.isEmpty())
-        out << record + QStringLiteral(" (never sent)");
-    return out;
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
+inline QByteArray readBytes(const QString& file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-// A CIP object published to the host with a recording service in place of its own. The host's
-// process-wide timers, variables and annotation statistics are cleared after each test. Suites that
-// load the module as a library include this header too, so the CIP object's class comes in only where
-// RecordingFixture is used (from czncipimpl.h).
+// A CIP object published to the host with a recording service in place of its own; the host's
+// process-wide timers, variables and annotation statistics are cleared after each test.
 template <class Cip> class RecordingCipFixture : public HostFixture
 {
 protected:
@@ -116,8 +109,7 @@ protected:
     {
         HostFixture::SetUp();
         cip = std::make_unique<Cip>();
-        // The CIP object deletes only the service it holds at the end, so its own goes here.
-        delete cip->GetService();
+        delete cip->GetService(); // the CIP object deletes only the service it holds at the end
         cip->SetService(recording = new RecordingService(&journal));
         SetZnCIP(cip.get());
     }
@@ -128,13 +120,6 @@ protected:
         CZnIncrementalTimerManager::removeAll();
         CZnSystemVariables::RemoveAll();
         CZnCIPAnnotationDataRecord::destroy();
-    }
-    // Runs f with no service installed, then puts the recording service back.
-    template <class F> void withoutService(F f)
-    {
-        cip->SetService(nullptr);
-        f();
-        cip->SetService(recording);
     }
 
     QStringList journal;
