@@ -126,7 +126,11 @@ TEST_F(CipCore, ModuleCreatesItsRecordersInOrderAndDestroysThemAtShutdown)
     const std::type_info* kinds[] = {&typeid(CZnCIPCommandsRecorder), &typeid(CZnCIPSystemRecorder),
                                      &typeid(CZnCIPSessionRecorder)};
     for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(typeid(*recorders[i]) == *kinds[i] && typeid(*reactors[i + 1]) == *kinds[i]) << i;
+    {
+        const CZnCIPRecorder& recorder = *recorders[i];
+        const OdRxEventReactor& reactor = *reactors[i + 1];
+        EXPECT_TRUE(typeid(recorder) == *kinds[i] && typeid(reactor) == *kinds[i]) << i;
+    }
 
     // A recorder someone else added is stopped at shutdown, but stays theirs.
     RecordingRecorder foreign(QStringLiteral("foreign"), &journal);
