@@ -3,7 +3,6 @@
 
 #include "cli.h"
 #include "collector_fixture.h"
-#include "http_client.h"
 #include "validation.h"
 
 #include <sqlite3.h>
@@ -215,7 +214,7 @@ TEST(GoldenDatabase, ExportAndReport)
     {
         const HttpResponse r = post(s.port(), "/collect", body);
         ASSERT_EQ(r.status, 200) << body;
-        EXPECT_EQ(r.header("content-type") + " " + r.body.substr(0, 6) + std::to_string(r.body.size()),
+        EXPECT_EQ(r.header("Content-Type") + " " + r.body.substr(0, 6) + std::to_string(r.body.size()),
                   "image/gif GIF89a35");
     }
 

@@ -6,7 +6,6 @@
 #include "cznregistry.h"
 #include "cznresources.h"
 #include "cznsystemservices.h"
-#include "faultstore.h"
 #include "hostfixture.h"
 #include "profilesettings.h"
 #include "qtprinting.h"
@@ -57,17 +56,10 @@ protected:
         HostFixture::SetUp();
         GetZnSystemServices()->SetCanAskUser(false);
         setControl(1);
-        // The collector again on its database, now through a store of our own.
-        server.server.reset();
-        store = new FaultStore(collector::openSqliteStore(server.db()));
-        server.server =
-            std::make_unique<collector::Server>(server.config, std::unique_ptr<FaultStore>(store));
-        server.server->start();
         GetZnResources()->SetCIPEndpoint(QStringLiteral("127.0.0.1:%1").arg(server.port()));
     }
     void TearDown() override
     {
-        store->release();
         SetZnCIP(nullptr);
         cip.reset();
         // Replies released with deleteLater go now, not at the end of the program.
@@ -96,7 +88,7 @@ protected:
     int posted() const { return GetZnSystemServices()->GetNetworkManager()->PendingCount(); }
 
     collector::test::RunningServer server;
-    FaultStore* store = nullptr; // owned by the server
+    collector::test::FaultStore* store = server.store;
     std::unique_ptr<CZnCIPImpl> cip;
     CZnCIPService_GA* service = nullptr;
 };
