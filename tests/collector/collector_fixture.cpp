@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -50,13 +47,6 @@ void FaultStore::append(const std::vector<HitRecord>& hits)
     real_->append(hits);
 }
 
-void FaultStore::setPasses(int n)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    passes_ = n == 0 ? 0 : n < 0 || passes_ < 0 ? -1 : passes_ + n;
-    released_.notify_all();
-}
-
 RunningServer::RunningServer(ServerConfig base) : config(std::move(base))
 {
     config.port = 0;
@@ -67,12 +57,6 @@ RunningServer::RunningServer(ServerConfig base) : config(std::move(base))
     server->start();
 }
 
-RunningServer::~RunningServer()
-{
-    store->release();
-    server.reset();
-}
-
 Program::Program(const std::vector<std::string>& args)
 {
     QStringList list;
@@ -80,17 +64,6 @@ Program::Program(const std::vector<std::string>& args)
         list << QString::fromStdString(a);
     process.start(QStringLiteral(ZNCIP_BIN_DIR "/zncip-collector"), list);
     process.waitForStarted(10000);
-}
-
-Program::~Program()
-{
-    process.kill();
-    process.waitForFinished(10000);
-}
-
-void Program::signal(int number)
-{
-    ::kill(static_cast<pid_t>(process.processId()), number);
 }
 
 uint16_t Program::port()
@@ -110,14 +83,6 @@ int Program::wait()
     return process.exitStatus() == QProcess::CrashExit ? 128 + process.exitCode() : process.exitCode();
 }
 
-Finished runProgram(const std::vector<std::string>& args)
-{
-    Program p(args);
-    const int status = p.wait();
-    return {status, p.process.readAllStandardOutput().toStdString(),
-            p.process.readAllStandardError().toStdString()};
-}
-
 std::string HttpResponse::header(const std::string& name) const
 {
     const size_t at = head.find("\r\n" + name + ": "), from = at + name.size() + 4;
@@ -133,24 +98,6 @@ HttpConnection::HttpConnection(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM 
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-}
-
-HttpConnection::~HttpConnection()
-{
-    close(fd_);
-}
-
-void HttpConnection::sendRaw(const std::string& bytes)
-{
-    // A failure is not reported here: the server may rightly have closed, and read() tells.
-    for (ssize_t n, done = 0; done < static_cast<ssize_t>(bytes.size()); done += n)
-        if ((n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)) <= 0)
-            return;
-}
-
-void HttpConnection::closeWrite()
-{
-    shutdown(fd_, SHUT_WR);
 }
 
 HttpResponse HttpConnection::read()

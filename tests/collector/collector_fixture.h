@@ -6,6 +6,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -43,7 +47,12 @@ public:
     int arrived() const { return arrived_; } // held and failed appends included
 
 private:
-    void setPasses(int n);
+    void setPasses(int n)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        passes_ = n == 0 ? 0 : n < 0 || passes_ < 0 ? -1 : passes_ + n;
+        released_.notify_all();
+    }
     std::unique_ptr<HitStore> real_;
     std::mutex mutex_;
     std::condition_variable released_;
@@ -60,7 +69,7 @@ struct RunningServer
     std::unique_ptr<Server> server;
 
     explicit RunningServer(ServerConfig base = {});
-    ~RunningServer();
+    ~RunningServer() { store->release(), server.reset(); }
     uint16_t port() const { return server->port(); }
     std::string db() const { return config.dbPath; }
     std::vector<StoredHit> hits() const { return readHits(config.dbPath); }
@@ -72,18 +81,13 @@ struct Program
     QProcess process;
 
     explicit Program(const std::vector<std::string>& args);
-    ~Program();
-    void signal(int number);
+    ~Program() { process.kill(), process.waitForFinished(10000); }
+    void signal(int number) { ::kill(static_cast<pid_t>(process.processId()), number); }
     uint16_t port(); // read from the "listening on" line; 0 (and a failure) when it is not one
     int wait();      // the exit code, or 128 + the signal that ended it
+    std::string out() { return process.readAllStandardOutput().toStdString(); }
+    std::string err() { return process.readAllStandardError().toStdString(); }
 };
-
-struct Finished
-{
-    int status;
-    std::string out, err;
-};
-Finished runProgram(const std::vector<std::string>& args);
 
 // A blocking HTTP/1.1 client that sends exactly the bytes it is given, broken requests included.
 struct HttpResponse
@@ -97,11 +101,12 @@ class HttpConnection
 {
 public:
     explicit HttpConnection(uint16_t port);
-    ~HttpConnection();
+    ~HttpConnection() { close(fd_); }
     HttpConnection(const HttpConnection&) = delete;
     bool connected() const { return connected_; }
-    void sendRaw(const std::string& bytes);
-    void closeWrite(); // the request ends here, as when a client is cut off
+    // A failure is not reported here: the server may rightly have closed, and read() tells.
+    void sendRaw(const std::string& bytes) { send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void closeWrite() { shutdown(fd_, SHUT_WR); } // the request ends here, as when a client is cut off
     HttpResponse read();
     bool closedByServer(); // within 5 s
     HttpResponse post(const std::string& path, const std::string& body);
