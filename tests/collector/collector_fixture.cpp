@@ -132,12 +132,6 @@ bool HttpConnection::closedByServer()
     return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
-HttpResponse HttpConnection::post(const std::string& path, const std::string& body)
-{
-    sendRaw(requestHead(path, body.size()) + body);
-    return read();
-}
-
 std::string requestHead(const std::string& path, size_t bodyLength, const std::string& extraHeaders)
 {
     return "POST " + path +

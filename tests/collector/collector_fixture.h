@@ -32,9 +32,8 @@ bool eventually(const std::function<bool()>& condition); // polls for at most 5 
 
 // The real store, which can be made to fail (the server then answers 503) or to hold appends back (no
 // answer until released).
-class FaultStore : public HitStore
+struct FaultStore : HitStore
 {
-public:
     explicit FaultStore(std::unique_ptr<HitStore> real) : real_(std::move(real)) {}
     void append(const std::vector<HitRecord>& hits) override;
     void forEach(const std::function<void(const StoredHit&)>& visit) const override { real_->forEach(visit); }
@@ -45,8 +44,6 @@ public:
     void hold() { setPasses(0); }
     void release(int appends = -1) { setPasses(appends); }
     int arrived() const { return arrived_; } // held and failed appends included
-
-private:
     void setPasses(int n)
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -97,9 +94,10 @@ struct HttpResponse
     std::string header(const std::string& name) const; // as the server spells the name
 };
 
-class HttpConnection
+std::string requestHead(const std::string& path, size_t bodyLength, const std::string& extraHeaders = "");
+
+struct HttpConnection
 {
-public:
     explicit HttpConnection(uint16_t port);
     ~HttpConnection() { close(fd_); }
     HttpConnection(const HttpConnection&) = delete;
@@ -109,15 +107,15 @@ public:
     void closeWrite() { shutdown(fd_, SHUT_WR); } // the request ends here, as when a client is cut off
     HttpResponse read();
     bool closedByServer(); // within 5 s
-    HttpResponse post(const std::string& path, const std::string& body);
-
-private:
+    HttpResponse post(const std::string& path, const std::string& body)
+    {
+        return sendRaw(requestHead(path, body.size()) + body), read();
+    }
     int fd_;
     bool connected_;
     std::string buffer_;
 };
 
-std::string requestHead(const std::string& path, size_t bodyLength, const std::string& extraHeaders = "");
 HttpResponse post(uint16_t port, const std::string& path, const std::string& body); // on a new connection
 
 } // namespace zncip::collector::test

@@ -75,17 +75,16 @@ TEST(Collect, ConcurrentClientsLoseNothing)
 {
     RunningServer s;
     constexpr int kClients = 8, kEach = 40;
-    std::vector<std::thread> clients;
     std::atomic<int> ok{0};
+    const auto client = [&](int t)
+    {
+        HttpConnection c(s.port());
+        for (int i = 0; i < kEach; ++i)
+            ok += c.post("/collect", moduleEvent("C", "E", std::to_string(t * 1000 + i))).status == 200;
+    };
+    std::vector<std::thread> clients;
     for (int t = 0; t < kClients; ++t)
-        clients.emplace_back(
-            [&, t]
-            {
-                HttpConnection c(s.port());
-                for (int i = 0; i < kEach; ++i)
-                    ok +=
-                        c.post("/collect", moduleEvent("C", "E", std::to_string(t * 1000 + i))).status == 200;
-            });
+        clients.emplace_back(client, t);
     for (std::thread& t : clients)
         t.join();
     EXPECT_EQ(ok, kClients * kEach);
@@ -118,30 +117,26 @@ TEST(Limits, HostileRequests)
     {
         const char* what;
         std::string request;
-        int status;
-        size_t stored;
+        int status; // a hit answered 200 is stored
         bool cut = false;
-        const char* allow = "";
     };
     // clang-format off
     const Row rows[] = {
-        {"valid", h, 200, 1},
-        {"over the hit limit: stored as rejected", requestHead("/collect", big.size()) + big, 200, 1},
-        {"not HTTP", "GARBAGE\r\n\r\n", 0, 0},
-        {"cut off in the body", h.substr(0, h.size() - 5), 0, 0, true},
-        {"cut off in the head", h.substr(0, 40), 0, 0, true},
-        {"length over 64 KiB, body not sent", requestHead("/collect", 10 << 20), 413, 0},
+        {"valid", h, 200},
+        {"over the hit limit: stored as rejected", requestHead("/collect", big.size()) + big, 200},
+        {"not HTTP", "GARBAGE\r\n\r\n", 0},
+        {"body cut off", h.substr(0, h.size() - 5), 0, true}, {"head cut off", h.substr(0, 40), 0, true},
+        {"length over 64 KiB, body not sent", requestHead("/collect", 10 << 20), 413},
         {"chunked past 64 KiB", "POST /collect HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                                chunk + chunk + chunk + chunk + chunk, 0, 0},
-        {"GET", "GET /collect?" + hit + " HTTP/1.1\r\nHost: x\r\n\r\n", 405, 0, false, "POST"},
-        {"other path", with("/"), 404, 0},            {"trailing slash", with("/collect/"), 404, 0},
-        {"prefixed path", with("/r/collect"), 404, 0}, {"encoded slash", with("/debug%2Fcollect"), 404, 0},
-        {"encoded NUL", with("/collect%00x"), 404, 0}, {"encoded letter", with("/%63ollect"), 404, 0},
-        {"two lengths", with("/collect", "Content-Length: 5\r\n"), 400, 0},
-        {"length and chunked", with("/collect", "Transfer-Encoding: chunked\r\n"), 400, 0},
-        {"head of 16,050 bytes", headOf(16050), 200, 1},
-        {"head just over 16 KiB", headOf(16400), 431, 0},
-        {"head over 16 KiB", with("/collect", "X-Pad: " + std::string(40000, 'p') + "\r\n"), 431, 0}};
+                                chunk + chunk + chunk + chunk + chunk, 0},
+        {"GET", "GET /collect?" + hit + " HTTP/1.1\r\nHost: x\r\n\r\n", 405}, {"other path", with("/"), 404},
+        {"trailing slash", with("/collect/"), 404},  {"prefixed path", with("/r/collect"), 404},
+        {"encoded slash", with("/debug%2Fcollect"), 404}, {"encoded NUL", with("/collect%00x"), 404},
+        {"encoded letter", with("/%63ollect"), 404},
+        {"two lengths", with("/collect", "Content-Length: 5\r\n"), 400},
+        {"length and chunked", with("/collect", "Transfer-Encoding: chunked\r\n"), 400},
+        {"head of 16,050 bytes", headOf(16050), 200}, {"head just over 16 KiB", headOf(16400), 431},
+        {"head over 16 KiB", with("/collect", "X-Pad: " + std::string(40000, 'p') + "\r\n"), 431}};
     // clang-format on
     size_t stored = 0;
     for (const Row& row : rows)
@@ -153,9 +148,9 @@ TEST(Limits, HostileRequests)
             c.closeWrite();
         const HttpResponse r = c.read();
         EXPECT_EQ(r.status, row.status);
-        EXPECT_EQ(r.header("Allow"), row.allow);
+        EXPECT_EQ(r.header("Allow"), r.status == 405 ? "POST" : "");
         EXPECT_EQ(post(s.port(), "/collect", hit).status, 200) << "the server still answers";
-        stored += row.stored + 1;
+        stored += (row.status == 200) + 1;
         EXPECT_EQ(s.hits().size(), stored);
     }
     for (const StoredHit& stored : s.hits())

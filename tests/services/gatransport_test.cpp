@@ -22,8 +22,6 @@
 
 namespace
 {
-namespace collector = zncip::collector;
-
 QStringList queueCommands(CZnCIPService_GA* service, int count)
 {
     for (int i = 0; i < count; ++i)
@@ -85,10 +83,9 @@ protected:
             bodies << QString::fromStdString(hit.body);
         return bodies;
     }
-    int posted() const { return GetZnSystemServices()->GetNetworkManager()->PendingCount(); }
 
-    collector::test::RunningServer server;
-    collector::test::FaultStore* store = server.store;
+    zncip::collector::test::RunningServer server;
+    zncip::collector::test::FaultStore* store = server.store;
     std::unique_ptr<CZnCIPImpl> cip;
     CZnCIPService_GA* service = nullptr;
 };
@@ -122,7 +119,6 @@ TEST_F(GaTransport, QueuedHitsReachTheCollectorByteForByteOneAfterAnother)
     EXPECT_TRUE(service->SendTimer().isActive());
     EXPECT_EQ(service->PendingReply(), nullptr);
     EXPECT_EQ(received(), bodies);
-    EXPECT_TRUE(bodies.last().contains("&el=C++%20%26%3D%25&")) << "blanks as %20, a plus left as it is";
     const QString agent = service->Request().header(QNetworkRequest::UserAgentHeader).toString();
     for (const auto& hit : server.hits())
     {
@@ -168,7 +164,7 @@ TEST_F(GaTransport, ClosedGatesDiscardTheQueueWithoutPosting)
         queueCommands(service, 2);
         service->postMessage();
         EXPECT_TRUE(service->Queue().isEmpty());
-        EXPECT_EQ(posted(), 0);
+        EXPECT_EQ(GetZnSystemServices()->GetNetworkManager()->PendingCount(), 0) << "nothing was posted";
         EXPECT_TRUE(service->SendTimer().isActive()) << "the timer is left alone";
         cip->SetEnabled(true); // each row closes one gate only
     }
