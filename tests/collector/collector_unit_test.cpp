@@ -146,8 +146,7 @@ std::string runCommand(const std::string& command, const std::string& db)
     return out.str();
 }
 
-const std::string kAlice = "11111111-1a05-49d7-b876-2b884d0f825b";
-const std::string kBob = "22222222-1a05-49d7-b876-2b884d0f825b";
+const std::string kAlice = "alice", kBob = "bob";
 
 // Hits of a few runs of the module and some that are not, posted through the server, then read back
 // whole by `export` and `report`.
@@ -208,10 +207,9 @@ TEST(GoldenDatabase, ExportAndReport)
         exported.replace(at + 12, 27, "T");
     const std::string ua = R"j(,"user_agent":"App SP2 x64/1.0 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)"})j";
     const std::string accepted =
-        R"j(,"received":"T","path":"/collect","accepted":true,"reason":null,"params":[)j"
-        R"j(["v","1"],["tid","UA-582047-16"],["cid","22222222-1a05-49d7-b876-2b884d0f825b"],)j"
-        R"j(["t","event"],["ul","en-us"],["qt","1"],["an","App SP2 x64"],["av","1.0"],)j"
-        R"j(["ec","Commands"],["ea","Execute"],["el",")j";
+        R"j(,"received":"T","path":"/collect","accepted":true,"reason":null,"params":[["v","1"],)j"
+        R"j(["tid","UA-582047-16"],["cid","bob"],["t","event"],["ul","en-us"],["qt","1"],)j"
+        R"j(["an","App SP2 x64"],["av","1.0"],["ec","Commands"],["ea","Execute"],["el",")j";
     EXPECT_EQ(
         exported,
         R"j({"id":1)j" + accepted + R"j(C   (TOOLS)"],["ev","1"]],"body":")j" + bodies[0] + "\"" + ua + "\n" +

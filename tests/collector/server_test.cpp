@@ -41,18 +41,6 @@ namespace zncip::collector::test
 namespace
 {
 
-TEST(Collect, AnExceptionInARequestIsAnswered503)
-{
-    RunningServer s;
-    const std::string hit = moduleEvent("Commands", "Execute", "x");
-    HttpConnection c(s.port());
-    allocationsFail = true;
-    const int status = c.post("/collect", hit).status;
-    allocationsFail = false;
-    EXPECT_EQ(status, 503);
-    EXPECT_EQ(post(s.port(), "/collect", hit).status, 200);
-}
-
 // What SIGTERM does: a hit committed while the server stops is still answered, or it would be sent again.
 TEST(Collect, StopLetsTheAnswersUnderWayGoOut)
 {
@@ -171,17 +159,21 @@ TEST(Limits, SlowClientsAndOneAddressCannotHoldEveryConnection)
 }
 
 // Never 2xx for a hit that was not committed, and answers again once it can write.
-TEST(Storage, UnwritableDatabaseAnswers503UntilItCanWriteAgain)
+TEST(Storage, WhatCannotBeStoredIsAnswered503UntilItCanWriteAgain)
 {
     ServerConfig config;
     config.sqlite.busyTimeoutMs = 50;
     RunningServer s(config);
+    const std::string body = moduleEvent("Commands", "Execute", "retry");
+    HttpConnection c(s.port()), d(s.port());
+    allocationsFail = true; // an exception in the request
+    const int outOfMemory = d.post("/collect", body).status;
+    allocationsFail = false;
+    EXPECT_EQ(outOfMemory, 503);
     // Another writer holding the database is what a full disk or a locked file looks like to the server.
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(s.db().c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    const std::string body = moduleEvent("Commands", "Execute", "retry");
-    HttpConnection c(s.port());
     const HttpResponse refused = c.post("/collect", body);
     EXPECT_EQ(refused.status, 503);
     EXPECT_EQ(refused.header("Retry-After"), "30");
