@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
 
 namespace zncip::collector::test
 {
@@ -10,11 +14,9 @@ namespace zncip::collector::test
 std::string moduleEvent(const std::string& category, const std::string& action,
                         const std::string& encodedLabel, const std::string& cid)
 {
-    std::string body = "v=1&tid=UA-582047-16&cid=" + cid +
-                       "&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.0&ec=" + category + "&ea=" + action;
-    if (!encodedLabel.empty())
-        body += "&el=" + encodedLabel;
-    return body + "&ev=1";
+    return "v=1&tid=UA-582047-16&cid=" + cid +
+           "&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.0&ec=" + category + "&ea=" + action +
+           (encodedLabel.empty() ? "" : "&el=" + encodedLabel) + "&ev=1";
 }
 
 std::vector<StoredHit> readHits(const std::string& dbPath)
@@ -26,12 +28,32 @@ std::vector<StoredHit> readHits(const std::string& dbPath)
     return hits;
 }
 
-RunningServer::RunningServer(ServerConfig base, std::unique_ptr<HitStore> store) : config(std::move(base))
+bool eventually(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 500 && !condition(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return condition();
+}
+
+void FaultStore::append(const std::vector<HitRecord>& hits)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++arrived_;
+    released_.wait(lock, [this] { return passes_ != 0; });
+    passes_ -= passes_ > 0;
+    if (failures_-- > 0)
+        throw StoreError("the store was made to fail");
+    lock.unlock();
+    real_->append(hits);
+}
+
+RunningServer::RunningServer(ServerConfig base) : config(std::move(base))
 {
     config.port = 0;
-    if (config.dbPath == ServerConfig().dbPath)
-        config.dbPath = dir.file("hits.db");
-    server = std::make_unique<Server>(config, std::move(store));
+    config.dbPath = dir.file("hits.db");
+    auto owned = std::make_unique<FaultStore>(openSqliteStore(config.dbPath, config.sqlite));
+    store = owned.get();
+    server = std::make_unique<Server>(config, std::move(owned));
     server->start();
 }
 
@@ -44,27 +66,11 @@ Program::Program(const std::vector<std::string>& args)
     process.waitForStarted(10000);
 }
 
-Program::~Program()
-{
-    process.kill();
-    process.waitForFinished(10000);
-}
-
-void Program::signal(int number)
-{
-    ::kill(static_cast<pid_t>(process.processId()), number);
-}
-
-std::string Program::readLine()
+uint16_t Program::port()
 {
     while (!process.canReadLine() && process.waitForReadyRead(10000))
         ;
-    return process.readLine().trimmed().toStdString();
-}
-
-uint16_t Program::port()
-{
-    const std::string line = readLine(), prefix = "listening on 127.0.0.1:";
+    const std::string line = process.readLine().trimmed().toStdString(), prefix = "listening on 127.0.0.1:";
     const int port = std::atoi(line.c_str() + std::min(line.size(), prefix.size()));
     EXPECT_EQ(line, prefix + std::to_string(port)) << "the first line";
     return static_cast<uint16_t>(line == prefix + std::to_string(port) ? port : 0);
@@ -77,12 +83,66 @@ int Program::wait()
     return process.exitStatus() == QProcess::CrashExit ? 128 + process.exitCode() : process.exitCode();
 }
 
-Finished runProgram(const std::vector<std::string>& args)
+std::string HttpResponse::header(const std::string& name) const
 {
-    Program p(args);
-    const int status = p.wait();
-    return {status, p.process.readAllStandardOutput().toStdString(),
-            p.process.readAllStandardError().toStdString()};
+    const size_t at = head.find("\r\n" + name + ": "), from = at + name.size() + 4;
+    return at == std::string::npos ? "" : head.substr(from, head.find("\r\n", from) - from);
+}
+
+HttpConnection::HttpConnection(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    const timeval timeout{5, 0}; // bounds every wait for data
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+HttpResponse HttpConnection::read()
+{
+    for (;;)
+    {
+        const size_t end = buffer_.find("\r\n\r\n");
+        if (end != std::string::npos)
+        {
+            HttpResponse r{std::atoi(buffer_.c_str() + buffer_.find(' ') + 1), buffer_.substr(0, end + 2),
+                           ""};
+            const size_t length = std::stoul("0" + r.header("Content-Length"));
+            if (buffer_.size() >= end + 4 + length)
+            {
+                r.body = buffer_.substr(end + 4, length);
+                buffer_.erase(0, end + 4 + length);
+                return r;
+            }
+        }
+        char chunk[16384];
+        const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return {};
+        buffer_.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+bool HttpConnection::closedByServer()
+{
+    char c;
+    const ssize_t n = recv(fd_, &c, 1, MSG_PEEK);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+std::string requestHead(const std::string& path, size_t bodyLength, const std::string& extraHeaders)
+{
+    return "POST " + path +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+           "User-Agent: App SP2 x64/1.0 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)\r\n" +
+           extraHeaders + "Content-Length: " + std::to_string(bodyLength) + "\r\n\r\n";
+}
+
+HttpResponse post(uint16_t port, const std::string& path, const std::string& body)
+{
+    return HttpConnection(port).post(path, body);
 }
 
 } // namespace zncip::collector::test

@@ -6,42 +6,67 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <memory>
-#include <string>
-#include <vector>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace zncip::collector::test
 {
 
-// A folder under the system's temporary directory, removed with everything in it.
-class TempDir
+struct TempDir : QTemporaryDir
 {
-public:
-    TempDir() : path_(dir_.path().toStdString()) {}
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    QTemporaryDir dir_;
-    std::string path_;
+    std::string path() const { return QTemporaryDir::path().toStdString(); }
+    std::string file(const std::string& name) const { return path() + "/" + name; }
 };
 
 // An event hit exactly as the module encodes it.
 std::string moduleEvent(const std::string& category, const std::string& action,
                         const std::string& encodedLabel,
                         const std::string& cid = "35009a79-1a05-49d7-b876-2b884d0f825b");
-
 std::vector<StoredHit> readHits(const std::string& dbPath);
+bool eventually(const std::function<bool()>& condition); // polls for at most 5 s
 
-// The server on its own threads in this process, with a fresh database in a temporary folder (or the
-// given store).
+// The real store, which can be made to fail (the server then answers 503) or to hold appends back (no
+// answer until released).
+struct FaultStore : HitStore
+{
+    explicit FaultStore(std::unique_ptr<HitStore> real) : real_(std::move(real)) {}
+    void append(const std::vector<HitRecord>& hits) override;
+    void forEach(const std::function<void(const StoredHit&)>& visit) const override { real_->forEach(visit); }
+    int64_t count() const override { return real_->count(); }
+
+    void failNext(int appends) { failures_ = appends; }
+    // From now on appends wait: release(n) lets n more through, release() every one from then on.
+    void hold() { setPasses(0); }
+    void release(int appends = -1) { setPasses(appends); }
+    int arrived() const { return arrived_; } // held and failed appends included
+    void setPasses(int n)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        passes_ = n == 0 ? 0 : n < 0 || passes_ < 0 ? -1 : passes_ + n;
+        released_.notify_all();
+    }
+    std::unique_ptr<HitStore> real_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    int passes_ = -1; // -1 while not holding
+    std::atomic<int> failures_{0}, arrived_{0};
+};
+
+// The server on its own threads in this process, on a fresh database in a temporary folder.
 struct RunningServer
 {
     TempDir dir;
     ServerConfig config;
+    FaultStore* store; // owned by the server
     std::unique_ptr<Server> server;
 
-    explicit RunningServer(ServerConfig base = {}, std::unique_ptr<HitStore> store = nullptr);
+    explicit RunningServer(ServerConfig base = {});
+    ~RunningServer() { store->release(), server.reset(); }
     uint16_t port() const { return server->port(); }
     std::string db() const { return config.dbPath; }
     std::vector<StoredHit> hits() const { return readHits(config.dbPath); }
@@ -53,18 +78,44 @@ struct Program
     QProcess process;
 
     explicit Program(const std::vector<std::string>& args);
-    ~Program();
-    void signal(int number);
-    std::string readLine(); // one line of standard output, without the newline
-    uint16_t port();        // read from the "listening on" line; 0 (and a failure) when it is not one
-    int wait();             // the exit code, or 128 + the signal that ended it
+    ~Program() { process.kill(), process.waitForFinished(10000); }
+    void signal(int number) { ::kill(static_cast<pid_t>(process.processId()), number); }
+    uint16_t port(); // read from the "listening on" line; 0 (and a failure) when it is not one
+    int wait();      // the exit code, or 128 + the signal that ended it
+    std::string out() { return process.readAllStandardOutput().toStdString(); }
+    std::string err() { return process.readAllStandardError().toStdString(); }
 };
 
-struct Finished
+// A blocking HTTP/1.1 client that sends exactly the bytes it is given, broken requests included.
+struct HttpResponse
 {
-    int status;
-    std::string out, err;
+    int status = 0; // 0: the connection closed, or 5 s passed, before a complete answer
+    std::string head, body;
+    std::string header(const std::string& name) const; // as the server spells the name
 };
-Finished runProgram(const std::vector<std::string>& args);
+
+std::string requestHead(const std::string& path, size_t bodyLength, const std::string& extraHeaders = "");
+
+struct HttpConnection
+{
+    explicit HttpConnection(uint16_t port);
+    ~HttpConnection() { close(fd_); }
+    HttpConnection(const HttpConnection&) = delete;
+    bool connected() const { return connected_; }
+    // A failure is not reported here: the server may rightly have closed, and read() tells.
+    void sendRaw(const std::string& bytes) { send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void closeWrite() { shutdown(fd_, SHUT_WR); } // the request ends here, as when a client is cut off
+    HttpResponse read();
+    bool closedByServer(); // within 5 s
+    HttpResponse post(const std::string& path, const std::string& body)
+    {
+        return sendRaw(requestHead(path, body.size()) + body), read();
+    }
+    int fd_;
+    bool connected_;
+    std::string buffer_;
+};
+
+HttpResponse post(uint16_t port, const std::string& path, const std::string& body); // on a new connection
 
 } // namespace zncip::collector::test

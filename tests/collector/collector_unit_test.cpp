@@ -3,7 +3,6 @@
 
 #include "cli.h"
 #include "collector_fixture.h"
-#include "http_client.h"
 #include "validation.h"
 
 #include <sqlite3.h>
@@ -61,6 +60,12 @@ TEST(Validation, VerdictsNameTheParameter)
 {
     const std::string module = "v=1&tid=UA-582047-16&cid=35009a79-1a05-49d7-b876-2b884d0f825b&ul=en-us&qt=1"
                                "&an=App%20SP2%20x64&av=1.0&t=";
+    const auto x = [](size_t n) { return std::string(n, 'x'); };
+    std::string letters; // 75 two-byte letters fill ec exactly
+    for (int i = 0; i < 75; ++i)
+        letters += "%C3%A4";
+    // A body exactly at the limit has only el too long; one byte more is a problem of its own ("").
+    const std::string limit = "...event&ec=a&ea=b&el=" + x(kMaxHitBytes - kHit.size() - 19);
     // clang-format off
     const std::string rows[] = {
         "ok " + module + "event&ec=Commands&ea=Execute&el=LINE%20(GROUPA)&ev=1",
@@ -78,7 +83,12 @@ TEST(Validation, VerdictsNameTheParameter)
         "[in] ...item&ti=1",     "[st] ...social&sn=a&sa=b", "[utt] ...timing&utc=a&utv=b", "[ti] ...transaction",
         "[ev] ...pageview&ev=-1",   "[ev] ...pageview&ev=1.5",   "[qt] ...pageview&qt=one", "[ni] ...pageview&ni=2",
         "[cm3] ...pageview&cm3=abc", "[cm3] ...pageview&cm3=1e5", "[sc] ...pageview&sc=restart",
-        "[cid] ...pageview&cid=y"};
+        "[cid] ...pageview&cid=y",
+        // Lengths are limited in bytes after decoding.
+        "ok ...pageview&ec=" + x(150), "[ec] ...pageview&ec=" + x(151), "ok ...pageview&el=" + x(500),
+        "[el] ...pageview&el=" + x(501), "ok ...pageview&cd=" + x(2048), "[cd] ...pageview&cd=" + x(2049),
+        "ok ...pageview&ec=" + letters, "[ec] ...pageview&ec=" + letters + "%C3%A4",
+        "[el] " + limit, "[][el] " + limit + "x", "[] ...event&ec=a&ea=b&el=%FF"};
     // clang-format on
     for (const std::string& row : rows)
     {
@@ -87,43 +97,9 @@ TEST(Validation, VerdictsNameTheParameter)
             body.replace(0, 3, kHit);
         EXPECT_EQ(problemParameters(body), row.substr(0, row.find(' '))) << body;
     }
-}
-
-TEST(Validation, LengthLimitsAreInBytesAfterDecoding)
-{
-    for (const auto& [name, max] : {std::pair<std::string, size_t>{"ec", 150}, {"el", 500}, {"cd", 2048}})
-    {
-        EXPECT_EQ(problemParameters(kHit + "pageview&" + name + "=" + std::string(max, 'x')), "ok") << name;
-        EXPECT_EQ(problemParameters(kHit + "pageview&" + name + "=" + std::string(max + 1, 'x')),
-                  "[" + name + "]");
-    }
-    std::string letters; // 75 two-byte letters fill ec exactly
-    for (int i = 0; i < 75; ++i)
-        letters += "%C3%A4";
-    EXPECT_EQ(problemParameters(kHit + "pageview&ec=" + letters), "ok");
-    EXPECT_EQ(problemParameters(kHit + "pageview&ec=" + letters + "%C3%A4"), "[ec]");
-}
-
-TEST(Validation, WholeHitProblems)
-{
-    const std::string base = kHit + "event&ec=a&ea=b&el=";
-    const std::string exact = base + std::string(kMaxHitBytes - base.size(), 'x');
-    // el is then too long, but the body itself is within the limit.
-    EXPECT_EQ(problemParameters(exact), "[el]");
-    EXPECT_EQ(problemParameters(exact + "x"), "[][el]");
-    EXPECT_EQ(problemParameters(base + "%FF"), "[]");
     EXPECT_EQ(
         validateHit(kHit + "event&ec=a&ea=b&ev=x&el=100%").reason(),
         "a '%' is not followed by two hexadecimal digits; ev: the value must be a non-negative integer");
-    // A reason stays short however many problems a body holds, and however long their names are.
-    std::string many = kHit + "pageview&" + std::string(5000, 'n') + "=&" + std::string(5000, 'n') + "=";
-    for (int i = 0; i < 3000; ++i)
-        many += "&n" + std::to_string(i) + "=&n" + std::to_string(i) + "=";
-    const Verdict capped = validateHit(many);
-    EXPECT_EQ(problemParameters(many),
-              "[][" + std::string(64, 'n') + "...][n0][n1][n2][n3][n4][n5][n6][n7][]");
-    EXPECT_EQ(capped.problems.back().description, "and 2992 more problems");
-    EXPECT_LT(capped.reason().size(), 1000u);
 }
 
 int sql(const std::string& db, const char* statement)
@@ -170,8 +146,7 @@ std::string runCommand(const std::string& command, const std::string& db)
     return out.str();
 }
 
-const std::string kAlice = "11111111-1a05-49d7-b876-2b884d0f825b";
-const std::string kBob = "22222222-1a05-49d7-b876-2b884d0f825b";
+const std::string kAlice = "alice", kBob = "bob";
 
 // Hits of a few runs of the module and some that are not, posted through the server, then read back
 // whole by `export` and `report`.
@@ -183,30 +158,35 @@ TEST(GoldenDatabase, ExportAndReport)
         // What a client sends reaches no terminal as it is: no escape sequences, no line of its own.
         moduleEvent("Commands", "Execute", "X%1B[2J%0AHits:%2099999%20stored%C2%9B%C2%A0", kBob),
         std::string("v=1&el=a\0b\"\\", 12), "v=\xFF\x01"};
-    using Event = std::array<const char*, 3>;
-    for (const std::string& cid : {kAlice, kBob})
-        for (const Event& e : {Event{"System", "DPI", "125"},
-                               {"System", "Thread%20Count", "8"},
-                               {"System", "OS", "W%2010%20[AMD64]"},
-                               {"System", "Screen%20Count", "2"},
-                               {"System", "Memory", "16384"},
-                               {"Screen", "Resolution", "1920%20x%201080"},
-                               {"OpenGL", "Renderer%20CORE", "GL"},
-                               {"OpenGL", "Version%20CORE", "ACME:4.5"},
-                               {"Session", "Start", ""},
-                               {"Commands", "Execute", "LINE%20(A)"}})
-            bodies.push_back(moduleEvent(e[0], e[1], e[2], cid));
-    for (const Event& e : {Event{"Session", "Good", "Good"},
-                           {"Session", "Global", "Global"},
-                           {"Session", "End", ""},
-                           {"OpenGL", "Renderer%20COMPATIBILITY", "Soft"},
-                           {"Commands", "Execute", "LINE%20(A)"},
-                           {"Unknown%20Commands", "Execute", "XYZ"}})
-        bodies.push_back(moduleEvent(e[0], e[1], e[2], kAlice));
-    for (const Event& e : {Event{"Session", "Bad", "With_Crash_Report"},
-                           {"Session", "Bad", "Bad"},
-                           {"Session", "Global", "Global"}})
-        bodies.push_back(moduleEvent(e[0], e[1], e[2], kBob));
+    // Sessions and commands of "A" Alice, "B" Bob or both.
+    const std::array<const char*, 4> events[] = {
+        {"AB", "Session", "Start", ""},       {"AB", "Commands", "Execute", "LINE%20(A)"},
+        {"A", "Session", "Good", "Good"},     {"A", "Session", "Global", "Global"},
+        {"A", "Session", "End", ""},          {"A", "Commands", "Execute", "LINE%20(A)"},
+        {"B", "Session", "Global", "Global"}, {"A", "Unknown%20Commands", "Execute", "XYZ"},
+        {"B", "Session", "Bad", "Bad"},       {"B", "Session", "Bad", "With_Crash_Report"}};
+    for (const auto& [who, category, action, label] : events)
+        for (const char client : std::string(who))
+            bodies.push_back(moduleEvent(category, action, label, client == 'A' ? kAlice : kBob));
+    // Each fact, reported by both, and the table of the report that counts it.
+    const std::array<const char*, 4> facts[] = {
+        {"System", "OS", "W10[AMD64]", "Operating systems"},
+        {"System", "Memory", "16384", "Physical memory (MiB)"},
+        {"System", "DPI", "125", "Screen scaling (%)"},
+        {"System", "Thread%20Count", "8", "Processor threads"},
+        {"System", "Screen%20Count", "2", "Screens"},
+        {"Screen", "Resolution", "1920x1080", "Screen resolutions"},
+        {"OpenGL", "Renderer%20CORE", "GL", "OpenGL renderers (core profile)"},
+        {"OpenGL", "Version%20CORE", "ACME:4.5", "OpenGL vendor:version (core profile)"},
+        {"OpenGL", "Renderer%20COMPATIBILITY", "Soft", "OpenGL renderers (compatibility profile)"}};
+    std::string factTables;
+    for (const auto& [category, action, value, title] : facts)
+    {
+        bodies.push_back(moduleEvent(category, action, value, kAlice));
+        bodies.push_back(moduleEvent(category, action, value, kBob));
+        factTables += std::string("\n") + title + "\n     reports  clients  value\n           2        2  " +
+                      value + "\n";
+    }
     bodies.push_back("v=1&tid=UA-1-1&cid=" + kAlice +
                      "&t=event&an=Other&av=2.0&ec=Commands&ea=Execute&el=OTHER");
 
@@ -215,7 +195,7 @@ TEST(GoldenDatabase, ExportAndReport)
     {
         const HttpResponse r = post(s.port(), "/collect", body);
         ASSERT_EQ(r.status, 200) << body;
-        EXPECT_EQ(r.header("content-type") + " " + r.body.substr(0, 6) + std::to_string(r.body.size()),
+        EXPECT_EQ(r.header("Content-Type") + " " + r.body.substr(0, 6) + std::to_string(r.body.size()),
                   "image/gif GIF89a35");
     }
 
@@ -227,10 +207,9 @@ TEST(GoldenDatabase, ExportAndReport)
         exported.replace(at + 12, 27, "T");
     const std::string ua = R"j(,"user_agent":"App SP2 x64/1.0 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)"})j";
     const std::string accepted =
-        R"j(,"received":"T","path":"/collect","accepted":true,"reason":null,"params":[)j"
-        R"j(["v","1"],["tid","UA-582047-16"],["cid","22222222-1a05-49d7-b876-2b884d0f825b"],)j"
-        R"j(["t","event"],["ul","en-us"],["qt","1"],["an","App SP2 x64"],["av","1.0"],)j"
-        R"j(["ec","Commands"],["ea","Execute"],["el",")j";
+        R"j(,"received":"T","path":"/collect","accepted":true,"reason":null,"params":[["v","1"],)j"
+        R"j(["tid","UA-582047-16"],["cid","bob"],["t","event"],["ul","en-us"],["qt","1"],)j"
+        R"j(["an","App SP2 x64"],["av","1.0"],["ec","Commands"],["ea","Execute"],["el",")j";
     EXPECT_EQ(
         exported,
         R"j({"id":1)j" + accepted + R"j(C   (TOOLS)"],["ev","1"]],"body":")j" + bodies[0] + "\"" + ua + "\n" +
@@ -254,7 +233,7 @@ TEST(GoldenDatabase, ExportAndReport)
             R"j("body_base64":"dj3/AQ==")j" +
             ua);
 
-    EXPECT_EQ(runCommand("report", s.db()), R"r(Hits: 35 stored, 32 accepted, 3 rejected
+    EXPECT_EQ(runCommand("report", s.db()), R"r(Hits: 36 stored, 33 accepted, 3 rejected
 Distinct clients: 2
 
 Rejected hits by reason
@@ -264,7 +243,7 @@ Rejected hits by reason
 
 Applications
         hits  clients  name / version
-          31        2  App SP2 x64 / 1.0
+          32        2  App SP2 x64 / 1.0
            1        1  Other / 2.0
 
 Sessions
@@ -284,43 +263,7 @@ Commands
 Unknown commands
      reports  clients  value
            1        1  XYZ
-
-Operating systems
-     reports  clients  value
-           2        2  W 10 [AMD64]
-
-Physical memory (MiB)
-     reports  clients  value
-           2        2  16384
-
-Screen scaling (%)
-     reports  clients  value
-           2        2  125
-
-Processor threads
-     reports  clients  value
-           2        2  8
-
-Screens
-     reports  clients  value
-           2        2  2
-
-Screen resolutions
-     reports  clients  value
-           2        2  1920 x 1080
-
-OpenGL renderers (core profile)
-     reports  clients  value
-           2        2  GL
-
-OpenGL vendor:version (core profile)
-     reports  clients  value
-           2        2  ACME:4.5
-
-OpenGL renderers (compatibility profile)
-     reports  clients  value
-           1        1  Soft
-
+)r" + factTables + R"r(
 OpenGL vendor:version (compatibility profile)
      reports  clients  value
     (none)

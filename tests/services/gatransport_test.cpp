@@ -6,7 +6,6 @@
 #include "cznregistry.h"
 #include "cznresources.h"
 #include "cznsystemservices.h"
-#include "faultstore.h"
 #include "hostfixture.h"
 #include "profilesettings.h"
 #include "qtprinting.h"
@@ -23,8 +22,6 @@
 
 namespace
 {
-namespace collector = zncip::collector;
-
 QStringList queueCommands(CZnCIPService_GA* service, int count)
 {
     for (int i = 0; i < count; ++i)
@@ -57,17 +54,10 @@ protected:
         HostFixture::SetUp();
         GetZnSystemServices()->SetCanAskUser(false);
         setControl(1);
-        // The collector again on its database, now through a store of our own.
-        server.server.reset();
-        store = new FaultStore(collector::openSqliteStore(server.db()));
-        server.server =
-            std::make_unique<collector::Server>(server.config, std::unique_ptr<FaultStore>(store));
-        server.server->start();
         GetZnResources()->SetCIPEndpoint(QStringLiteral("127.0.0.1:%1").arg(server.port()));
     }
     void TearDown() override
     {
-        store->release();
         SetZnCIP(nullptr);
         cip.reset();
         // Replies released with deleteLater go now, not at the end of the program.
@@ -93,10 +83,9 @@ protected:
             bodies << QString::fromStdString(hit.body);
         return bodies;
     }
-    int posted() const { return GetZnSystemServices()->GetNetworkManager()->PendingCount(); }
 
-    collector::test::RunningServer server;
-    FaultStore* store = nullptr; // owned by the server
+    zncip::collector::test::RunningServer server;
+    zncip::collector::test::FaultStore* store = server.store;
     std::unique_ptr<CZnCIPImpl> cip;
     CZnCIPService_GA* service = nullptr;
 };
@@ -130,7 +119,6 @@ TEST_F(GaTransport, QueuedHitsReachTheCollectorByteForByteOneAfterAnother)
     EXPECT_TRUE(service->SendTimer().isActive());
     EXPECT_EQ(service->PendingReply(), nullptr);
     EXPECT_EQ(received(), bodies);
-    EXPECT_TRUE(bodies.last().contains("&el=C++%20%26%3D%25&")) << "blanks as %20, a plus left as it is";
     const QString agent = service->Request().header(QNetworkRequest::UserAgentHeader).toString();
     for (const auto& hit : server.hits())
     {
@@ -176,7 +164,7 @@ TEST_F(GaTransport, ClosedGatesDiscardTheQueueWithoutPosting)
         queueCommands(service, 2);
         service->postMessage();
         EXPECT_TRUE(service->Queue().isEmpty());
-        EXPECT_EQ(posted(), 0);
+        EXPECT_EQ(GetZnSystemServices()->GetNetworkManager()->PendingCount(), 0) << "nothing was posted";
         EXPECT_TRUE(service->SendTimer().isActive()) << "the timer is left alone";
         cip->SetEnabled(true); // each row closes one gate only
     }
@@ -249,9 +237,7 @@ TEST_F(GaTransport, DamagedStoredHitsAreReadAsFarAsTheyMakeSense)
     const std::tuple<QStringList, QStringList, QStringList> starts[] = {
         {{"count=many", "query1=a"}, {}, {"count=many", "query1=a"}},
         {{"count=2147483647", "query1=x1", "query2=x2", "query9=x9"}, {"x1", "x2", "x9"}, {"count=0"}},
-        {{"count=1", "other/key=kept", "query1=y1", "query2=y2"},
-         {"y1"},
-         {"count=0", "other/key=kept", "query2=y2"}},
+        {{"count=1", "o/k=kept", "query1=y1", "query2=y2"}, {"y1"}, {"count=0", "o/k=kept", "query2=y2"}},
         {{"count=3", "query1=A", "query2=", "query3=B"}, {"A", "", "B"}, {"count=0"}},
         {{"count=-3", "query1=n"}, {}, {"count=0", "query1=n"}},
     };
