@@ -11,9 +11,11 @@ class CZnString
 public:
     CZnString() = default;
     CZnString(const QString& text) : m_text(text) {}
-    CZnString(const char16_t* text) : m_text(QString::fromUtf16(text)) {}
+    // Every UTF-16 unit is kept as it is: QString::fromUtf16 would take a leading U+FEFF for a byte-order
+    // mark and drop it from the text.
+    CZnString(const char16_t* text) : m_text(reinterpret_cast<const QChar*>(text)) {}
     CZnString(const char* utf8) : m_text(QString::fromUtf8(utf8)) {}
-    CZnString(const OdString& text) : m_text(QString::fromUtf16(text.c_str(), text.getLength())) {}
+    CZnString(const OdString& text) : m_text(reinterpret_cast<const QChar*>(text.c_str()), text.getLength()) {}
 
     const QString& toQString() const { return m_text; }
     OdString toOdString() const { return OdString(m_text.toStdU16String()); }
