@@ -21,14 +21,21 @@ export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 ulimit -c 0
 
-# The host runs use a desktop locale when the machine has one, so the module's user agent and the hits'
-# language ("ul") read as they would on a user's desktop. The module takes them from the locale as is.
+# The host runs use a desktop locale, so the module's user agent and the hits' language ("ul") read as
+# they would on a user's desktop; the module takes them from the locale as is. An installed one is used;
+# otherwise en_US.UTF-8 is compiled from the system's locale sources into the demo's own folder.
 desktop_locale=""
+locale_path=""
 available="$(locale -a 2>/dev/null || true)"
 for candidate in en_US.UTF-8 en_US.utf8; do
     grep -qx "$candidate" <<<"$available" && { desktop_locale="$candidate"; break; }
 done
 [ -n "$desktop_locale" ] || desktop_locale="$(grep -Ex '[a-z]{2}_[A-Z]{2}\.(UTF-8|utf8)' <<<"$available" | head -n 1 || true)"
+if [ -z "$desktop_locale" ] && [ -f /usr/share/i18n/locales/en_US ] && command -v localedef >/dev/null; then
+    mkdir -p "$work/locale"
+    [ -d "$work/locale/en_US.UTF-8" ] || localedef -i en_US -f UTF-8 "$work/locale/en_US.UTF-8" >/dev/null 2>&1 || true
+    [ -d "$work/locale/en_US.UTF-8" ] && desktop_locale=en_US.UTF-8 locale_path="$work/locale"
+fi
 
 say() { printf '\n== %s\n' "$*"; }
 exec 3>&2
@@ -52,11 +59,12 @@ sed -e "s#@PORT@#$port#" -e "s#@WORK@#$work#" "$here/demo/zncip-host.ini" >"$wor
 host_env=()
 if [ -n "$desktop_locale" ]; then
     host_env=(LANG="$desktop_locale" LC_ALL="$desktop_locale")
-    echo "the host runs use the desktop locale $desktop_locale"
+    [ -z "$locale_path" ] || host_env+=(LOCPATH="$locale_path")
+    echo "the host runs use the desktop locale $desktop_locale${locale_path:+ (compiled into $locale_path)}"
 else
     echo "no desktop locale is installed here (locale -a lists none such as en_US.UTF-8); the host runs keep" \
         "LANG=${LANG:-unset}, so the user agent and the hits' language show the locale Qt derives from it" \
-        "(generate en_US.UTF-8 with the Debian package locales to see a desktop's)"
+        "(install the Debian package locales to see a desktop's)"
 fi
 
 run() {
