@@ -152,23 +152,24 @@ void ZnHostOptionsDialog::setParticipate(bool on)
         m_participate->setChecked(on);
 }
 
-bool ZnHostOptionsDialog::participate() const
-{
-    return m_participate->isChecked();
-}
-
 void ZnHostOptionsDialog::accept()
 {
     const bool on = m_participate->isChecked();
     CZnProfile* profile = GetZnSystemServices()->GetProfile();
     if (profile && on != m_stored)
     {
-        OdResBufPtr value = OdResBuf::newRb(OdResBuf::kRtInt32);
-        value->setInt32(on ? 1 : 0);
-        profile->GetSettings()->SetValue(section(), controlKey(), value);
-        // The running module keeps its own copy of the value: tell it, so recording follows now.
+        // The running module keeps its own copy of the value: its enable operation stores the choice
+        // and starts or stops recording now. Without a module the page stores it for the next start.
         if (CZnCIP* cip = GetZnCIP())
+        {
             cip->SetEnabled(on);
+        }
+        else
+        {
+            OdResBufPtr value = OdResBuf::newRb(OdResBuf::kRtInt32);
+            value->setInt32(on ? 1 : 0);
+            profile->GetSettings()->SetValue(section(), controlKey(), value);
+        }
         m_stored = on;
     }
     QDialog::accept();

@@ -11,8 +11,8 @@ class QTreeWidgetItem;
 // Tools > Options (also the OPTIONS command): the host's settings pages in a tree. The page
 // System Options > General > Customer Involvement Program is where a user joins or leaves the
 // program after the join question: its Participate check box shows the participation value of the
-// current profile (section "cip", key CIPCONTROL) and OK stores the new value there and tells the
-// published CIP object, so recording stops or starts at once.
+// current profile (section "cip", key CIPCONTROL); OK hands a changed choice to the published CIP
+// object, which stores it and stops or starts recording at once (with no CIP object the page stores it).
 class ZnHostOptionsDialog : public QDialog
 {
     Q_OBJECT
@@ -22,7 +22,6 @@ public:
 
     // Selects or clears Participate as a click would; nothing changes before OK.
     void setParticipate(bool on);
-    bool participate() const;
 
     // The participation value the module reads at start-up: true only for 1, as the module counts it.
     static bool storedParticipation();
