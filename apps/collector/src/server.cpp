@@ -264,9 +264,8 @@ struct Server::Impl
                 return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, notFound);
             if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0)
                 return MHD_queue_response(connection, MHD_HTTP_METHOD_NOT_ALLOWED, notAllowed);
-            const char* length =
-                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-            if (length && std::strtoull(length, nullptr, 10) > config.maxBodyBytes)
+            // The head's lengths agree by now, so the one it read stands for all of them.
+            if (head.length && std::strtoull(head.length, nullptr, 10) > config.maxBodyBytes)
                 return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, tooLarge);
             if (stopping)
                 return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, closing);
