@@ -1,9 +1,12 @@
 #include "cli.h"
 
 #include "export.h"
+#include "form.h"
+#include "hit_facts.h"
 #include "report.h"
 #include "server.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <pthread.h>
@@ -16,21 +19,30 @@ namespace
 const char kUsage[] =
     "usage: zncip-collector serve [--listen ADDR] [--port N] [--db PATH] [--sync full|normal]\n"
     "                             [--timeout SECONDS] [--max-connections N] [--max-per-address N]\n"
-    "                             [--discard] [--no-quickack]\n"
-    "       zncip-collector report [--db PATH]\n"
+    "                             [--discard] [--no-quickack] [--keep-raw-days N]\n"
+    "       zncip-collector report [--db PATH] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--version V] [--json]\n"
     "       zncip-collector export [--db PATH]\n"
+    "       zncip-collector forget --cid ID [--db PATH]\n"
     "\n"
     "serve   receive hits on POST /collect, /batch and /debug/collect (default 127.0.0.1:8089;\n"
     "        --port 0 picks a free port; the first line printed says which)\n"
-    "report  summary of the stored hits\n"
+    "report  summary of the hits received in a period (default: all), of one version or all\n"
     "export  every stored hit as one JSON object per line\n"
+    "forget  removes the hits of one client and takes it out of every count of clients\n"
     "The database defaults to ./zncip-collector.db.\n";
 
 struct Options
 {
     ServerConfig server;
+    Period period;
+    bool json = false;
+    std::string client;
+    unsigned keepRawDays = 0; // 0: keep every raw hit
     bool help = false;
 };
+
+// How often a collector that keeps raw hits for a limited time looks for old ones.
+constexpr int kPruneEverySeconds = 3600;
 
 bool parseUnsigned(const std::string& text, unsigned long max, unsigned long& value)
 {
@@ -44,6 +56,7 @@ bool parseUnsigned(const std::string& text, unsigned long max, unsigned long& va
 std::string parseOptions(const std::string& command, const std::vector<std::string>& args, Options& o)
 {
     const bool serve = command == "serve";
+    const bool report = command == "report";
     for (size_t i = 1; i < args.size(); ++i)
     {
         const std::string& a = args[i];
@@ -98,6 +111,32 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
                 return "--max-per-address needs a number from 1 to 10000";
             o.server.connectionsPerAddress = static_cast<unsigned>(n);
         }
+        else if (report && (a == "--from" || a == "--to"))
+        {
+            int32_t day = 0;
+            if (!next(v) || !parseDay(v, day))
+                return a + " needs a date as YYYY-MM-DD";
+            (a == "--from" ? o.period.from : o.period.to) = day;
+        }
+        else if (report && a == "--version")
+        {
+            if (!next(v))
+                return "--version needs a version";
+            o.period.version = v;
+        }
+        else if (report && a == "--json")
+            o.json = true;
+        else if (command == "forget" && a == "--cid")
+        {
+            if (!next(o.client) || o.client.empty())
+                return "--cid needs a client identifier";
+        }
+        else if (serve && a == "--keep-raw-days")
+        {
+            if (!next(v) || !parseUnsigned(v, 100000, n) || n == 0)
+                return "--keep-raw-days needs a number of days from 1 to 100000";
+            o.keepRawDays = static_cast<unsigned>(n);
+        }
         else if (serve && a == "--discard")
             o.server.discard = true;
         else if (serve && a == "--no-quickack")
@@ -105,10 +144,36 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
         else
             return "unknown option " + a;
     }
+    if (command == "forget" && o.client.empty() && !o.help)
+        return "forget needs --cid ID";
     return {};
 }
 
-int serve(const ServerConfig& config, std::ostream& out, std::ostream& err)
+int64_t todayUtc()
+{
+    return dayOf(std::chrono::duration_cast<std::chrono::microseconds>(
+                     std::chrono::system_clock::now().time_since_epoch())
+                     .count());
+}
+
+// Raw hits older than the days to keep, removed on a connection of its own; the rollups keep them.
+void pruneRaw(const ServerConfig& config, unsigned keepDays, std::ostream& err)
+{
+    try
+    {
+        const int64_t removed = openStore(config.dbPath, config.sqlite)
+                                    ->pruneRawBefore(static_cast<int32_t>(todayUtc() - keepDays + 1));
+        if (removed)
+            err << "zncip-collector: pruned " << removed << " raw hit(s) older than " << keepDays << " day(s)"
+                << std::endl;
+    }
+    catch (const StoreError& e)
+    {
+        err << "zncip-collector: pruning failed, tried again later: " << e.what() << std::endl;
+    }
+}
+
+int serve(const ServerConfig& config, unsigned keepRawDays, std::ostream& out, std::ostream& err)
 {
     // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
     sigset_t stopSignals;
@@ -131,8 +196,18 @@ int serve(const ServerConfig& config, std::ostream& out, std::ostream& err)
         return kExitFailure;
     }
     out << "listening on " << server.address() << ":" << server.port() << std::endl;
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    if (keepRawDays)
+    {
+        const timespec interval{kPruneEverySeconds, 0};
+        do
+            pruneRaw(config, keepRawDays, err);
+        while (sigtimedwait(&stopSignals, nullptr, &interval) < 0);
+    }
+    else
+    {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    }
     server.stop();
     return 0;
 }
@@ -147,7 +222,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return args.empty() ? kExitUsage : 0;
     }
     const std::string& command = args[0];
-    if (command != "serve" && command != "report" && command != "export")
+    if (command != "serve" && command != "report" && command != "export" && command != "forget")
     {
         err << "zncip-collector: unknown command " << command << "\n" << kUsage;
         return kExitUsage;
@@ -165,15 +240,26 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 0;
     }
     if (command == "serve")
-        return serve(options.server, out, err);
+        return serve(options.server, options.keepRawDays, out, err);
 
     try
     {
-        SqliteOptions readOnly;
+        if (command == "forget")
+        {
+            const Forgotten gone = openStore(options.server.dbPath, options.server.sqlite)->forget(options.client);
+            out << "forgot client " << printableText(options.client) << ": " << gone.hits
+                << " stored hit(s) removed, taken out of the client counts of " << gone.daysPresent
+                << " (key, day) pair(s)" << std::endl;
+            return 0;
+        }
+        SqliteOptions readOnly = options.server.sqlite;
         readOnly.readOnly = true;
-        const auto store = openSqliteStore(options.server.dbPath, readOnly);
+        const auto store = openStore(options.server.dbPath, readOnly);
         if (command == "report")
-            out << formatReport(buildReport(*store)) << std::flush;
+        {
+            const Report report = buildReport(store->rollups(options.period), options.period);
+            out << (options.json ? reportJson(report) + "\n" : formatReport(report)) << std::flush;
+        }
         else
             exportAll(*store, out);
         return 0;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,8 +34,80 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Where hits are kept. append() is all or nothing: when it returns, every hit is durable; when it throws,
-// none of them is, and the caller answers so that the client sends them again.
+// The days a report covers, both included, and optionally one application version.
+struct Period
+{
+    int32_t from = INT32_MIN;
+    int32_t to = INT32_MAX;
+    std::optional<std::string> version;
+};
+
+// Hits are counted under a key of what they say. The rollups hold, for each day, how many hits arrived
+// under each key, and which clients sent at least one of them, at four levels of detail.
+struct RollupKey
+{
+    enum class Scope : int
+    {
+        Event = 0,        // application, version, type, category, action, label
+        EventAnyVersion,  // as Event with version empty: the same event in any version
+        Application,      // application and version only
+        All,              // every accepted hit
+    };
+    Scope scope = Scope::Event;
+    std::string application, version, type, category, action, label;
+
+    bool operator<(const RollupKey& o) const;
+};
+
+// What the rollups say about a period. Each figure is read from the rollups alone, so reading it takes
+// as long as there are distinct keys and days, however many hits they count.
+struct Rollups
+{
+    struct Count
+    {
+        int32_t day;
+        RollupKey key; // scope Event
+        int64_t hits;
+        int64_t valueSum; // of ev
+    };
+    struct Clients
+    {
+        RollupKey key;
+        int64_t clients; // distinct clients that sent at least one such hit in the period
+    };
+    struct DailyClients
+    {
+        int32_t day;
+        RollupKey key; // scope Application or All
+        int64_t clients;
+    };
+    struct Rejections
+    {
+        int32_t day;
+        std::string reason;
+        int64_t hits;
+    };
+    // Of the period, and of the version when one is chosen. Clients holds the keys of scope Event when a
+    // version is chosen and EventAnyVersion when not, plus Application and All.
+    std::vector<Count> counts;
+    std::vector<Clients> clients;
+    std::vector<DailyClients> dailyClients;
+    std::vector<Rejections> rejections; // not filtered by version: a rejected hit may have none
+    std::optional<int32_t> firstDay, lastDay; // of everything stored, whatever the period
+};
+
+// What forget() removed.
+struct Forgotten
+{
+    int64_t hits = 0;        // stored hits of the client removed, accepted and rejected
+    int64_t daysPresent = 0; // (key, day) entries that counted the client among distinct clients
+    // Hits of the client whose raw body was already pruned stay in the daily hit counts, with nothing
+    // left that links them to the client.
+};
+
+// Where hits are kept. append() is all or nothing: when it returns, every hit and its share of the
+// rollups is durable; when it throws, none of them is, and the caller answers so that the client sends
+// them again.
 class HitStore
 {
 public:
@@ -42,6 +116,11 @@ public:
     // Calls visit for each stored hit in the order of arrival.
     virtual void forEach(const std::function<void(const StoredHit&)>& visit) const = 0;
     virtual int64_t count() const = 0;
+    virtual Rollups rollups(const Period& period) const = 0;
+    // Removes every hit of one client (cid or uid) and takes it out of the distinct-client counts.
+    virtual Forgotten forget(const std::string& client) = 0;
+    // Removes the raw hits received before the given day; the rollups keep counting them.
+    virtual int64_t pruneRawBefore(int32_t day) = 0;
 };
 
 struct SqliteOptions
@@ -56,6 +135,9 @@ struct SqliteOptions
 // Opens (and creates, and migrates to the current schema) an SQLite database. Throws StoreError with a
 // message fit for the user when the file cannot be opened, written or understood.
 std::unique_ptr<HitStore> openSqliteStore(const std::string& path, const SqliteOptions& options = {});
+
+// The store a --db argument names: for now always an SQLite file.
+std::unique_ptr<HitStore> openStore(const std::string& address, const SqliteOptions& options = {});
 
 // The schema version this build writes; a database with a newer one is refused.
 int sqliteSchemaVersion();

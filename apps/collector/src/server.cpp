@@ -475,7 +475,7 @@ struct Server::Impl
             {
                 try
                 {
-                    store = openSqliteStore(config.dbPath, config.sqlite);
+                    store = openStore(config.dbPath, config.sqlite);
                 }
                 catch (const StoreError& e)
                 {
