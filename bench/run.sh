@@ -13,6 +13,10 @@ run "$bin/moduleload_bench"
 # collector: 8 keep-alive connections with and without storing, and the Qt-style sequential client
 run "$bin/zncip-collector-bench"
 
+# collector under faults: kill -9 rounds (answered hits stored once), an honest client beside 2,000
+# slow-header clients, oversized requests and a flood
+run "$bin/zncip-collector-faults"
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"
