@@ -13,6 +13,11 @@ run "$bin/moduleload_bench"
 # collector: 8 keep-alive connections with and without storing, and the Qt-style sequential client
 run "$bin/zncip-collector-bench"
 
+# collector at a fleet's month (10,000,000 hits, 100,000 clients, 30 days): report of the month, of one
+# version and of a week, and bytes per stored hit, each beside its target. The first run generates the
+# database under BUILD_DIR/bench-data with zncip-collector-gen's generator (minutes) and later runs reuse it.
+run "$bin/zncip-collector-report-bench"
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"
