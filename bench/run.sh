@@ -10,7 +10,9 @@ run() { "$@" || status=1; }
 # module: load, factory, initApp, uninitApp, deleteModule, unload; median time and memory growth
 run "$bin/moduleload_bench"
 
-# collector: 8 keep-alive connections with and without storing, and the Qt-style sequential client
+# collector: 8 keep-alive connections with and without storing, the store alone with the time of each SQL
+# statement, and the Qt-style sequential client. To hold the stored rate against an earlier build, run it
+# by hand with --compare PATH-TO-THAT-zncip-collector.
 run "$bin/zncip-collector-bench"
 
 # collector at a fleet's month (10,000,000 hits, 100,000 clients, 30 days): report of the month, of one

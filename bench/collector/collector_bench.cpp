@@ -5,10 +5,15 @@
 //     must equal the 2xx answers. With --compare, the same load against another build of the collector
 //     (the one before the rollups), the two taking turns for N rounds (3), and the median rate of this one
 //     against the other's beside its floor.
-//  2. One connection posting sequentially the way the module's Qt client does: header and body in two
+//  2. The store alone, in this process: appending the same hits 8 at a time without syncing, the
+//     processor time per hit and the statements it goes to, as SQLite's profile hook reports them.
+//  3. One connection posting sequentially the way the module's Qt client does: header and body in two
 //     writes, no TCP_NODELAY, once with the server's quick ACK and once without.
 //
 // usage: zncip-collector-bench [--seconds S] [--collector PATH] [--compare PATH [--rounds N]] [--dir TMPDIR]
+
+#include "hit_store.h"
+#include "validation.h"
 
 #include <sqlite3.h>
 
@@ -28,6 +33,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -309,6 +316,85 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+// Time spent in each SQL statement of the connections opened while profiling is on.
+struct StatementProfile
+{
+    bool on = false;
+    std::map<std::string, std::pair<long, double>> runsAndUs;
+} profile;
+
+int onStatementDone(unsigned, void*, void* statement, void* nanoseconds)
+{
+    if (profile.on)
+    {
+        auto& entry = profile.runsAndUs[sqlite3_sql(static_cast<sqlite3_stmt*>(statement))];
+        ++entry.first;
+        entry.second += static_cast<double>(*static_cast<sqlite3_int64*>(nanoseconds)) / 1e3;
+    }
+    return 0;
+}
+
+int onConnectionOpened(sqlite3* db, char**, const sqlite3_api_routines*)
+{
+    sqlite3_trace_v2(db, SQLITE_TRACE_PROFILE, &onStatementDone, nullptr);
+    return SQLITE_OK;
+}
+
+double processorSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+void storeAlone(const std::string& db, int hits)
+{
+    using namespace zncip::collector;
+    std::vector<std::vector<HitRecord>> batches;
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    for (int i = 0; i < hits; i += 8)
+    {
+        std::vector<HitRecord> batch;
+        for (int j = i; j < std::min(i + 8, hits); ++j)
+        {
+            HitRecord hit;
+            hit.receivedUs = now + j;
+            hit.path = "/collect";
+            hit.body = hitBody(static_cast<unsigned>(j));
+            hit.accepted = validateHit(hit.body).valid();
+            hit.userAgent = kAgent;
+            batch.push_back(std::move(hit));
+        }
+        batches.push_back(std::move(batch));
+    }
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&onConnectionOpened));
+    SqliteOptions options;
+    options.syncFull = false;
+    const auto store = openSqliteStore(db, options);
+    profile.on = true;
+    const double cpuStart = processorSeconds();
+    const auto start = Clock::now();
+    for (const auto& batch : batches)
+        store->append(batch);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = processorSeconds() - cpuStart;
+    profile.on = false;
+    sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&onConnectionOpened));
+
+    std::printf("\nstore alone: %d hits appended 8 at a time, sync=normal, in this process\n", hits);
+    std::printf("  %.0f hits/s, %.1f us per hit, %.1f us processor time per hit; in SQL statements:\n",
+                hits / seconds, seconds * 1e6 / hits, cpu * 1e6 / hits);
+    std::vector<std::pair<double, std::string>> rows;
+    for (const auto& [sql, entry] : profile.runsAndUs)
+        rows.emplace_back(entry.second, sql);
+    std::sort(rows.rbegin(), rows.rend());
+    for (const auto& [us, sql] : rows)
+        std::printf("  %6.1f us/hit %8ld runs  %.80s\n", us / hits, profile.runsAndUs[sql].first,
+                    sql.c_str());
+}
+
 // The stored rate may fall by a fifth at most for keeping the rollups in the same transaction.
 constexpr double kRateFloorRatio = 0.8;
 
@@ -412,6 +498,8 @@ int main(int argc, char** argv)
                 belowTarget |= row == 0 && ratio < kRateFloorRatio;
             }
         }
+
+        storeAlone(work + "/alone.db", 20000);
 
         std::printf(
             "\nQt-style client: 1 connection, sequential, header and body in two writes, no TCP_NODELAY\n");
