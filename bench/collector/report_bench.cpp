@@ -124,10 +124,19 @@ int main(int argc, char** argv)
                         db.c_str(), static_cast<long long>(fleet.hits), fleet.clients, fleet.days,
                         fleet.versions);
             std::fflush(stdout);
-            const std::string dir = db.substr(0, db.rfind('/'));
             if (db.find('/') != std::string::npos)
-                std::system(("mkdir -p '" + dir + "'").c_str());
-            const auto made = bench::generateFleet(db, fleet, {});
+                mkdir(db.substr(0, db.rfind('/')).c_str(), 0755); // the folder in the build tree
+            int64_t next = 0;
+            const auto made = bench::generateFleet(db, fleet,
+                                                   [&](int64_t written, double seconds)
+                                                   {
+                                                       if (written < next)
+                                                           return;
+                                                       next = written + 1000000;
+                                                       std::printf("  %lld hits, %.0f s\n",
+                                                                   static_cast<long long>(written), seconds);
+                                                       std::fflush(stdout);
+                                                   });
             std::printf("  generated in %.0f s, %.0f hits/s\n", made.seconds,
                         static_cast<double>(made.hits) / made.seconds);
         }
