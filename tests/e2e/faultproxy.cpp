@@ -91,6 +91,12 @@ FaultProxy::~FaultProxy()
     close(m_listen);
 }
 
+void FaultProxy::beforeRequest(size_t index, std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hooks[index] = std::move(hook);
+}
+
 QStringList FaultProxy::log()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -123,26 +129,40 @@ void FaultProxy::serve(int client)
         if (request.empty())
             break;
         Fault fault;
+        std::function<void()> hook;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             const size_t index = m_requests++;
             fault = index < m_plan.size() ? m_plan[index] : Fault::Pass;
-            const char* names[] = {"pass", "reset", "500", "slow"};
-            m_log << QStringLiteral("%1 %2").arg(QLatin1String(names[static_cast<int>(fault)]),
-                                                 QString::fromStdString(request.substr(request.find("\r\n\r\n") + 4)));
+            if (const auto it = m_hooks.find(index); it != m_hooks.end())
+                hook = it->second;
         }
+        if (hook)
+            hook();
+        const auto record = [&](int status)
+        {
+            const char* names[] = {"pass", "reset", "500", "slow"};
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_log << QStringLiteral("%1 %2 %3")
+                         .arg(QLatin1String(names[static_cast<int>(fault)]))
+                         .arg(status)
+                         .arg(QString::fromStdString(request.substr(request.find("\r\n\r\n") + 4)));
+        };
         if (fault == Fault::Reset)
         {
+            record(0);
             const linger abort{1, 0};
             setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
             break;
         }
         if (fault == Fault::Error500)
         {
+            record(500);
             sendAll(client, "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
             break;
         }
         const std::string answer = forward(request);
+        record(answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0);
         if (fault == Fault::Slow)
             for (auto until = std::chrono::steady_clock::now() + kSlowAnswer;
                  !m_stopping && std::chrono::steady_clock::now() < until;)

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -28,7 +29,9 @@ public:
     FaultProxy(uint16_t collectorPort, std::vector<Fault> plan);
     ~FaultProxy();
     uint16_t port() const { return m_port; }
-    // One line per request: "FAULT body".
+    // Runs on the proxy's thread before the request of that index (from 0) is handled.
+    void beforeRequest(size_t index, std::function<void()> hook);
+    // One line per request: "FAULT STATUS body", the status being what the module was answered (0: none).
     QStringList log();
 
 private:
@@ -38,6 +41,7 @@ private:
 
     uint16_t m_collectorPort;
     std::vector<Fault> m_plan;
+    std::map<size_t, std::function<void()>> m_hooks;
     int m_listen = -1;
     uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
