@@ -24,6 +24,9 @@ run "$bin/zncip-collector-faults"
 # database under BUILD_DIR/bench-data with zncip-collector-gen's generator (minutes) and later runs reuse it.
 run "$bin/zncip-collector-report-bench"
 
+# collector's admin API over the same month: p99 of each request the dashboard makes
+run "$bin/zncip-collector-admin-bench"
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"
