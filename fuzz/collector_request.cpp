@@ -11,10 +11,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <strings.h>
 
 using namespace zncip::collector;
@@ -55,15 +59,29 @@ std::string nextLine(std::string_view& in)
 // Sends the request and returns the status of the answer, 0 when there is none.
 int exchange(const std::string& request)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(server->port());
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // A connect can fail for want of a free local port while earlier connections linger in TIME_WAIT; a
+    // collector that stops accepting fails every try, and that is what aborts.
+    int fd = -1;
+    for (int tries = 0;; ++tries)
+    {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            break;
+        const int error = errno;
+        close(fd);
+        if (tries == 200)
+        {
+            std::fprintf(stderr, "cannot connect to the collector: %s\n", std::strerror(error));
+            std::abort();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     const timeval timeout{5, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        std::abort();
     (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     shutdown(fd, SHUT_WR);
     // Read up to the end of the first answer, not until the server closes.
