@@ -80,7 +80,7 @@
   }
 
   // A titled table; columns are {key, title, format}; csv names the table of the API, if any.
-  function table(title, columns, rows, csv) {
+  function table(title, columns, rows, csv, name) {
     const box = el('section', 'table');
     const head = el('div', 'table-head');
     head.append(el('h3', null, title));
@@ -88,8 +88,8 @@
       head.append(csvLink(csv, columns, rows));
     box.append(head);
     const t = el('table');
-    if (csv)
-      t.dataset.table = csv;
+    if (csv || name)
+      t.dataset.table = csv || name;
     const tr = el('tr');
     for (const c of columns)
       tr.append(el('th', c.numeric ? 'num' : c.className, c.title));
@@ -281,7 +281,7 @@
     const memoryTable = table('Physical memory (GiB)', [
       { key: 'label', title: 'Size' },
       { key: 'count', title: 'Reports', numeric: true, format: number },
-    ], memory, null);
+    ], memory, null, 'memory_gib');
     memoryTable.querySelector('.table-head').append(csvLink('memory_mib', TALLY_COLUMNS, report.memory_mib || []));
     return [
       grid(chart('Operating systems', bars(topRows(report, 'operating_systems', 10), 'Reports', true)),
@@ -343,7 +343,7 @@
         { key: 'received', title: 'Received' },
         { key: 'reason', title: 'Reason' },
         { key: 'body', title: 'Body', className: 'raw' },
-      ], samples, null),
+      ], samples, null, 'samples'),
     ];
   }
 
@@ -403,8 +403,13 @@
     Chart.defaults.maintainAspectRatio = false;
     Chart.defaults.color = '#333';
     Chart.defaults.borderColor = '#ddd';
-    for (const c of charts)
+    for (const c of charts) {
       new Chart(c.canvas, c.config);
+      // Where the chart is on the page, for tools that look at a screenshot of it.
+      const r = c.canvas.getBoundingClientRect();
+      c.canvas.dataset.box = [r.left + window.scrollX, r.top + window.scrollY, r.width, r.height]
+        .map(Math.round).join(',');
+    }
   }
 
   function ready() {
@@ -437,8 +442,8 @@
         main.append(section);
       }
       document.title = inline ? 'Usage' : 'Usage: ' + view.title;
-      drawCharts();
       status.remove();
+      drawCharts();
       ready();
     } catch (error) {
       status.textContent = 'The data could not be loaded: ' + error.message;
