@@ -67,7 +67,7 @@ Collector startCollector(const std::string& program, const std::vector<std::stri
         dup2(out[1], 1);
         close(out[0]);
         close(out[1]);
-        std::vector<std::string> args = {program, "serve", "--port", "0"};
+        std::vector<std::string> args = {program, "serve", "--port", "0", "--no-admin"};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (std::string& a : args)

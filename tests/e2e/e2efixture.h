@@ -47,7 +47,8 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         m_collector.setProgram(bin() + "/zncip-collector");
-        m_collector.setArguments({"serve", "--listen", "127.0.0.1", "--port", "0", "--db", path("hits.db")});
+        m_collector.setArguments(
+            {"serve", "--listen", "127.0.0.1", "--port", "0", "--no-admin", "--db", path("hits.db")});
         m_collector.start();
         ASSERT_TRUE(m_collector.waitForStarted(10000));
         const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));

@@ -117,6 +117,10 @@ public:
     virtual void forEach(const std::function<void(const StoredHit&)>& visit) const = 0;
     virtual int64_t count() const = 0;
     virtual Rollups rollups(const Period& period) const = 0;
+    // The application versions that sent hits, in order.
+    virtual std::vector<std::string> versions() const = 0;
+    // The latest rejected hits of the period, newest first, for a person to look at.
+    virtual std::vector<StoredHit> rejectedSamples(const Period& period, int limit) const = 0;
     // Removes every hit of one client (cid or uid) and takes it out of the distinct-client counts.
     virtual Forgotten forget(const std::string& client) = 0;
     // Removes the raw hits received before the given day; the rollups keep counting them.
