@@ -5,6 +5,7 @@
 
 #include "admin_server.h"
 #include "collector_fixture.h"
+#include "html_report.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <random>
 
 namespace zncip::collector::test
@@ -124,14 +126,15 @@ struct Page
     std::string dom;
     QImage screenshot;
 
-    void open(const std::string& profile)
+    void open(const std::string& profile, int height = 1600)
     {
         browser = std::make_unique<QProcess>();
         browser->start(kChromium,
                        {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
                         QString::fromStdString("--user-data-dir=" + profile), "--virtual-time-budget=10000",
-                        "--window-size=1280,1600", QString::fromStdString("--screenshot=" + screenshotFile),
-                        "--dump-dom", QString::fromStdString(url)});
+                        QString("--window-size=1280,%1").arg(height),
+                        QString::fromStdString("--screenshot=" + screenshotFile), "--dump-dom",
+                        QString::fromStdString(url)});
     }
     void wait()
     {
@@ -367,6 +370,11 @@ protected:
             GTEST_SKIP() << "no browser at " << kChromium;
     }
     static uint16_t port() { return server_->port(); }
+    static std::string screenshots()
+    {
+        QDir().mkpath(ZNCIP_BUILD_DIR "/screenshots");
+        return ZNCIP_BUILD_DIR "/screenshots";
+    }
 
     static TempDir* dir_;
     static AdminServer* server_;
@@ -380,8 +388,6 @@ AdminServer* Dashboard::server_ = nullptr;
 // and the charts are drawn.
 TEST_F(Dashboard, EveryViewShowsWhatTheApiSaysAndDrawsItsCharts)
 {
-    const std::string screenshots = ZNCIP_BUILD_DIR "/screenshots";
-    QDir().mkpath(QString::fromStdString(screenshots));
     const QJsonObject everything = apiJson(port(), "/api/report");
     const std::string queries[] = {"", "from=2024-10-07&to=2024-10-11&version=1.1"};
     std::vector<Page> pages;
@@ -391,7 +397,7 @@ TEST_F(Dashboard, EveryViewShowsWhatTheApiSaysAndDrawsItsCharts)
             const std::string suffix = query.empty() ? "" : "?" + query;
             pages.push_back(
                 {"http://127.0.0.1:" + std::to_string(port()) + view.path + suffix,
-                 screenshots + "/dashboard-" + view.name + (query.empty() ? "" : "-filtered") + ".png",
+                 screenshots() + "/dashboard-" + view.name + (query.empty() ? "" : "-filtered") + ".png",
                  nullptr, "", QImage()});
             pages.back().open(dir_->file("profile-" + std::to_string(pages.size())));
         }
@@ -483,6 +489,35 @@ TEST_F(Dashboard, EveryViewShowsWhatTheApiSaysAndDrawsItsCharts)
             EXPECT_LT(saturatedPixels(loaded.screenshot, loaded.screenshot.rect()) - inCharts, 100)
                 << loaded.screenshotFile;
         }
+}
+
+// The self-contained file that `report --html` writes shows every view, one below the other, from the
+// data it carries, with no server behind it.
+TEST_F(Dashboard, TheSelfContainedFileShowsEveryViewWithoutAServer)
+{
+    SqliteOptions readOnly;
+    readOnly.readOnly = true;
+    const auto store = openSqliteStore(dir_->file("hits.db"), readOnly);
+    std::ofstream(dir_->file("report.html"))
+        << htmlReport(buildReport(store->rollups(Period{}), Period{}), store->versions(),
+                      store->rejectedSamples(Period{}, 5));
+    Page page{
+        "file://" + dir_->file("report.html"), screenshots() + "/dashboard-report-html.png", nullptr, "", {}};
+    page.open(dir_->file("profile-html"), 4800);
+    page.wait();
+    ASSERT_NE(page.dom.find("data-ready=\"1\""), std::string::npos) << page.dom.substr(0, 3000);
+
+    const QJsonObject api = apiJson(port(), "/api/report");
+    EXPECT_EQ(pageTable(page.dom, "commands"), apiTable(api, "commands", kTally));
+    EXPECT_EQ(pageTable(page.dom, "days"), apiTable(api, "days", kViews[0].tables[0].second));
+    int charts = 0;
+    for (const View& view : kViews)
+        charts += view.charts;
+    const std::vector<QRect> boxes = chartBoxes(page.dom, page.screenshot);
+    EXPECT_EQ(boxes.size(), size_t(charts));
+    for (const QRect& box : boxes)
+        EXPECT_GT(saturatedPixels(page.screenshot, box), 1000)
+            << page.screenshotFile << ": the chart at " << box.y();
 }
 
 } // namespace

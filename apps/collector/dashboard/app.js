@@ -147,6 +147,9 @@
           borderWidth: 3,
           pointRadius: 3,
           spanGaps: true,
+          clip: 6, // points on the top line stay whole
+          borderDash: s.dashed ? [8, 5] : [],
+          order: s.dashed ? -1 : 0, // over the solid lines it may hide
         })),
       },
       options: { scales: { y: Object.assign({ beginAtZero: true }, yOptions || {}) } },
@@ -199,7 +202,7 @@
     const labels = days(report).map((d) => d.day);
     const sessions = chart('Sessions per day', line(labels, [
       { label: 'Started', data: days(report).map((d) => d.sessions_started) },
-      { label: 'Finished', data: days(report).map((d) => d.finished) },
+      { label: 'Finished', data: days(report).map((d) => d.finished), dashed: true },
       { label: 'Crashed', data: days(report).map((d) => d.bad) },
     ]));
 
@@ -332,7 +335,11 @@
   function drawRejected(report, rejected) {
     const reasons = (report.rejections || []).slice().sort((a, b) => b.hits - a.hits);
     const samples = (rejected && rejected.samples) || [];
+    const note = report.version
+      ? [el('p', 'note', 'A rejected hit carries no version that can be trusted, so these count every version.')]
+      : [];
     return [
+      ...note,
       chart('Rejected hits by reason', bars(reasons.slice(0, 10).map((r) => ({ label: r.reason, count: r.hits })),
         'Hits', true)),
       table('Reasons', [
