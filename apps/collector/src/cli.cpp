@@ -22,7 +22,7 @@ namespace
 const char kUsage[] =
     "usage: zncip-collector serve [--listen ADDR] [--port N] [--db PATH] [--sync full|normal]\n"
     "                             [--timeout SECONDS] [--max-connections N] [--max-per-address N]\n"
-    "                             [--discard] [--no-quickack] [--keep-raw-days N]\n"
+    "                             [--discard] [--no-quickack] [--keep-raw-days N] [--max-db-mib N]\n"
     "                             [--admin-listen ADDR:PORT | --no-admin] [--admin-token-file FILE]\n"
     "       zncip-collector report [--db PATH] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--version V]\n"
     "                              [--json | --html FILE]\n"
@@ -95,6 +95,12 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
             if (!next(v) || !parseUnsigned(v, 65535, n))
                 return "--port needs a number from 0 to 65535";
             o.server.port = static_cast<uint16_t>(n);
+        }
+        else if (serve && a == "--max-db-mib")
+        {
+            if (!next(v) || !parseUnsigned(v, 1u << 30, n) || n == 0)
+                return "--max-db-mib needs a number of MiB";
+            o.server.sqlite.maxBytes = static_cast<int64_t>(n) << 20;
         }
         else if (serve && a == "--sync")
         {

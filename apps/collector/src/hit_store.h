@@ -133,6 +133,9 @@ struct SqliteOptions
     // only writes it to the operating system, which survives the process being killed but not the machine.
     bool syncFull = true;
     int busyTimeoutMs = 5000;
+    // A ceiling on the database file (0: none). Once reached, hits are answered 503 until pruning or
+    // forgetting frees room, which the database then reuses by itself.
+    int64_t maxBytes = 0;
     bool readOnly = false; // for report and export: never creates or migrates a database
 };
 

@@ -12,9 +12,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -45,6 +47,9 @@ struct Request
 {
     Route route;
     std::string body;
+    // Set once the hits went to the commit queue; the connection sleeps until the writer has an outcome.
+    bool waiting = false;
+    std::atomic<bool> stored{false};
 };
 
 int64_t nowUs()
@@ -238,10 +243,30 @@ struct Server::Impl
         setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
 
+    // Every connection needs a descriptor: the soft limit (often 1024) is raised towards the connection
+    // limit as far as the hard limit allows.
+    void raiseDescriptorLimit()
+    {
+        rlimit limit{};
+        const rlim_t wanted = config.connectionLimit + 64;
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted)
+            return;
+        limit.rlim_cur = std::min(wanted, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        if (limit.rlim_cur < wanted)
+            std::fprintf(stderr,
+                         "zncip-collector: at most %llu descriptors are allowed; fewer than the %u connections "
+                         "asked for can be served\n",
+                         static_cast<unsigned long long>(limit.rlim_cur), config.connectionLimit);
+    }
+
     MHD_Result handle(MHD_Connection* connection, const char* url, const char* method, const char* upload,
                       size_t* uploadSize, void** context)
     {
         auto* request = static_cast<Request*>(*context);
+        if (request && request->waiting) // woken by the writer
+            return request->stored ? MHD_queue_response(connection, MHD_HTTP_OK, pixel)
+                                   : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
         if (!request)
         {
             tuneSocket(connection);
@@ -270,7 +295,8 @@ struct Server::Impl
                 return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, tooLarge);
             if (stopping)
                 return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, closing);
-            auto request = std::make_unique<Request>(Request{route, {}});
+            auto request = std::make_unique<Request>();
+            request->route = route;
             std::lock_guard<std::mutex> lock(inFlightMutex);
             ++inFlight;
             *context = request.release();
@@ -322,11 +348,20 @@ struct Server::Impl
 
     // A rejected hit is still answered 200: the client would otherwise resend it forever and hold up
     // every hit queued behind it. Only a hit that could not be kept gets 503, so that it comes again.
-    MHD_Result storeAndAnswer(MHD_Connection* connection, std::vector<HitRecord> hits)
+    // The connection is suspended, holding no thread, until the writer has committed the hits or failed.
+    MHD_Result storeAndAnswer(MHD_Connection* connection, Request& request, std::vector<HitRecord> hits)
     {
-        if (!queue->submit(std::move(hits)))
-            return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
-        return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+        request.waiting = true;
+        MHD_suspend_connection(connection);
+        const bool queued = queue->submit(std::move(hits),
+                                          [connection, &request](bool stored)
+                                          {
+                                              request.stored = stored;
+                                              MHD_resume_connection(connection);
+                                          });
+        if (!queued)
+            MHD_resume_connection(connection); // answered 503: stored is false
+        return MHD_YES;
     }
 
     MHD_Result collect(MHD_Connection* connection, Request& request)
@@ -335,7 +370,7 @@ struct Server::Impl
             return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
         std::vector<HitRecord> hits;
         hits.push_back(makeRecord(connection, "/collect", std::move(request.body)));
-        return storeAndAnswer(connection, std::move(hits));
+        return storeAndAnswer(connection, request, std::move(hits));
     }
 
     MHD_Result batch(MHD_Connection* connection, Request& request)
@@ -366,7 +401,7 @@ struct Server::Impl
         std::vector<HitRecord> hits;
         for (std::string& line : lines)
             hits.push_back(makeRecord(connection, "/batch", std::move(line)));
-        return storeAndAnswer(connection, std::move(hits));
+        return storeAndAnswer(connection, request, std::move(hits));
     }
 
     MHD_Result debug(MHD_Connection* connection, const Request& request)
@@ -421,9 +456,10 @@ struct Server::Impl
         const int fd = listening.fd;
         boundAddress = listening.address;
         boundPort = listening.port;
-        // One thread per connection: a request thread simply blocks until its hit is committed, and the
-        // connection limit bounds the threads.
-        unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
+        raiseDescriptorLimit();
+        // A few threads serve every connection through epoll; a connection whose hits wait for the commit
+        // is suspended, so a slow or idle client costs a socket and its buffer, never a thread.
+        unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
                          MHD_USE_ERROR_LOG | MHD_USE_ITC; // the channel lets stop() quiesce the daemon
         if (boundAddress.front() == '[')
             flags |= MHD_USE_IPv6;
@@ -433,8 +469,8 @@ struct Server::Impl
             &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec,
             MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
             config.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes,
-            MHD_OPTION_UNESCAPE_CALLBACK, &keepPathRaw, nullptr, MHD_OPTION_THREAD_STACK_SIZE,
-            static_cast<size_t>(1024 * 1024), MHD_OPTION_END);
+            MHD_OPTION_UNESCAPE_CALLBACK, &keepPathRaw, nullptr, MHD_OPTION_THREAD_POOL_SIZE, config.threads,
+            MHD_OPTION_END);
         if (!daemon)
         {
             close(fd);

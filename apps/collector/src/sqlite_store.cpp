@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <tuple>
 #include <unordered_map>
@@ -241,6 +242,12 @@ public:
                 if (queryText("PRAGMA journal_mode=WAL") != "wal")
                     throw StoreError("cannot switch database " + path + " to write-ahead logging");
                 exec(options.syncFull ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
+                if (options.maxBytes > 0)
+                {
+                    const int64_t pageSize = std::stoll(queryText("PRAGMA page_size"));
+                    const std::string pages = std::to_string(std::max<int64_t>(1, options.maxBytes / pageSize));
+                    exec(("PRAGMA max_page_count=" + pages).c_str());
+                }
                 migrate();
             }
             else
