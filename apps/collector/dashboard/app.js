@@ -145,7 +145,7 @@
           borderColor: COLOURS[i % COLOURS.length],
           backgroundColor: COLOURS[i % COLOURS.length],
           borderWidth: 3,
-          pointRadius: 3,
+          pointRadius: labels.length > 45 ? 0 : 3, // over months the points would hide the line
           spanGaps: true,
           clip: 6, // points on the top line stay whole
           borderDash: s.dashed ? [8, 5] : [],
