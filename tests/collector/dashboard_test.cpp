@@ -1,0 +1,524 @@
+// The product team's pages as a person sees them: a real browser loads each view from the admin
+// listener over a database of ten days of use by forty clients across three versions. What the page
+// shows (headline figures, every table, the CSV behind a table) must equal what the API says for the
+// same period and version, and the charts must actually be drawn, which only a screenshot tells.
+
+#include "admin_server.h"
+#include "collector_fixture.h"
+#include "html_report.h"
+
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <random>
+
+namespace zncip::collector::test
+{
+namespace
+{
+
+constexpr int32_t kFirstDay = 20000; // 2024-10-04
+const char* const kChromium = "/usr/bin/chromium";
+
+// Ten days of use by forty clients, as the module reports it. Clients move from 1.0 to 1.1 and then
+// 2.0, each on a day of its own, and later versions crash more often, so the versions differ in every
+// figure. Some names carry markup, which the page must show as text.
+std::vector<HitRecord> usageHits()
+{
+    static const char* const versions[] = {"1.0", "1.1", "2.0"};
+    static const char* const commands[] = {"LINE%20(DRAW)",
+                                           "CIRCLE%20(DRAW)",
+                                           "MOVE%20(MODIFY)",
+                                           "COPY%20(MODIFY)",
+                                           "TRIM%20(MODIFY)",
+                                           "OFFSET",
+                                           "HATCH",
+                                           "DIM%20(ANNOTATE)",
+                                           "SAVE",
+                                           "UNDO",
+                                           "A%26B%20%3Cb%3Ex%3C%2Fb%3E"};
+    static const char* const machines[][7] = {
+        {"W10[AMD64]", "16384", "100", "8", "1", "1920x1080", "Mesa%20Intel(R)%20UHD"},
+        {"W11[AMD64]", "32768", "125", "16", "2", "2560x1440", "NVIDIA%20GeForce%20RTX%203060"},
+        {"W10[AMD64]", "8000", "150", "4", "1", "1366x768", "AMD%20Radeon%20Vega%208"},
+        {"W11[AMD64]", "65536", "100", "32", "3", "3840x2160", "NVIDIA%20RTX%20A4000"},
+        {"W7[X86]", "3072", "100", "2", "1", "1280x1024", "GDI%20Generic"}};
+    std::mt19937 random(11);
+    const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    std::vector<HitRecord> hits;
+    for (int d = 0; d < 10; ++d)
+        for (int c = 0; c < 40; ++c)
+        {
+            if (pick(10) < 3)
+                continue; // not used that day
+            const int version = d >= 3 + c % 6 && c % 5 != 0 ? (d >= 6 + c % 4 && c % 3 != 0 ? 2 : 1) : 0;
+            const std::string cid = "00000000-0000-4000-8000-" + std::to_string(100000000000 + c);
+            int64_t at = (int64_t{kFirstDay + d} * 86400 + 8 * 3600 + c * 60) * 1000000;
+            const auto send = [&](const char* category, const char* action, const std::string& label)
+            {
+                HitRecord h;
+                h.receivedUs = at += 1000000;
+                h.path = "/batch";
+                h.body = moduleEvent(category, action, label, cid);
+                h.body.replace(h.body.find("&av=1.0"), 7, std::string("&av=") + versions[version]);
+                h.accepted = true;
+                hits.push_back(h);
+            };
+            send("Session", "Start", "");
+            const char* const* m = machines[c % 5];
+            const char* facts[][2] = {{"System", "OS"},
+                                      {"System", "Memory"},
+                                      {"System", "DPI"},
+                                      {"System", "Thread%20Count"},
+                                      {"System", "Screen%20Count"},
+                                      {"Screen", "Resolution"},
+                                      {"OpenGL", "Renderer%20CORE"}};
+            for (int f = 0; f < 7; ++f)
+                send(facts[f][0], facts[f][1], m[f]);
+            send("OpenGL", "Version%20CORE", c % 2 ? "NVIDIA:4.6" : "Intel:4.5");
+            if (c % 3 == 0)
+                send("OpenGL", "Renderer%20COMPATIBILITY", m[6]),
+                    send("OpenGL", "Version%20COMPATIBILITY", "GL:2.1");
+            for (int n = 1 + pick(8); n > 0; --n)
+                send("Commands", "Execute", commands[pick(pick(2) ? 4 : 11)]);
+            if (pick(4) == 0)
+                send("Unknown%20Commands", "Execute", pick(2) ? "MYLISP" : "%3Cscript%3EX");
+            send("Session", "Global", "Global");
+            if (pick(20) < 1 + version * 3)
+                send("Session", "Bad", pick(2) ? "With_Crash_Report" : "Without_Crash_Report"),
+                    send("Session", "Bad", "Bad");
+            else
+                send("Session", "Good", "Good");
+            send("Session", "End", "");
+            if (pick(8) == 0)
+            {
+                HitRecord r;
+                r.receivedUs = at += 1000000;
+                r.path = "/collect";
+                r.body = pick(2) ? "v=1&cid=" + cid + "&t=event" : "v=2&%3Cb%3E=1";
+                r.reason = pick(2) ? "tid: a value is required" : "<b>v</b>: unsupported protocol version";
+                hits.push_back(r);
+            }
+        }
+    return hits;
+}
+
+QJsonObject apiJson(uint16_t port, const std::string& path)
+{
+    const HttpResponse r = get(port, path);
+    EXPECT_EQ(r.status, 200) << path;
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
+}
+
+// A page as the browser left it once its script was done, and what it looked like. The browsers of all
+// the pages run at once, each with a profile of its own.
+struct Page
+{
+    std::string url, screenshotFile;
+    std::unique_ptr<QProcess> browser;
+    std::string dom;
+    QImage screenshot;
+
+    void open(const std::string& profile, int height = 1600)
+    {
+        browser = std::make_unique<QProcess>();
+        browser->start(kChromium,
+                       {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                        QString::fromStdString("--user-data-dir=" + profile), "--virtual-time-budget=10000",
+                        QString("--window-size=1280,%1").arg(height),
+                        QString::fromStdString("--screenshot=" + screenshotFile), "--dump-dom",
+                        QString::fromStdString(url)});
+    }
+    void wait()
+    {
+        const bool finished = browser->waitForFinished(120000);
+        EXPECT_TRUE(finished) << url;
+        if (!finished)
+            browser->kill(), browser->waitForFinished(5000);
+        dom = browser->readAllStandardOutput().toStdString();
+        screenshot = QImage(QString::fromStdString(screenshotFile));
+    }
+};
+
+// What a person reads in a piece of markup: the text, without tags, with entities resolved.
+std::string text(QString html)
+{
+    html.remove(QRegularExpression("<[^>]*>"));
+    html.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&nbsp;", " ");
+    return html.replace("&amp;", "&").trimmed().toStdString();
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// The body rows of the table the page names `name`, cell by cell.
+Rows pageTable(const std::string& dom, const std::string& name)
+{
+    const QString html = QString::fromStdString(dom);
+    const QRegularExpressionMatch table =
+        QRegularExpression("<table data-table=\"" + QString::fromStdString(name) +
+                               "\">.*?<tbody>(.*?)</tbody>",
+                           QRegularExpression::DotMatchesEverythingOption)
+            .match(html);
+    Rows rows;
+    if (!table.hasMatch())
+        return {{"no table " + name}};
+    auto tr = QRegularExpression("<tr>(.*?)</tr>", QRegularExpression::DotMatchesEverythingOption)
+                  .globalMatch(table.captured(1));
+    while (tr.hasNext())
+    {
+        rows.emplace_back();
+        auto td = QRegularExpression("<td[^>]*>(.*?)</td>", QRegularExpression::DotMatchesEverythingOption)
+                      .globalMatch(tr.next().captured(1));
+        while (td.hasNext())
+            rows.back().push_back(text(td.next().captured(1)));
+    }
+    return rows;
+}
+
+std::string figure(const std::string& dom, const std::string& name)
+{
+    const QRegularExpressionMatch m = QRegularExpression("data-figure=\"" + QString::fromStdString(name) +
+                                                         "\"><span class=\"number\">(.*?)</span>")
+                                          .match(QString::fromStdString(dom));
+    return m.hasMatch() ? text(m.captured(1)) : "no figure " + name;
+}
+
+// A number as the page writes it: digits grouped by thousands.
+std::string grouped(int64_t n)
+{
+    std::string digits = std::to_string(std::llabs(n));
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<size_t>(at), ",");
+    return (n < 0 ? "-" : "") + digits;
+}
+
+std::string cell(const QJsonValue& v, bool rate = false)
+{
+    if (rate)
+        return v.isDouble() ? QString::number(v.toDouble() * 100, 'f', 1).toStdString() + "%" : "–";
+    if (v.isDouble())
+        return grouped(static_cast<int64_t>(v.toDouble()));
+    return v.toString().toStdString();
+}
+
+// The rows the API gives for a table, in the columns the page shows; "%" marks a rate.
+Rows apiTable(const QJsonObject& report, const std::string& name, const std::vector<std::string>& columns)
+{
+    Rows rows;
+    for (const QJsonValue& row : report.value(QString::fromStdString(name)).toArray())
+    {
+        rows.emplace_back();
+        for (std::string c : columns)
+        {
+            const bool rate = c[0] == '%';
+            rows.back().push_back(
+                cell(row.toObject().value(QString::fromStdString(rate ? c.substr(1) : c)), rate));
+        }
+    }
+    return rows;
+}
+
+const std::vector<std::string> kTally = {"value", "reports", "clients"};
+const std::vector<std::string> kSessions = {"sessions_started", "finished", "good", "bad",
+                                            "%crash_free_rate"};
+
+std::vector<std::string> with(std::vector<std::string> first, const std::vector<std::string>& rest)
+{
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
+
+// Physical memory in buckets of whole GiB, as the page counts it.
+Rows memoryBuckets(const QJsonObject& report)
+{
+    const char* const labels[] = {"< 4 GiB", "4–8 GiB", "8–16 GiB", "16–32 GiB", "32–64 GiB", "≥ 64 GiB"};
+    int64_t reports[6] = {};
+    for (const QJsonValue& row : report.value("memory_mib").toArray())
+    {
+        const double gib = std::round(row.toObject().value("value").toString().toDouble() / 1024);
+        const int bucket = gib < 4 ? 0 : gib < 8 ? 1 : gib < 16 ? 2 : gib < 32 ? 3 : gib < 64 ? 4 : 5;
+        reports[bucket] += static_cast<int64_t>(row.toObject().value("reports").toDouble());
+    }
+    Rows rows;
+    for (int b = 0; b < 6; ++b)
+        rows.push_back({labels[b], grouped(reports[b])});
+    return rows;
+}
+
+// Rows of a CSV answer after its header, fields unquoted.
+Rows csvRows(const std::string& body)
+{
+    Rows rows;
+    std::vector<std::string> row(1);
+    bool quoted = false;
+    for (size_t i = 0; i < body.size(); ++i)
+    {
+        const char c = body[i];
+        if (quoted && c == '"' && i + 1 < body.size() && body[i + 1] == '"')
+            row.back() += '"', ++i;
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ',')
+            row.emplace_back();
+        else if (!quoted && (c == '\n' || c == '\r'))
+        {
+            if (c == '\n')
+                rows.push_back(row), row.assign(1, "");
+        }
+        else
+            row.back() += c;
+    }
+    if (rows.size() > 0)
+        rows.erase(rows.begin());
+    return rows;
+}
+
+// Pixels of a strong colour in a part of a screenshot: the page itself is grey, the charts are not.
+int saturatedPixels(const QImage& image, const QRect& part)
+{
+    int n = 0;
+    for (int y = part.top(); y <= part.bottom(); ++y)
+        for (int x = part.left(); x <= part.right(); ++x)
+        {
+            const QColor c = image.pixelColor(x, y);
+            n += c.hsvSaturation() > 150 && c.value() > 100;
+        }
+    return n;
+}
+
+// Where the page says its charts are, within what the screenshot shows.
+std::vector<QRect> chartBoxes(const std::string& dom, const QImage& screenshot)
+{
+    std::vector<QRect> boxes;
+    auto m = QRegularExpression("data-box=\"(\\d+),(\\d+),(\\d+),(\\d+)\"")
+                 .globalMatch(QString::fromStdString(dom));
+    while (m.hasNext())
+    {
+        const QRegularExpressionMatch box = m.next();
+        boxes.push_back(QRect(box.captured(1).toInt(), box.captured(2).toInt(), box.captured(3).toInt(),
+                              box.captured(4).toInt()) &
+                        screenshot.rect());
+    }
+    return boxes;
+}
+
+struct View
+{
+    const char* name;
+    const char* path;
+    int charts;
+    const char* csv; // a table whose CSV is checked against what the page shows
+    // The tables the view shows, with the columns of the API it shows in them.
+    std::vector<std::pair<std::string, std::vector<std::string>>> tables;
+};
+
+const View kViews[] = {
+    {"overview",
+     "/",
+     2,
+     "applications",
+     {{"days", with({"day", "hits", "clients"}, kSessions)},
+      {"applications", {"name", "version", "hits", "clients"}}}},
+    {"commands", "/commands", 1, "commands", {{"commands", kTally}, {"unknown_commands", kTally}}},
+    {"machines",
+     "/machines",
+     4,
+     "operating_systems",
+     {{"operating_systems", kTally},
+      {"memory_mib", kTally},
+      {"processor_threads", kTally},
+      {"screens", kTally},
+      {"screen_resolutions", kTally},
+      {"screen_scaling_percent", kTally},
+      {"opengl_renderers_core", kTally},
+      {"opengl_versions_core", kTally},
+      {"opengl_renderers_compatibility", kTally},
+      {"opengl_versions_compatibility", kTally}}},
+    {"versions", "/versions", 1, nullptr, {{"versions", with({"version"}, kSessions)}}},
+    {"rejected", "/rejected", 1, "rejections", {{"rejections", {"reason", "hits"}}}},
+};
+
+class Dashboard : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = new TempDir;
+        AdminConfig config;
+        config.listenAddress = "127.0.0.1";
+        config.port = 0;
+        config.dbPath = dir_->file("hits.db");
+        openSqliteStore(config.dbPath)->append(usageHits());
+        server_ = new AdminServer(config);
+        server_->start();
+    }
+    static void TearDownTestSuite()
+    {
+        delete server_;
+        delete dir_;
+    }
+    void SetUp() override
+    {
+        if (!QFile::exists(kChromium))
+            GTEST_SKIP() << "no browser at " << kChromium;
+    }
+    static uint16_t port() { return server_->port(); }
+    static std::string screenshots()
+    {
+        QDir().mkpath(ZNCIP_BUILD_DIR "/screenshots");
+        return ZNCIP_BUILD_DIR "/screenshots";
+    }
+
+    static TempDir* dir_;
+    static AdminServer* server_;
+};
+
+TempDir* Dashboard::dir_ = nullptr;
+AdminServer* Dashboard::server_ = nullptr;
+
+// Each view, over everything and over a few days of one version: the figures and tables the page shows
+// are the API's for the same query, a table's CSV holds the table's rows, the navigation keeps the query,
+// and the charts are drawn.
+TEST_F(Dashboard, EveryViewShowsWhatTheApiSaysAndDrawsItsCharts)
+{
+    const QJsonObject everything = apiJson(port(), "/api/report");
+    const std::string queries[] = {"", "from=2024-10-07&to=2024-10-11&version=1.1"};
+    std::vector<Page> pages;
+    for (const View& view : kViews)
+        for (const std::string& query : queries)
+        {
+            const std::string suffix = query.empty() ? "" : "?" + query;
+            pages.push_back(
+                {"http://127.0.0.1:" + std::to_string(port()) + view.path + suffix,
+                 screenshots() + "/dashboard-" + view.name + (query.empty() ? "" : "-filtered") + ".png",
+                 nullptr, "", QImage()});
+            pages.back().open(dir_->file("profile-" + std::to_string(pages.size())));
+        }
+    auto page = pages.begin();
+    for (const View& view : kViews)
+        for (const std::string& query : queries)
+        {
+            SCOPED_TRACE(std::string(view.path) + "?" + query);
+            const std::string suffix = query.empty() ? "" : "?" + query;
+            page->wait();
+            const Page& loaded = *page++;
+            if (loaded.dom.find("data-ready=\"1\"") == std::string::npos)
+            {
+                ADD_FAILURE() << "the page never became ready: " << loaded.dom.substr(0, 3000);
+                continue;
+            }
+
+            const QJsonObject report = apiJson(port(), "/api/report" + suffix);
+            if (!query.empty())
+            {
+                EXPECT_LT(report.value("hits").toObject().value("accepted").toDouble(),
+                          everything.value("hits").toObject().value("accepted").toDouble())
+                    << "the filter narrows what the API counts";
+            }
+            for (const auto& [name, columns] : view.tables)
+            {
+                SCOPED_TRACE(name);
+                Rows expected = apiTable(report, name, columns), shown = pageTable(loaded.dom, name);
+                if (name == "rejections") // most frequent first on the page
+                    std::sort(expected.begin(), expected.end()), std::sort(shown.begin(), shown.end());
+                EXPECT_EQ(shown, expected);
+            }
+            if (view.name == std::string("overview"))
+            {
+                const QJsonObject sessions = report.value("sessions").toObject();
+                EXPECT_EQ(figure(loaded.dom, "hits"),
+                          cell(report.value("hits").toObject().value("accepted")));
+                EXPECT_EQ(figure(loaded.dom, "clients"), cell(report.value("clients")));
+                EXPECT_EQ(figure(loaded.dom, "sessions_started"), cell(sessions.value("sessions_started")));
+                EXPECT_EQ(figure(loaded.dom, "finished"), cell(sessions.value("finished")));
+                EXPECT_EQ(figure(loaded.dom, "crash_free_rate"),
+                          cell(sessions.value("crash_free_rate"), true));
+            }
+            if (view.name == std::string("machines"))
+            {
+                EXPECT_EQ(pageTable(loaded.dom, "memory_gib"), memoryBuckets(report));
+            }
+            if (view.name == std::string("rejected"))
+            {
+                const QJsonObject samples =
+                    apiJson(port(), "/api/rejected?" + (query.empty() ? "" : query + "&") + "limit=5");
+                QJsonObject wrapped;
+                wrapped.insert("samples", samples.value("samples"));
+                EXPECT_EQ(pageTable(loaded.dom, "samples"),
+                          apiTable(wrapped, "samples", {"received", "reason", "body"}));
+                EXPECT_FALSE(samples.value("samples").toArray().isEmpty());
+            }
+            // The CSV of a table holds what the table shows, numbers without grouping.
+            if (view.csv)
+            {
+                Rows shown = pageTable(loaded.dom, view.csv);
+                for (auto& row : shown)
+                    for (auto& c : row)
+                        if (QRegularExpression("^[0-9,]+$").match(QString::fromStdString(c)).hasMatch())
+                            c.erase(std::remove(c.begin(), c.end(), ','), c.end());
+                const HttpResponse csv = get(port(), std::string("/api/csv/") + view.csv + suffix);
+                EXPECT_EQ(csv.status, 200);
+                Rows fromCsv = csvRows(csv.body);
+                std::sort(shown.begin(), shown.end()), std::sort(fromCsv.begin(), fromCsv.end());
+                EXPECT_EQ(fromCsv, shown) << csv.body;
+                EXPECT_FALSE(shown.empty());
+            }
+
+            // The navigation keeps the query.
+            const QString href =
+                QString::fromStdString("href=\"/machines" + suffix + "\"").replace("&", "&amp;");
+            EXPECT_NE(loaded.dom.find(href.toStdString()), std::string::npos) << href.toStdString();
+
+            // Each chart is drawn in strong colours; the rest of the page is grey.
+            const std::vector<QRect> boxes = chartBoxes(loaded.dom, loaded.screenshot);
+            EXPECT_EQ(boxes.size(), size_t(view.charts));
+            int inCharts = 0;
+            for (const QRect& box : boxes)
+            {
+                const int n = saturatedPixels(loaded.screenshot, box);
+                EXPECT_GT(n, 1000) << loaded.screenshotFile << ": the chart at " << box.y();
+                inCharts += n;
+            }
+            EXPECT_LT(saturatedPixels(loaded.screenshot, loaded.screenshot.rect()) - inCharts, 100)
+                << loaded.screenshotFile;
+        }
+}
+
+// The self-contained file that `report --html` writes shows every view, one below the other, from the
+// data it carries, with no server behind it.
+TEST_F(Dashboard, TheSelfContainedFileShowsEveryViewWithoutAServer)
+{
+    SqliteOptions readOnly;
+    readOnly.readOnly = true;
+    const auto store = openSqliteStore(dir_->file("hits.db"), readOnly);
+    std::ofstream(dir_->file("report.html"))
+        << htmlReport(buildReport(store->rollups(Period{}), Period{}), store->versions(),
+                      store->rejectedSamples(Period{}, 5));
+    Page page{
+        "file://" + dir_->file("report.html"), screenshots() + "/dashboard-report-html.png", nullptr, "", {}};
+    page.open(dir_->file("profile-html"), 4800);
+    page.wait();
+    ASSERT_NE(page.dom.find("data-ready=\"1\""), std::string::npos) << page.dom.substr(0, 3000);
+
+    const QJsonObject api = apiJson(port(), "/api/report");
+    EXPECT_EQ(pageTable(page.dom, "commands"), apiTable(api, "commands", kTally));
+    EXPECT_EQ(pageTable(page.dom, "days"), apiTable(api, "days", kViews[0].tables[0].second));
+    int charts = 0;
+    for (const View& view : kViews)
+        charts += view.charts;
+    const std::vector<QRect> boxes = chartBoxes(page.dom, page.screenshot);
+    EXPECT_EQ(boxes.size(), size_t(charts));
+    for (const QRect& box : boxes)
+        EXPECT_GT(saturatedPixels(page.screenshot, box), 1000)
+            << page.screenshotFile << ": the chart at " << box.y();
+}
+
+} // namespace
+} // namespace zncip::collector::test
