@@ -38,6 +38,9 @@ struct FaultStore : HitStore
     void append(const std::vector<HitRecord>& hits) override;
     void forEach(const std::function<void(const StoredHit&)>& visit) const override { real_->forEach(visit); }
     int64_t count() const override { return real_->count(); }
+    Rollups rollups(const Period& period) const override { return real_->rollups(period); }
+    Forgotten forget(const std::string& client) override { return real_->forget(client); }
+    int64_t pruneRawBefore(int32_t day) override { return real_->pruneRawBefore(day); }
 
     void failNext(int appends) { failures_ = appends; }
     // From now on appends wait: release(n) lets n more through, release() every one from then on.

@@ -254,6 +254,10 @@ TEST(Program, StartFailuresExitNonZeroWithAReason)
         {{"serve", "--port", "70000"}, 2, "usage:"},
         {{"serve", "--bogus"}, 2, "usage:"},
         {{"report", "--port", "1"}, 2, "usage:"},
+        {{"report", "--from", "2026-02-30"}, 2, "--from needs a date"},
+        {{"report", "--to", "26-01-01"}, 2, "--to needs a date"},
+        {{"forget", "--db", b}, 2, "forget needs --cid"},
+        {{"serve", "--keep-raw-days", "0"}, 2, "--keep-raw-days needs"},
         {{"frobnicate"}, 2, "usage:"}};
     for (const auto& [args, status, message] : cases)
     {

@@ -247,9 +247,12 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         if (command == "forget")
         {
             const Forgotten gone = openStore(options.server.dbPath, options.server.sqlite)->forget(options.client);
-            out << "forgot client " << printableText(options.client) << ": " << gone.hits
-                << " stored hit(s) removed, taken out of the client counts of " << gone.daysPresent
-                << " (key, day) pair(s)" << std::endl;
+            if (gone.hits == 0 && gone.daysPresent == 0)
+                out << "nothing is stored of client " << printableText(options.client) << std::endl;
+            else
+                out << "forgot client " << printableText(options.client) << ": removed " << gone.hits
+                    << " stored hit(s), and the client from the distinct-client counts of " << gone.daysPresent
+                    << " (key, day) pair(s)" << std::endl;
             return 0;
         }
         SqliteOptions readOnly = options.server.sqlite;

@@ -97,7 +97,8 @@ Report buildReport(const Rollups& rollups, const Period& period)
         day.versions[c.key.version].hits += c.hits;
         countSession(r.sessions, c.key, c.hits);
         countSession(day.sessions, c.key, c.hits);
-        countSession(r.versions[c.key.version], c.key, c.hits);
+        if (c.key.category == "Session")
+            countSession(r.versions[c.key.version], c.key, c.hits);
         if (Tally* t = tallyOf(r, c.key))
             t->values[c.key.label].reports += c.hits;
     }

@@ -4,9 +4,9 @@
 #include <sqlite3.h>
 
 #include <cstdio>
-#include <map>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <sys/stat.h>
 
@@ -83,6 +83,8 @@ const char* const kMigrations[] = {
         PRIMARY KEY (day, previous_day, key)
     ) WITHOUT ROWID;
     CREATE INDEX first_visits_by_key ON first_visits (key, day);
+    CREATE TABLE erasures (generation INTEGER NOT NULL);
+    INSERT INTO erasures VALUES (0);
     CREATE INDEX hits_by_client ON hits (client) WHERE client IS NOT NULL;
     CREATE INDEX hits_by_day ON hits (day);
     )sql",
@@ -253,7 +255,8 @@ public:
             struct stat file;
             if (stat(path.c_str(), &file) == 0)
                 file_ = {file.st_dev, file.st_ino};
-            prepare();
+            if (!options.readOnly)
+                prepare();
         }
         catch (...)
         {
@@ -353,6 +356,7 @@ private:
         addFirstVisits_ = std::make_unique<Statement>(
             db_, "INSERT INTO first_visits (day, previous_day, key, clients) VALUES (?, ?, ?, ?) "
                  "ON CONFLICT (day, previous_day, key) DO UPDATE SET clients = clients + excluded.clients");
+        erasures_ = std::make_unique<Statement>(db_, "SELECT generation FROM erasures");
         begin_ = std::make_unique<Statement>(db_, "BEGIN IMMEDIATE");
         commit_ = std::make_unique<Statement>(db_, "COMMIT");
     }
@@ -360,8 +364,8 @@ private:
     void finalize()
     {
         for (auto* s : {&insert_, &setFacts_, &findClient_, &addClient_, &findKey_, &addKey_, &addCount_,
-                        &addRejection_, &addPresence_, &previousDay_, &nextDay_, &addFirstVisits_, &begin_,
-                        &commit_})
+                        &addRejection_, &addPresence_, &previousDay_, &nextDay_, &addFirstVisits_, &erasures_,
+                        &begin_, &commit_})
             s->reset();
     }
 
@@ -371,15 +375,21 @@ private:
         begin_->run("begin");
         try
         {
+            // Ids and presence remembered from earlier transactions hold until a client is forgotten,
+            // here or by another process.
+            int64_t generation = 0;
+            eachRow(*erasures_, "reading the erasures", [&](const Statement& s) { generation = s.integer(0); });
+            if (generation != erasures_seen_)
+                forgetCaches();
+            erasures_seen_ = generation;
             work();
             commit_->run("commit");
         }
         catch (...)
         {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            // Ids handed out in the transaction were rolled back with it.
-            clientIds_.clear();
-            keyIds_.clear();
+            // What the transaction added was rolled back with it.
+            forgetCaches();
             throw;
         }
     }
@@ -436,8 +446,22 @@ private:
             markPresent(d.client, key, day);
     }
 
+    void forgetCaches()
+    {
+        clientIds_.clear();
+        keyIds_.clear();
+        present_.clear();
+    }
+
     void markPresent(int64_t client, int64_t key, int32_t day)
     {
+        // Most hits come from a client already present that day: known without asking the database.
+        const Presence p{client, key, day};
+        if (present_.count(p))
+            return;
+        if (present_.size() >= kCacheLimit)
+            present_.clear();
+        present_.insert(p);
         addPresence_->bind(1, client).bind(2, key).bind(3, day).run("counting a client");
         if (sqlite3_changes(db_) == 0)
             return; // present that day already
@@ -489,9 +513,18 @@ private:
         return id;
     }
 
+    static std::string keyText(const RollupKey& k)
+    {
+        std::string text = std::to_string(static_cast<int>(k.scope));
+        for (const std::string* part : {&k.application, &k.version, &k.type, &k.category, &k.action, &k.label})
+            (text += '\0') += *part;
+        return text;
+    }
+
     int64_t keyId(const RollupKey& k)
     {
-        if (const auto it = keyIds_.find(k); it != keyIds_.end())
+        std::string text = keyText(k);
+        if (const auto it = keyIds_.find(text); it != keyIds_.end())
             return it->second;
         auto bindKey = [&](Statement& s)
         {
@@ -509,7 +542,7 @@ private:
         }
         if (keyIds_.size() >= kCacheLimit)
             keyIds_.clear();
-        keyIds_.emplace(k, id);
+        keyIds_.emplace(std::move(text), id);
         return id;
     }
 
@@ -574,8 +607,7 @@ private:
         {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             finalize();
-            clientIds_.clear();
-            keyIds_.clear();
+            forgetCaches();
             throw;
         }
     }
@@ -618,9 +650,24 @@ private:
     std::pair<dev_t, ino_t> file_{};
     sqlite3* db_ = nullptr;
     std::unique_ptr<Statement> insert_, setFacts_, findClient_, addClient_, findKey_, addKey_, addCount_,
-        addRejection_, addPresence_, previousDay_, nextDay_, addFirstVisits_, begin_, commit_;
+        addRejection_, addPresence_, previousDay_, nextDay_, addFirstVisits_, erasures_, begin_, commit_;
+    int64_t erasures_seen_ = 0;
     std::unordered_map<std::string, int64_t> clientIds_;
-    std::map<RollupKey, int64_t> keyIds_;
+    std::unordered_map<std::string, int64_t> keyIds_; // by keyText()
+    struct Presence
+    {
+        int64_t client, key;
+        int32_t day;
+        bool operator==(const Presence& o) const { return client == o.client && key == o.key && day == o.day; }
+    };
+    struct PresenceHash
+    {
+        size_t operator()(const Presence& p) const
+        {
+            return std::hash<int64_t>()(p.client * 1000003 + p.key) ^ std::hash<int32_t>()(p.day);
+        }
+    };
+    std::unordered_set<Presence, PresenceHash> present_;
 };
 
 
@@ -708,7 +755,8 @@ Forgotten SqliteStore::forget(const std::string& cid)
             eachRow(*findClient_, "finding a client", [&](const Statement& s) { client = s.integer(0); });
             if (!client)
                 return;
-            clientIds_.erase(cid);
+            Statement erasure(db_, "UPDATE erasures SET generation = generation + 1");
+            erasure.run("recording the erasure");
 
             Statement accepted(db_, "SELECT day, rollup_key, count(*), sum(coalesce(value, 0)) FROM hits "
                                     "WHERE client = ? AND accepted = 1 GROUP BY day, rollup_key");
