@@ -144,8 +144,9 @@ TEST(PostgresStore, SameRollupsAsSqlite)
     expectSameReports(*sqlite, *postgres);
 }
 
-// Two collectors adding days of the same clients at once, one from the first day on and one from the
-// last backwards: every client's previous day must still be the right one.
+// Two collectors adding days of the same client at once, one the even days and one the odd ones, before a
+// later day already stored, each batch starting together: every client's previous day must still be the
+// right one.
 TEST(PostgresStore, ConcurrentWritersKeepDistinctClientsExact)
 {
     REQUIRE_CLUSTER();
@@ -153,25 +154,40 @@ TEST(PostgresStore, ConcurrentWritersKeepDistinctClientsExact)
     TempDir dir;
     const auto sqlite = openSqliteStore(dir.file("hits.db"));
     std::unique_ptr<HitStore> writers[] = {openPostgresStore(db), openPostgresStore(db)};
-    std::vector<HitRecord> hits[2];
-    for (int day = 0; day < 8; ++day)
-        for (int client = 0; client < 12; ++client)
-        {
-            hits[0].push_back(hit(day, "c" + std::to_string(client), day % 2 ? "1.0" : "2.0", "L"));
-            hits[1].push_back(hit(7 - day, "c" + std::to_string(client), day % 3 ? "1.0" : "2.0", "L"));
-        }
+    constexpr int kRounds = 40;
+    std::vector<HitRecord> batches[2][kRounds];
+    for (int round = 0; round < kRounds; ++round)
+        for (int t = 0; t < 2; ++t)
+            for (int day = t; day < 8; day += 2)
+                batches[t][round].push_back(
+                    hit(day, "c" + std::to_string(round), day % 3 ? "1.0" : "2.0", "L"));
+    // Clients and keys known before, so that neither waits for the other to add them.
+    std::vector<HitRecord> known;
+    for (int round = 0; round < kRounds; ++round)
+        for (const char* version : {"1.0", "2.0"})
+            known.push_back(hit(20, "c" + std::to_string(round), version, "L"));
+    writers[0]->append(known), sqlite->append(known);
+    std::mutex mutex;
+    std::condition_variable arrived;
+    int waiting[kRounds] = {};
     std::thread threads[2];
     for (int t = 0; t < 2; ++t)
         threads[t] = std::thread(
             [&, t]
             {
-                for (size_t i = 0; i < hits[t].size(); i += 3)
-                    writers[t]->append(
-                        {hits[t].begin() + i, hits[t].begin() + std::min(i + 3, hits[t].size())});
+                for (int round = 0; round < kRounds; ++round)
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    ++waiting[round], arrived.notify_all();
+                    arrived.wait_for(lock, std::chrono::seconds(10), [&] { return waiting[round] == 2; });
+                    lock.unlock();
+                    writers[t]->append(batches[t][round]);
+                }
             });
     for (std::thread& t : threads)
         t.join();
-    sqlite->append(hits[0]), sqlite->append(hits[1]);
+    for (int round = 0; round < kRounds; ++round)
+        sqlite->append(batches[0][round]), sqlite->append(batches[1][round]);
     expectSameReports(*sqlite, *writers[0]);
 }
 
