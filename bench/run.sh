@@ -13,6 +13,9 @@ run "$bin/moduleload_bench"
 # collector: 8 keep-alive connections with and without storing, and the Qt-style sequential client
 run "$bin/zncip-collector-bench"
 
+# collector on PostgreSQL: two collectors sharing a throw-away server, 8 keep-alive connections each
+run "$bin/zncip-collector-pg-bench"
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"
