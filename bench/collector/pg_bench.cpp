@@ -2,7 +2,8 @@
 // tools/pg_cluster.sh), 8 keep-alive connections to each, every hit answered only once committed. Prints
 // the hits per second stored durably, and checks that the database holds exactly the hits answered 2xx.
 //
-// usage: zncip-collector-pg-bench [--seconds S] [--clients N]
+// usage: zncip-collector-pg-bench [--seconds S] [--clients N] [--sync full|normal]
+// (--sync normal: commits not waited for on disk, to tell the disk's share from the processors')
 
 #include "hit_store.h"
 
@@ -52,7 +53,7 @@ struct Collector
     uint16_t port = 0;
 };
 
-Collector startCollector(const std::string& program, const std::string& db)
+Collector startCollector(const std::string& program, const std::string& db, const std::string& sync)
 {
     int out[2];
     if (pipe(out) != 0)
@@ -63,7 +64,8 @@ Collector startCollector(const std::string& program, const std::string& db)
         dup2(out[1], 1);
         close(out[0]);
         close(out[1]);
-        execl(program.c_str(), program.c_str(), "serve", "--port", "0", "--db", db.c_str(), nullptr);
+        execl(program.c_str(), program.c_str(), "serve", "--port", "0", "--db", db.c_str(), "--sync",
+              sync.c_str(), nullptr);
         _exit(127);
     }
     close(out[1]);
@@ -199,11 +201,14 @@ int main(int argc, char** argv)
 {
     double seconds = 10;
     unsigned clients = 1000;
+    std::string sync = "full";
     for (int i = 1; i + 1 < argc; i += 2)
     {
         const std::string a = argv[i];
         if (a == "--seconds")
             seconds = std::atof(argv[i + 1]);
+        else if (a == "--sync")
+            sync = argv[i + 1];
         else if (a == "--clients")
             clients = static_cast<unsigned>(std::max(1, std::atoi(argv[i + 1])));
     }
@@ -222,7 +227,7 @@ int main(int argc, char** argv)
     try
     {
         const std::string db = lastLine(script + " start " + dir + "/pg");
-        Collector collectors[] = {startCollector(program, db), startCollector(program, db)};
+        Collector collectors[] = {startCollector(program, db, sync), startCollector(program, db, sync)};
         run({collectors[0].port, collectors[1].port}, 2, 1, clients); // warm up: clients and keys stored
         const long before = static_cast<long>(zncip::collector::openPostgresStore(db)->count());
         const Load load = run({collectors[0].port, collectors[1].port}, 8, seconds, clients);
