@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <unordered_set>
 
 namespace zncip::collector
 {
@@ -88,17 +89,24 @@ const char* const kMigrations[] = {
     CREATE INDEX first_visits_by_key ON first_visits (key, day);
     CREATE INDEX hits_by_client ON hits (client) WHERE client IS NOT NULL;
     CREATE INDEX hits_by_day ON hits (day);
+    -- Counts the clients forgotten, so that a collector knows when what it remembers of presence is stale.
+    CREATE TABLE erasures (generation bigint NOT NULL);
+    INSERT INTO erasures VALUES (0);
 
     -- The lock that serialises the day arithmetic of one (client, key).
     CREATE FUNCTION zncip_pair_lock(p_client bigint, p_key bigint) RETURNS bigint
     LANGUAGE sql IMMUTABLE AS $$ SELECT p_client # (p_key << 32) $$;
 
-    CREATE FUNCTION zncip_append(p_shard integer, p_received bigint[], p_path bytea[], p_body bytea[],
+    -- p_known: the hit's client is known to be present on its day under its key, so the hit brings no
+    -- client, key or presence; it holds only while no client was forgotten since generation p_generation.
+    -- Returns the generation the hits were stored under.
+    CREATE FUNCTION zncip_append(p_shard integer, p_generation bigint, p_known boolean[], p_received bigint[], p_path bytea[], p_body bytea[],
         p_accepted boolean[], p_reason bytea[], p_agent bytea[], p_day integer[], p_cid bytea[],
         p_application bytea[], p_version bytea[], p_type bytea[], p_category bytea[], p_action bytea[],
-        p_label bytea[], p_value bigint[]) RETURNS void
+        p_label bytea[], p_value bigint[]) RETURNS bigint
     LANGUAGE plpgsql AS $$
     DECLARE
+        v_generation bigint; v_new boolean;
         v_client bigint[]; v_key bigint[]; v_day integer[];
         v_days integer[];
         v_fday integer[] := '{}'; v_fprevious integer[] := '{}'; v_fkey bigint[] := '{}';
@@ -106,6 +114,16 @@ const char* const kMigrations[] = {
         v_previous integer; v_next integer; v_before integer;
         i integer := 1; j integer; n integer;
     BEGIN
+        -- A client being forgotten is forgotten before these hits are stored, or after.
+        PERFORM pg_advisory_xact_lock_shared(7420931850214);
+        SELECT generation INTO v_generation FROM erasures;
+        IF v_generation <> p_generation THEN
+            p_known := NULL;
+        END IF;
+        v_new := EXISTS (SELECT FROM unnest(p_accepted, p_cid, p_known) x(ok, cid, known)
+                         WHERE known IS NOT TRUE AND (ok OR cid IS NOT NULL));
+
+        IF v_new THEN
         INSERT INTO clients (cid)
         SELECT DISTINCT c FROM unnest(p_cid) c WHERE c IS NOT NULL ORDER BY 1
         ON CONFLICT DO NOTHING;
@@ -117,6 +135,7 @@ const char* const kMigrations[] = {
                                    (2, a, v, '', '', '', ''), (3, '', '', '', '', '', '')) k
         WHERE h.ok ORDER BY 1, 2, 3, 4, 5, 6, 7
         ON CONFLICT DO NOTHING;
+        END IF;
 
         WITH h AS (
             SELECT h.*, cl.id AS client_id, k.id AS key_id
@@ -144,18 +163,21 @@ const char* const kMigrations[] = {
         SELECT day, reason, p_shard, count(*) FROM h WHERE NOT ok GROUP BY day, reason ORDER BY day, reason
         ON CONFLICT (day, reason, shard) DO UPDATE SET hits = d.hits + excluded.hits;
 
+        IF NOT v_new THEN
+            RETURN v_generation;
+        END IF;
         -- The (client, key, day) the batch is the first to bring, in the order of their locks.
         WITH added AS (
             INSERT INTO presence (client, key, day)
             SELECT DISTINCT cl.id, k.id, h.day
             FROM unnest(p_accepted, p_cid, p_day, p_application, p_version, p_type, p_category, p_action,
-                        p_label) h(ok, cid, day, a, v, t, c, e, l)
+                        p_label, p_known) h(ok, cid, day, a, v, t, c, e, l, known)
             JOIN clients cl ON cl.cid = h.cid
             CROSS JOIN LATERAL (VALUES (0, a, v, t, c, e, l), (1, a, ''::bytea, t, c, e, l),
                                        (2, a, v, '', '', '', ''), (3, '', '', '', '', '', '')) kk(s, a, v, t, c, e, l)
             JOIN rollup_keys k ON k.scope = kk.s AND k.application = kk.a AND k.version = kk.v
                 AND k.type = kk.t AND k.category = kk.c AND k.action = kk.e AND k.label = kk.l
-            WHERE h.ok
+            WHERE h.ok AND h.known IS NOT TRUE
             ORDER BY 1, 2, 3
             ON CONFLICT DO NOTHING
             RETURNING client, key, day
@@ -200,6 +222,7 @@ const char* const kMigrations[] = {
         FROM unnest(v_fday, v_fprevious, v_fkey, v_fclients) x(day, previous, key, clients)
         GROUP BY day, previous, key ORDER BY day, previous, key
         ON CONFLICT (day, previous_day, key, shard) DO UPDATE SET clients = f.clients + excluded.clients;
+        RETURN v_generation;
     END
     $$;
 
@@ -209,10 +232,12 @@ const char* const kMigrations[] = {
         v_client bigint;
     BEGIN
         removed_hits := 0; removed_days := 0;
-        SELECT id INTO v_client FROM clients WHERE cid = p_cid FOR UPDATE;
+        PERFORM pg_advisory_xact_lock(7420931850214); -- waits for the batches under way, holds off new ones
+        SELECT id INTO v_client FROM clients WHERE cid = p_cid;
         IF v_client IS NULL THEN
             RETURN;
         END IF;
+        UPDATE erasures SET generation = generation + 1;
         PERFORM pg_advisory_xact_lock(l) FROM (
             SELECT DISTINCT zncip_pair_lock(client, key) AS l FROM presence WHERE client = v_client ORDER BY 1) x;
 
@@ -449,10 +474,10 @@ struct Statement
 // Every statement the store runs on data, prepared on each connection.
 const Statement kAppend{"append",
                         "SELECT zncip_append($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, "
-                        "$15, $16)",
-                        {kInt4, kInt8Array, kByteaArray, kByteaArray, kBoolArray, kByteaArray, kByteaArray,
-                         kInt4Array, kByteaArray, kByteaArray, kByteaArray, kByteaArray, kByteaArray,
-                         kByteaArray, kByteaArray, kInt8Array}};
+                        "$15, $16, $17, $18)",
+                        {kInt4, kInt8, kBoolArray, kInt8Array, kByteaArray, kByteaArray, kBoolArray,
+                         kByteaArray, kByteaArray, kInt4Array, kByteaArray, kByteaArray, kByteaArray,
+                         kByteaArray, kByteaArray, kByteaArray, kByteaArray, kInt8Array}};
 const Statement kForget{
     "forget", "SELECT removed_hits, removed_days FROM zncip_forget($1, $2)", {kInt4, kBytea}};
 const Statement kPrune{
@@ -522,9 +547,11 @@ public:
     {
         if (hits.empty())
             return;
-        ArrayParam received(kInt8), path(kBytea), body(kBytea), accepted(kBool), reason(kBytea),
+        std::lock_guard<std::mutex> lock(mutex_);
+        ArrayParam known(kBool), received(kInt8), path(kBytea), body(kBytea), accepted(kBool), reason(kBytea),
             agent(kBytea), day(kInt4), cid(kBytea), value(kInt8);
         std::vector<ArrayParam> key(6, ArrayParam(kBytea));
+        std::vector<std::string> presence; // of the hits that count a client
         for (const HitRecord& h : hits)
         {
             const HitFacts f = decodeFacts(h);
@@ -538,25 +565,42 @@ public:
             f.client.empty() ? cid.addNull() : cid.add(f.client);
             const std::string* fields[] = {&f.application, &f.version, &f.type,
                                            &f.category,    &f.action,  &f.label};
+            std::string present = f.client + '\0' + std::to_string(f.day);
             for (size_t i = 0; i < key.size(); ++i)
+            {
                 h.accepted ? key[i].add(*fields[i]) : key[i].addNull();
-            h.accepted&& f.value ? value.add(*f.value) : value.addNull();
+                (present += '\0') += *fields[i];
+            }
+            if (h.accepted && f.value)
+                value.add(*f.value);
+            else
+                value.addNull();
+            const bool counts = h.accepted && !f.client.empty();
+            known.add(counts && present_.count(present) > 0);
+            if (counts)
+                presence.push_back(std::move(present));
         }
         Params p;
-        p.add(shard_).add(received.encoded()).add(path.encoded()).add(body.encoded()).add(accepted.encoded());
-        p.add(reason.encoded()).add(agent.encoded()).add(day.encoded()).add(cid.encoded());
+        p.add(shard_).add(generation_).add(known.encoded()).add(received.encoded()).add(path.encoded());
+        p.add(body.encoded()).add(accepted.encoded()).add(reason.encoded()).add(agent.encoded());
+        p.add(day.encoded()).add(cid.encoded());
         for (const ArrayParam& k : key)
             p.add(k.encoded());
         p.add(value.encoded());
-        std::lock_guard<std::mutex> lock(mutex_);
         // Two batches that still meet on a row end one of them in a deadlock; it kept nothing, so it runs
         // again.
         for (int attempt = 0;; ++attempt)
-        {
-            Result r = run(kAppend, p, "storing hits", attempt < 2);
-            if (r)
+            if (Result r = run(kAppend, p, "storing hits", attempt < 2))
+            {
+                // Committed: these clients are present from now on, until one is forgotten anywhere.
+                const int64_t generation = integer(r.get(), 0, 0);
+                if (generation != generation_ || present_.size() + presence.size() > kPresenceLimit)
+                    present_.clear();
+                generation_ = generation;
+                for (std::string& present : presence)
+                    present_.insert(std::move(present));
                 return;
-        }
+            }
     }
 
     void forEach(const std::function<void(const StoredHit&)>& visit) const override
@@ -610,6 +654,7 @@ public:
     Forgotten forget(const std::string& client) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        present_.clear();
         Params p;
         p.add(shard_).add(client);
         for (int attempt = 0;; ++attempt)
@@ -794,7 +839,11 @@ private:
     mutable PGconn* conn_ = nullptr;
     mutable int32_t shard_ = 0;
     mutable bool ready_ = false; // connected, and the statements prepared
-    mutable std::mutex mutex_;   // one call on the connection at a time
+    // Client, day and key of the hits stored: their presence is known without asking the database.
+    std::unordered_set<std::string> present_;
+    int64_t generation_ = -1; // of erasures, when present_ was last confirmed
+    static constexpr size_t kPresenceLimit = 1 << 20;
+    mutable std::mutex mutex_; // one call on the connection at a time
 };
 
 Rollups PostgresStore::rollups(const Period& period) const
