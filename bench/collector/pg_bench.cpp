@@ -183,6 +183,34 @@ Load run(const std::vector<uint16_t>& ports, int perCollector, double seconds, u
     return r;
 }
 
+// Processor seconds used so far by a process, and by every child of another (the server's backends).
+double cpuSeconds(pid_t pid, pid_t childrenOf = 0)
+{
+    double total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+    {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        FILE* f = std::fopen((entry.path() / "stat").c_str(), "r");
+        if (!f)
+            continue;
+        char text[1024] = {};
+        const size_t n = std::fread(text, 1, sizeof text - 1, f);
+        std::fclose(f);
+        const char* rest = std::strrchr(text, ')'); // the command name may hold spaces
+        long parent = 0;
+        unsigned long user = 0, system = 0;
+        if (!n || !rest ||
+            std::sscanf(rest + 2, "%*c %ld %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &parent, &user,
+                        &system) != 3)
+            continue;
+        if (std::atol(name.c_str()) == pid || (childrenOf && parent == childrenOf))
+            total += static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
 std::string lastLine(const std::string& command)
 {
     FILE* out = popen(command.c_str(), "r");
@@ -230,7 +258,20 @@ int main(int argc, char** argv)
         Collector collectors[] = {startCollector(program, db, sync), startCollector(program, db, sync)};
         run({collectors[0].port, collectors[1].port}, 2, 1, clients); // warm up: clients and keys stored
         const long before = static_cast<long>(zncip::collector::openPostgresStore(db)->count());
+        FILE* pidFile = std::fopen((dir + "/pg/data/postmaster.pid").c_str(), "r");
+        long postmaster = 0;
+        if (!pidFile || std::fscanf(pidFile, "%ld", &postmaster) != 1)
+            throw std::runtime_error("no postmaster.pid");
+        std::fclose(pidFile);
+        // Processors used by the collectors and the server, to read the figure against on a shared machine.
+        auto used = [&]
+        {
+            return cpuSeconds(collectors[0].pid) + cpuSeconds(collectors[1].pid) +
+                   cpuSeconds(static_cast<pid_t>(postmaster), static_cast<pid_t>(postmaster));
+        };
+        const double cpuBefore = used();
         const Load load = run({collectors[0].port, collectors[1].port}, 8, seconds, clients);
+        const double cpu = used() - cpuBefore;
         for (Collector& c : collectors)
         {
             kill(c.pid, SIGTERM);
@@ -241,9 +282,13 @@ int main(int argc, char** argv)
         const double perSecond = static_cast<double>(load.ok) / load.seconds;
         std::printf(
             "collector on PostgreSQL, 2 collectors x 8 keep-alive connections, %u clients, %.1f s:\n"
-            "  %.0f hits/s stored durably (target >= %.0f), %ld answered 2xx, %ld not, %ld stored%s\n",
+            "  %.0f hits/s stored durably (target >= %.0f), %ld answered 2xx, %ld not, %ld stored%s\n"
+            "  collectors and server used %.2f processor-s: %.0f us per hit, %.0f hits/s if they had both "
+            "processors to themselves\n",
             clients, load.seconds, perSecond, kTargetPerSecond, load.ok, load.failed, stored,
-            stored == load.ok ? "" : "  MISMATCH");
+            stored == load.ok ? "" : "  MISMATCH", cpu,
+            1e6 * cpu / static_cast<double>(std::max(1L, load.ok)),
+            2.0 * static_cast<double>(load.ok) / std::max(cpu, 1e-9));
         status = perSecond >= kTargetPerSecond && stored == load.ok && load.failed == 0 ? 0 : 1;
     }
     catch (const std::exception& e)

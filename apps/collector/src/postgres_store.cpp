@@ -108,11 +108,6 @@ const char* const kMigrations[] = {
     DECLARE
         v_generation bigint; v_new boolean;
         v_client bigint[]; v_key bigint[]; v_day integer[];
-        v_days integer[];
-        v_fday integer[] := '{}'; v_fprevious integer[] := '{}'; v_fkey bigint[] := '{}';
-        v_fclients integer[] := '{}';
-        v_previous integer; v_next integer; v_before integer;
-        i integer := 1; j integer; n integer;
     BEGIN
         -- A client being forgotten is forgotten before these hits are stored, or after.
         PERFORM pg_advisory_xact_lock_shared(7420931850214);
@@ -182,44 +177,38 @@ const char* const kMigrations[] = {
             ON CONFLICT DO NOTHING
             RETURNING client, key, day
         )
-        SELECT array_agg(client ORDER BY zncip_pair_lock(client, key), client, key, day),
-               array_agg(key ORDER BY zncip_pair_lock(client, key), client, key, day),
-               array_agg(day ORDER BY zncip_pair_lock(client, key), client, key, day)
-        INTO v_client, v_key, v_day FROM added;
+        SELECT array_agg(client), array_agg(key), array_agg(day) INTO v_client, v_key, v_day FROM added;
+        IF v_client IS NULL THEN
+            RETURN v_generation;
+        END IF;
 
-        n := coalesce(array_length(v_client, 1), 0);
-        WHILE i <= n LOOP
-            j := i;
-            WHILE j < n AND v_client[j + 1] = v_client[i] AND v_key[j + 1] = v_key[i] LOOP
-                j := j + 1;
-            END LOOP;
-            PERFORM pg_advisory_xact_lock(zncip_pair_lock(v_client[i], v_key[i]));
-            -- As if the new days were added one after the other, earliest first: a later new day is not
-            -- there yet when an earlier one looks for the day after it.
-            v_days := v_day[i:j];
-            FOR m IN i..j LOOP
-                SELECT max(p.day) INTO v_previous FROM presence p
-                WHERE p.client = v_client[m] AND p.key = v_key[m] AND p.day < v_day[m];
-                SELECT min(p.day) INTO v_next FROM presence p
-                WHERE p.client = v_client[m] AND p.key = v_key[m] AND p.day > v_day[m]
-                  AND p.day <> ALL (v_days);
-                v_before := coalesce(v_previous, -2147483648);
-                v_fday := v_fday || v_day[m]; v_fprevious := v_fprevious || v_before;
-                v_fkey := v_fkey || v_key[m]; v_fclients := v_fclients || 1;
-                IF v_next IS NOT NULL THEN
-                    -- A day filled in before a later one: the later one now follows this day.
-                    v_fday := v_fday || ARRAY[v_next, v_next];
-                    v_fprevious := v_fprevious || ARRAY[v_before, v_day[m]];
-                    v_fkey := v_fkey || ARRAY[v_key[m], v_key[m]];
-                    v_fclients := v_fclients || ARRAY[-1, 1];
-                END IF;
-            END LOOP;
-            i := j + 1;
-        END LOOP;
+        PERFORM pg_advisory_xact_lock(l)
+        FROM (SELECT DISTINCT zncip_pair_lock(c, k) AS l FROM unnest(v_client, v_key) x(c, k) ORDER BY 1) x;
 
+        -- Each new day counts against the day before it. A new day before a later one (a late hit): the
+        -- later one now follows the new day. As if the new days of a client and key were added one after
+        -- the other, earliest first: the day after a new day is one that was there before the batch.
+        WITH new AS (SELECT * FROM unnest(v_client, v_key, v_day) n(client, key, day)),
+        around AS (
+            SELECT n.key, n.day,
+                   coalesce((SELECT max(p.day) FROM presence p
+                             WHERE p.client = n.client AND p.key = n.key AND p.day < n.day),
+                            -2147483648) AS previous,
+                   (SELECT min(p.day) FROM presence p
+                    WHERE p.client = n.client AND p.key = n.key AND p.day > n.day
+                      AND NOT EXISTS (SELECT FROM new o
+                                      WHERE o.client = p.client AND o.key = p.key AND o.day = p.day)) AS next
+            FROM new n
+        ),
+        changes AS (
+            SELECT day, previous, key, 1 AS clients FROM around
+            UNION ALL
+            SELECT next, previous, key, -1 FROM around WHERE next IS NOT NULL
+            UNION ALL
+            SELECT next, day, key, 1 FROM around WHERE next IS NOT NULL
+        )
         INSERT INTO first_visits AS f (day, previous_day, key, shard, clients)
-        SELECT day, previous, key, p_shard, sum(clients)
-        FROM unnest(v_fday, v_fprevious, v_fkey, v_fclients) x(day, previous, key, clients)
+        SELECT day, previous, key, p_shard, sum(clients) FROM changes
         GROUP BY day, previous, key ORDER BY day, previous, key
         ON CONFLICT (day, previous_day, key, shard) DO UPDATE SET clients = f.clients + excluded.clients;
         RETURN v_generation;
