@@ -22,10 +22,12 @@ namespace
 //   one round trip per batch.
 // - A client's first presence on a day is counted against the previous day it was present under the key
 //   (see the SQLite store). To keep that exact when two collectors add days of the same client and key at
-//   once, zncip_append() inserts the new presence rows first, then, per (client, key), takes a
-//   transaction-scoped advisory lock and only then looks for the neighbouring days with a fresh
-//   statement. Whoever takes the lock second sees what the first committed; the pairs are locked in one
-//   order everywhere, so two batches cannot wait for each other.
+//   once, zncip_append() inserts the new presence rows first, then takes a transaction-scoped advisory
+//   lock per (client, key), and only then looks for the neighbouring days, in a statement of its own
+//   whose snapshot is taken after the locks. Whoever takes a lock second sees what the first committed;
+//   the pairs are locked in one order everywhere, so two batches cannot wait for each other.
+// - The collector tells which hits bring a (client, key, day) it has already stored; those skip the
+//   client, key and presence work. What it remembers is dropped whenever a client was forgotten.
 // Every text is bytea: bodies, agents and decoded parameters are bytes, compared as bytes, as in SQLite.
 const char* const kMigrations[] = {
     R"sql(
