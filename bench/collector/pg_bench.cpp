@@ -8,6 +8,7 @@
 #include "hit_store.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -211,6 +213,30 @@ double cpuSeconds(pid_t pid, pid_t childrenOf = 0)
     return total;
 }
 
+// Every answer waits for a sync of the server's log, so a busy disk sets the ceiling: printed first.
+double medianSyncMs(const std::string& dir)
+{
+    const std::string path = dir + "/sync-probe";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return -1;
+    std::vector<double> ms;
+    const std::string page(8192, 'x');
+    for (int i = 0; i < 100; ++i)
+    {
+        const auto start = Clock::now();
+        if (write(fd, page.data(), page.size()) < 0 || fdatasync(fd) != 0)
+            break;
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    close(fd);
+    unlink(path.c_str());
+    if (ms.empty())
+        return -1;
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
 std::string lastLine(const std::string& command)
 {
     FILE* out = popen(command.c_str(), "r");
@@ -254,6 +280,7 @@ int main(int argc, char** argv)
     int status = 1;
     try
     {
+        std::printf("collector on PostgreSQL: fdatasync of the disk: %.2f ms (median)\n", medianSyncMs(dir));
         const std::string db = lastLine(script + " start " + dir + "/pg");
         Collector collectors[] = {startCollector(program, db, sync), startCollector(program, db, sync)};
         run({collectors[0].port, collectors[1].port}, 2, 1, clients); // warm up: clients and keys stored
