@@ -95,7 +95,8 @@ const char* const kMigrations[] = {
     CREATE TABLE erasures (generation bigint NOT NULL);
     INSERT INTO erasures VALUES (0);
 
-    -- The lock that serialises the day arithmetic of one (client, key).
+    -- The lock that serialises the day arithmetic of one (client, key). Locks of the whole database take
+    -- two integers, which PostgreSQL keeps apart from these.
     CREATE FUNCTION zncip_pair_lock(p_client bigint, p_key bigint) RETURNS bigint
     LANGUAGE sql IMMUTABLE AS $$ SELECT p_client # (p_key << 32) $$;
 
@@ -112,7 +113,7 @@ const char* const kMigrations[] = {
         v_client bigint[]; v_key bigint[]; v_day integer[];
     BEGIN
         -- A client being forgotten is forgotten before these hits are stored, or after.
-        PERFORM pg_advisory_xact_lock_shared(7420931850214);
+        PERFORM pg_advisory_xact_lock_shared(7420, 2);
         SELECT generation INTO v_generation FROM erasures;
         IF v_generation <> p_generation THEN
             p_known := NULL;
@@ -223,7 +224,7 @@ const char* const kMigrations[] = {
         v_client bigint;
     BEGIN
         removed_hits := 0; removed_days := 0;
-        PERFORM pg_advisory_xact_lock(7420931850214); -- waits for the batches under way, holds off new ones
+        PERFORM pg_advisory_xact_lock(7420, 2); -- waits for the batches under way, holds off new ones
         SELECT id INTO v_client FROM clients WHERE cid = p_cid;
         IF v_client IS NULL THEN
             RETURN;
@@ -261,7 +262,7 @@ const char* const kMigrations[] = {
 };
 
 // Lets collectors that start at once migrate one after the other.
-constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7420931850213)";
+constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7420, 1)";
 
 constexpr Oid kBool = 16, kBytea = 17, kInt8 = 20, kInt4 = 23;
 constexpr Oid kBoolArray = 1000, kByteaArray = 1001, kInt4Array = 1007, kInt8Array = 1016;
