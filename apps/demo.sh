@@ -41,7 +41,9 @@ say() { printf '\n== %s\n' "$*"; }
 exec 3>&2
 
 say "starting the collection endpoint"
-"$bin/zncip-collector" serve --listen 127.0.0.1 --port 0 --db "$work/hits.db" >"$work/collector.log" 2>&1 &
+# Its admin pages take a free port, so that the demo runs beside a collector already serving.
+"$bin/zncip-collector" serve --listen 127.0.0.1 --port 0 --admin-listen 127.0.0.1:0 --db "$work/hits.db" \
+    >"$work/collector.log" 2>&1 &
 collector=$!
 trap 'kill "$collector" 2>/dev/null || true' EXIT
 port=""
@@ -101,6 +103,9 @@ trap - EXIT
 
 say "what arrived"
 "$bin/zncip-collector" report --db "$work/hits.db"
+"$bin/zncip-collector" report --db "$work/hits.db" --html "$work/report.html" >/dev/null
+echo
+echo "the same as a page to open in a browser: $work/report.html"
 
 say "how the first hit introduced itself"
 first="$("$bin/zncip-collector" export --db "$work/hits.db" | sed -n 1p)"

@@ -10,8 +10,22 @@ run() { "$@" || status=1; }
 # module: load, factory, initApp, uninitApp, deleteModule, unload; median time and memory growth
 run "$bin/moduleload_bench"
 
-# collector: 8 keep-alive connections with and without storing, and the Qt-style sequential client
+# collector: 8 keep-alive connections with and without storing, the store alone with the time of each SQL
+# statement, and the Qt-style sequential client. To hold the stored rate against an earlier build, run it
+# by hand with --compare PATH-TO-THAT-zncip-collector.
 run "$bin/zncip-collector-bench"
+
+# collector under faults: kill -9 rounds (answered hits stored once), an honest client beside 2,000
+# slow-header clients, oversized requests and a flood
+run "$bin/zncip-collector-faults"
+
+# collector at a fleet's month (10,000,000 hits, 100,000 clients, 30 days): report of the month, of one
+# version and of a week, and bytes per stored hit, each beside its target. The first run generates the
+# database under BUILD_DIR/bench-data with zncip-collector-gen's generator (minutes) and later runs reuse it.
+run "$bin/zncip-collector-report-bench"
+
+# collector's admin API over the same month: p99 of each request the dashboard makes
+run "$bin/zncip-collector-admin-bench"
 
 # collector on PostgreSQL: two collectors sharing a throw-away server, 8 keep-alive connections each
 run "$bin/zncip-collector-pg-bench"

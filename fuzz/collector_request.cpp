@@ -32,6 +32,8 @@ public:
     void forEach(const std::function<void(const StoredHit&)>&) const override {}
     int64_t count() const override { return static_cast<int64_t>(stored.size()); }
     Rollups rollups(const Period&) const override { return {}; }
+    std::vector<std::string> versions() const override { return {}; }
+    std::vector<StoredHit> rejectedSamples(const Period&, int) const override { return {}; }
     Forgotten forget(const std::string&) override { return {}; }
     int64_t pruneRawBefore(int32_t) override { return 0; }
 

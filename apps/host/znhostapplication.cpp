@@ -3,6 +3,7 @@
 #include "znhostcommands.h"
 #include "znhostjoinanswerer.h"
 #include "znhostscript.h"
+#include "znhoststallwatch.h"
 #include "znhosttelemetryextras.h"
 #include "znhostwindow.h"
 
@@ -107,12 +108,18 @@ int ZnHostApplication::run()
                          warn(message);
                          QCoreApplication::exit(3);
                      });
+    ZnHostStallWatch stalls;
     if (headless)
+    {
+        stalls.start();
         script.start(m_window);
+    }
     else
         QApplication::setQuitOnLastWindowClosed(true);
 
     const int code = QApplication::exec();
+    if (headless)
+        report(QStringLiteral("longest pause of the GUI thread while the script ran: %1 ms").arg(stalls.longestMs()));
     shutDown();
     return code;
 }

@@ -62,6 +62,8 @@ Program::Program(const std::vector<std::string>& args)
     QStringList list;
     for (const std::string& a : args)
         list << QString::fromStdString(a);
+    if (!args.empty() && args[0] == "serve" && !list.contains("--admin-listen") && !list.contains("--no-admin"))
+        list << "--no-admin";
     process.start(QStringLiteral(ZNCIP_BIN_DIR "/zncip-collector"), list);
     process.waitForStarted(10000);
 }
@@ -89,14 +91,15 @@ std::string HttpResponse::header(const std::string& name) const
     return at == std::string::npos ? "" : head.substr(from, head.find("\r\n", from) - from);
 }
 
-HttpConnection::HttpConnection(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+HttpConnection::HttpConnection(uint16_t port, const char* address)
+    : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     const timeval timeout{5, 0}; // bounds every wait for data
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, address, &a.sin_addr);
     connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
@@ -143,6 +146,13 @@ std::string requestHead(const std::string& path, size_t bodyLength, const std::s
 HttpResponse post(uint16_t port, const std::string& path, const std::string& body)
 {
     return HttpConnection(port).post(path, body);
+}
+
+HttpResponse get(uint16_t port, const std::string& path, const std::string& extraHeaders, const char* address)
+{
+    HttpConnection c(port, address);
+    c.sendRaw("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
+    return c.read();
 }
 
 } // namespace zncip::collector::test

@@ -39,6 +39,11 @@ struct FaultStore : HitStore
     void forEach(const std::function<void(const StoredHit&)>& visit) const override { real_->forEach(visit); }
     int64_t count() const override { return real_->count(); }
     Rollups rollups(const Period& period) const override { return real_->rollups(period); }
+    std::vector<std::string> versions() const override { return real_->versions(); }
+    std::vector<StoredHit> rejectedSamples(const Period& p, int n) const override
+    {
+        return real_->rejectedSamples(p, n);
+    }
     Forgotten forget(const std::string& client) override { return real_->forget(client); }
     int64_t pruneRawBefore(int32_t day) override { return real_->pruneRawBefore(day); }
 
@@ -75,7 +80,8 @@ struct RunningServer
     std::vector<StoredHit> hits() const { return readHits(config.dbPath); }
 };
 
-// `zncip-collector` run as a separate process, killed when the test ends before it does.
+// `zncip-collector` run as a separate process, killed when the test ends before it does. "serve" runs
+// without its admin pages unless the arguments say otherwise, so that tests do not contend for its port.
 struct Program
 {
     QProcess process;
@@ -101,7 +107,7 @@ std::string requestHead(const std::string& path, size_t bodyLength, const std::s
 
 struct HttpConnection
 {
-    explicit HttpConnection(uint16_t port);
+    explicit HttpConnection(uint16_t port, const char* address = "127.0.0.1");
     ~HttpConnection() { close(fd_); }
     HttpConnection(const HttpConnection&) = delete;
     bool connected() const { return connected_; }
@@ -120,5 +126,7 @@ struct HttpConnection
 };
 
 HttpResponse post(uint16_t port, const std::string& path, const std::string& body); // on a new connection
+HttpResponse get(uint16_t port, const std::string& path, const std::string& extraHeaders = "",
+                 const char* address = "127.0.0.1");
 
 } // namespace zncip::collector::test

@@ -111,6 +111,15 @@ void expectSameReports(HitStore& sqlite, HitStore& postgres)
         EXPECT_EQ(report(sqlite, from, to, version), report(postgres, from, to, version))
             << "days " << from << " to " << to << " " << version.value_or("");
     EXPECT_EQ(sqlite.count(), postgres.count());
+    EXPECT_EQ(sqlite.versions(), postgres.versions());
+    auto rejected = [](HitStore& store)
+    {
+        std::vector<std::string> bodies;
+        for (const StoredHit& h : store.rejectedSamples({}, 10))
+            bodies.push_back(h.body + " " + h.reason);
+        return bodies;
+    };
+    EXPECT_EQ(rejected(sqlite), rejected(postgres));
 }
 
 // Late days (before days already stored, and several new days of one client and key in one batch), a

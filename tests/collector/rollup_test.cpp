@@ -88,7 +88,7 @@ Report expected(const std::vector<Sent>& hits, const Period& p)
         ++r.applications[{"App", s.version}].hits;
         Report::Day& day = r.days[s.day];
         ++day.usage.hits;
-        ++day.versions[s.version].hits;
+        ++day.versions[s.version].usage.hits;
         if (s.client.empty())
             continue;
         clients.insert(s.client);
@@ -105,7 +105,7 @@ Report expected(const std::vector<Sent>& hits, const Period& p)
     for (const auto& [day, set] : dayClients)
         r.days[day].usage.clients = static_cast<int64_t>(set.size());
     for (const auto& [key, set] : dayVersionClients)
-        r.days[key.first].versions[key.second].clients = static_cast<int64_t>(set.size());
+        r.days[key.first].versions[key.second].usage.clients = static_cast<int64_t>(set.size());
     return r;
 }
 

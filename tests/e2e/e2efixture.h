@@ -20,6 +20,7 @@
 struct Hit
 {
     QList<QPair<QString, QString>> params;
+    QString body; // as it arrived
 
     QString value(const QString& key) const
     {
@@ -47,7 +48,9 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         m_collector.setProgram(bin() + "/zncip-collector");
-        m_collector.setArguments({"serve", "--listen", "127.0.0.1", "--port", "0", "--db", path("hits.db")});
+        m_collector.setArguments(QStringList{"serve", "--listen", "127.0.0.1", "--port", "0", "--no-admin", "--db",
+                                             path("hits.db")} +
+                                 m_collectorOptions);
         m_collector.start();
         ASSERT_TRUE(m_collector.waitForStarted(10000));
         const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
@@ -117,6 +120,7 @@ protected:
             const QJsonObject object = QJsonDocument::fromJson(line).object();
             EXPECT_TRUE(object.value("accepted").toBool()) << line.toStdString();
             Hit hit;
+            hit.body = object.value("body").toString();
             for (const QJsonValue& pair : object.value("params").toArray())
                 hit.params << qMakePair(pair.toArray().at(0).toString(), pair.toArray().at(1).toString());
             result << hit;
@@ -133,6 +137,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
+    QStringList m_collectorOptions; // set before SetUp, by a fixture's constructor
     QProcess m_collector;
     QString m_port;
     QByteArray m_output;

@@ -40,6 +40,7 @@ public:
     void start(); // throws StartError (server.h)
     void stop();
     uint16_t port() const;
+    std::string address() const; // as printed: 127.0.0.1 or [::1]
 
 private:
     struct Impl;

@@ -1,13 +1,16 @@
 #include "cli.h"
 
+#include "admin_server.h"
 #include "export.h"
 #include "form.h"
 #include "hit_facts.h"
+#include "html_report.h"
 #include "report.h"
 #include "server.h"
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <cstdlib>
 #include <pthread.h>
 
@@ -19,13 +22,16 @@ namespace
 const char kUsage[] =
     "usage: zncip-collector serve [--listen ADDR] [--port N] [--db PATH] [--sync full|normal]\n"
     "                             [--timeout SECONDS] [--max-connections N] [--max-per-address N]\n"
-    "                             [--discard] [--no-quickack] [--keep-raw-days N]\n"
-    "       zncip-collector report [--db PATH] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--version V] [--json]\n"
+    "                             [--discard] [--no-quickack] [--keep-raw-days N] [--max-db-mib N]\n"
+    "                             [--admin-listen ADDR:PORT | --no-admin] [--admin-token-file FILE]\n"
+    "       zncip-collector report [--db PATH] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--version V]\n"
+    "                              [--json | --html FILE]\n"
     "       zncip-collector export [--db PATH]\n"
     "       zncip-collector forget --cid ID [--db PATH]\n"
     "\n"
     "serve   receive hits on POST /collect, /batch and /debug/collect (default 127.0.0.1:8089;\n"
-    "        --port 0 picks a free port; the first line printed says which)\n"
+    "        --port 0 picks a free port; the first line printed says which); the pages for the product\n"
+    "        team and their API on --admin-listen (default 127.0.0.1:8090; port 0 picks one)\n"
     "report  summary of the hits received in a period (default: all), of one version or all\n"
     "export  every stored hit as one JSON object per line\n"
     "forget  removes the hits of one client and takes it out of every count of clients\n"
@@ -35,6 +41,9 @@ const char kUsage[] =
 struct Options
 {
     ServerConfig server;
+    AdminConfig admin;
+    bool noAdmin = false;
+    std::string htmlFile;
     Period period;
     bool json = false;
     std::string client;
@@ -88,6 +97,12 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
                 return "--port needs a number from 0 to 65535";
             o.server.port = static_cast<uint16_t>(n);
         }
+        else if (serve && a == "--max-db-mib")
+        {
+            if (!next(v) || !parseUnsigned(v, 1u << 30, n) || n == 0)
+                return "--max-db-mib needs a number of MiB";
+            o.server.sqlite.maxBytes = static_cast<int64_t>(n) << 20;
+        }
         else if (serve && a == "--sync")
         {
             if (!next(v) || (v != "full" && v != "normal"))
@@ -127,6 +142,26 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
         }
         else if (report && a == "--json")
             o.json = true;
+        else if (report && a == "--html")
+        {
+            if (!next(o.htmlFile) || o.htmlFile.empty())
+                return "--html needs a file";
+        }
+        else if (serve && a == "--admin-listen")
+        {
+            const size_t colon = next(v) ? v.rfind(':') : std::string::npos;
+            if (colon == std::string::npos || !parseUnsigned(v.substr(colon + 1), 65535, n))
+                return "--admin-listen needs ADDRESS:PORT, such as 127.0.0.1:8090 or [::1]:8090";
+            o.admin.listenAddress = v.substr(0, colon);
+            o.admin.port = static_cast<uint16_t>(n);
+        }
+        else if (serve && a == "--no-admin")
+            o.noAdmin = true;
+        else if (serve && a == "--admin-token-file")
+        {
+            if (!next(o.admin.tokenFile) || o.admin.tokenFile.empty())
+                return "--admin-token-file needs a file";
+        }
         else if (command == "forget" && a == "--cid")
         {
             if (!next(o.client) || o.client.empty())
@@ -147,6 +182,10 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
     }
     if (command == "forget" && o.client.empty() && !o.help)
         return "forget needs --cid ID";
+    if (o.json && !o.htmlFile.empty())
+        return "--json and --html exclude each other";
+    if (o.noAdmin && !o.admin.tokenFile.empty())
+        return "--no-admin and --admin-token-file exclude each other";
     return {};
 }
 
@@ -174,7 +213,7 @@ void pruneRaw(const ServerConfig& config, unsigned keepDays, std::ostream& err)
     }
 }
 
-int serve(const ServerConfig& config, unsigned keepRawDays, std::ostream& out, std::ostream& err)
+int serve(const Options& options, std::ostream& out, std::ostream& err)
 {
     // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
     sigset_t stopSignals;
@@ -186,10 +225,18 @@ int serve(const ServerConfig& config, unsigned keepRawDays, std::ostream& out, s
     // Under a file-size limit a write past it must fail (and the hit be answered 503), not end the process.
     std::signal(SIGXFSZ, SIG_IGN);
 
+    const ServerConfig& config = options.server;
+    const unsigned keepRawDays = options.keepRawDays;
     Server server(config);
+    AdminConfig adminConfig = options.admin;
+    adminConfig.dbPath = config.dbPath;
+    adminConfig.sqlite = config.sqlite;
+    AdminServer admin(adminConfig);
     try
     {
         server.start();
+        if (!options.noAdmin && !config.discard)
+            admin.start();
     }
     catch (const StartError& e)
     {
@@ -197,6 +244,8 @@ int serve(const ServerConfig& config, unsigned keepRawDays, std::ostream& out, s
         return kExitFailure;
     }
     out << "listening on " << server.address() << ":" << server.port() << std::endl;
+    if (!options.noAdmin && !config.discard)
+        out << "admin pages on http://" << admin.address() << ":" << admin.port() << "/" << std::endl;
     if (keepRawDays)
     {
         const timespec interval{kPruneEverySeconds, 0};
@@ -209,6 +258,7 @@ int serve(const ServerConfig& config, unsigned keepRawDays, std::ostream& out, s
         int signal = 0;
         sigwait(&stopSignals, &signal);
     }
+    admin.stop();
     server.stop();
     return 0;
 }
@@ -241,7 +291,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 0;
     }
     if (command == "serve")
-        return serve(options.server, options.keepRawDays, out, err);
+        return serve(options, out, err);
 
     try
     {
@@ -262,7 +312,19 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         if (command == "report")
         {
             const Report report = buildReport(store->rollups(options.period), options.period);
-            out << (options.json ? reportJson(report) + "\n" : formatReport(report)) << std::flush;
+            if (!options.htmlFile.empty())
+            {
+                std::ofstream html(options.htmlFile, std::ios::binary | std::ios::trunc);
+                html << htmlReport(report, store->versions(), store->rejectedSamples(options.period, 5));
+                if (!html.flush())
+                {
+                    err << "zncip-collector: cannot write " << options.htmlFile << std::endl;
+                    return kExitFailure;
+                }
+                out << "wrote " << options.htmlFile << std::endl;
+            }
+            else
+                out << (options.json ? reportJson(report) + "\n" : formatReport(report)) << std::flush;
         }
         else
             exportAll(*store, out);

@@ -5,14 +5,6 @@
 namespace zncip::collector
 {
 
-struct CommitQueue::Batch
-{
-    std::vector<HitRecord> hits;
-    bool done = false;
-    bool stored = false;
-    std::condition_variable finished;
-};
-
 CommitQueue::CommitQueue(HitStore& store) : store_(store), writer_([this] { run(); }) {}
 
 CommitQueue::~CommitQueue()
@@ -20,21 +12,16 @@ CommitQueue::~CommitQueue()
     stop();
 }
 
-bool CommitQueue::submit(std::vector<HitRecord> hits)
+bool CommitQueue::submit(std::vector<HitRecord> hits, Done done)
 {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_)
         return false;
-    if (!open_)
-    {
-        open_ = std::make_shared<Batch>();
-        work_.notify_one();
-    }
-    const std::shared_ptr<Batch> batch = open_;
     for (HitRecord& h : hits)
-        batch->hits.push_back(std::move(h));
-    batch->finished.wait(lock, [&] { return batch->done; });
-    return batch->stored;
+        open_.hits.push_back(std::move(h));
+    open_.waiting.push_back(std::move(done));
+    work_.notify_one();
+    return true;
 }
 
 void CommitQueue::stop()
@@ -53,27 +40,26 @@ void CommitQueue::run()
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;)
     {
-        work_.wait(lock, [&] { return stopping_ || open_; });
-        if (!open_)
+        work_.wait(lock, [&] { return stopping_ || !open_.waiting.empty(); });
+        if (open_.waiting.empty())
             return; // stopping with nothing left
-        const std::shared_ptr<Batch> batch = std::move(open_);
+        Batch batch = std::move(open_);
+        open_ = Batch();
         lock.unlock();
         bool stored = false;
         try
         {
-            store_.append(batch->hits);
+            store_.append(batch.hits);
             stored = true;
         }
         catch (const std::exception& e) // out of memory included: the writer must live on
         {
-            std::fprintf(stderr, "zncip-collector: %zu hit(s) not stored, answered 503: %s\n",
-                         batch->hits.size(), e.what());
+            std::fprintf(stderr, "zncip-collector: %zu hit(s) not stored, answered 503: %s\n", batch.hits.size(),
+                         e.what());
         }
-        batch->hits.clear();
+        for (const Done& done : batch.waiting)
+            done(stored);
         lock.lock();
-        batch->done = true;
-        batch->stored = stored;
-        batch->finished.notify_all();
     }
 }
 

@@ -3,6 +3,7 @@
 #include "hit_store.h"
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -11,32 +12,39 @@
 namespace zncip::collector
 {
 
-// Group commit: request threads hand their hits to one writer thread and wait; the writer stores
-// everything that arrived while it was busy with the previous transaction in one transaction, then wakes
-// its submitters. One sync then pays for many hits, and no hit is answered before it is durable.
+// Group commit: requests hand their hits to one writer thread, which stores everything that arrived
+// while it was busy with the previous transaction in one transaction, then tells each submitter. One
+// sync then pays for many hits, and no hit is answered before it is durable. Nobody waits in a thread of
+// its own: the connection is suspended until its hits are told done.
 class CommitQueue
 {
 public:
+    // Called on the writer thread once the hits are committed (true) or could not be stored (false).
+    using Done = std::function<void(bool stored)>;
+
     explicit CommitQueue(HitStore& store);
     ~CommitQueue();
     CommitQueue(const CommitQueue&) = delete;
     CommitQueue& operator=(const CommitQueue&) = delete;
 
-    // Blocks until the hits are committed (true) or could not be stored (false). All hits of one call
-    // go into the same transaction.
-    bool submit(std::vector<HitRecord> hits);
+    // All hits of one call go into the same transaction. False, and done is not called, once stopped.
+    bool submit(std::vector<HitRecord> hits, Done done);
 
     // Commits what is queued, then refuses further hits.
     void stop();
 
 private:
-    struct Batch;
+    struct Batch
+    {
+        std::vector<HitRecord> hits;
+        std::vector<Done> waiting;
+    };
     void run();
 
     HitStore& store_;
     std::mutex mutex_;
     std::condition_variable work_;
-    std::shared_ptr<Batch> open_;
+    Batch open_;
     bool stopping_ = false;
     std::thread writer_;
 };

@@ -59,7 +59,7 @@ std::string formatDay(int32_t day)
     int y;
     unsigned m, d;
     civilFromDays(day, y, m, d);
-    char text[16];
+    char text[32];
     std::snprintf(text, sizeof text, "%04d-%02u-%02u", y, m, d);
     return text;
 }

@@ -117,6 +117,10 @@ public:
     virtual void forEach(const std::function<void(const StoredHit&)>& visit) const = 0;
     virtual int64_t count() const = 0;
     virtual Rollups rollups(const Period& period) const = 0;
+    // The application versions that sent hits, in order.
+    virtual std::vector<std::string> versions() const = 0;
+    // The latest rejected hits of the period, newest first, for a person to look at.
+    virtual std::vector<StoredHit> rejectedSamples(const Period& period, int limit) const = 0;
     // Removes every hit of one client (cid or uid) and takes it out of the distinct-client counts.
     virtual Forgotten forget(const std::string& client) = 0;
     // Removes the raw hits received before the given day; the rollups keep counting them.
@@ -129,6 +133,9 @@ struct SqliteOptions
     // only writes it to the operating system, which survives the process being killed but not the machine.
     bool syncFull = true;
     int busyTimeoutMs = 5000;
+    // A ceiling on the database file (0: none). Once reached, hits are answered 503 until pruning or
+    // forgetting frees room, which the database then reuses by itself.
+    int64_t maxBytes = 0;
     bool readOnly = false; // for report and export: never creates or migrates a database
 };
 

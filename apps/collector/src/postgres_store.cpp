@@ -507,8 +507,15 @@ const Statement kRejections{"rejections",
                             "SELECT day, reason, sum(hits)::bigint FROM daily_rejections "
                             "WHERE day BETWEEN $1 AND $2 GROUP BY day, reason HAVING sum(hits) <> 0",
                             {kInt4, kInt4}};
-const Statement* const kStatements[] = {&kAppend, &kForget, &kPrune,   &kEach,  &kCount,
-                                        &kBounds, &kCounts, &kClients, &kDaily, &kRejections};
+const Statement kVersions{
+    "versions", "SELECT DISTINCT version FROM rollup_keys WHERE scope = 2 ORDER BY version", {}};
+const Statement kRejected{
+    "rejected",
+    "SELECT id, received_us, path, body, reason, user_agent FROM hits WHERE NOT accepted "
+    "AND day BETWEEN $1 AND $2 ORDER BY day DESC, id DESC LIMIT $3",
+    {kInt4, kInt4, kInt4}};
+const Statement* const kStatements[] = {&kVersions, &kRejected, &kAppend, &kForget,  &kPrune, &kEach,
+                                        &kCount,    &kBounds,   &kCounts, &kClients, &kDaily, &kRejections};
 
 // SQLSTATEs after which the same transaction may simply run again: nothing of it was kept.
 bool transient(const PGresult* r)
@@ -643,6 +650,37 @@ public:
 
     Rollups rollups(const Period& period) const override;
 
+    std::vector<std::string> versions() const override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Result r = run(kVersions, {}, "reading the versions");
+        std::vector<std::string> result;
+        for (int i = 0; i < PQntuples(r.get()); ++i)
+            result.push_back(bytes(r.get(), i, 0));
+        return result;
+    }
+
+    std::vector<StoredHit> rejectedSamples(const Period& period, int limit) const override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Params p;
+        p.add(period.from).add(period.to).add(int32_t{limit});
+        Result r = run(kRejected, p, "reading rejected hits");
+        std::vector<StoredHit> result;
+        for (int i = 0; i < PQntuples(r.get()); ++i)
+        {
+            StoredHit h;
+            h.id = integer(r.get(), i, 0);
+            h.receivedUs = integer(r.get(), i, 1);
+            h.path = bytes(r.get(), i, 2);
+            h.body = bytes(r.get(), i, 3);
+            h.reason = bytes(r.get(), i, 4);
+            h.userAgent = bytes(r.get(), i, 5);
+            result.push_back(std::move(h));
+        }
+        return result;
+    }
+
     Forgotten forget(const std::string& client) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -674,6 +712,9 @@ public:
 private:
     void open()
     {
+        if (options_.maxBytes > 0)
+            throw StoreError("a ceiling on the database size is for an SQLite file; a shared PostgreSQL "
+                             "database is bounded by the server's own means");
         connect();
         if (options_.readOnly)
         {

@@ -94,9 +94,11 @@ Report buildReport(const Rollups& rollups, const Period& period)
         r.applications[{c.key.application, c.key.version}].hits += c.hits;
         Report::Day& day = r.days[c.day];
         day.usage.hits += c.hits;
-        day.versions[c.key.version].hits += c.hits;
+        Report::VersionDay& versionDay = day.versions[c.key.version];
+        versionDay.usage.hits += c.hits;
         countSession(r.sessions, c.key, c.hits);
         countSession(day.sessions, c.key, c.hits);
+        countSession(versionDay.sessions, c.key, c.hits);
         if (c.key.category == "Session")
             countSession(r.versions[c.key.version], c.key, c.hits);
         if (Tally* t = tallyOf(r, c.key))
@@ -119,7 +121,7 @@ Report buildReport(const Rollups& rollups, const Period& period)
     {
         Report::Day& day = r.days[c.day];
         if (c.key.scope == Scope::Application)
-            day.versions[c.key.version].clients += c.clients;
+            day.versions[c.key.version].usage.clients += c.clients;
         if (c.key.scope == total)
             day.usage.clients += c.clients;
     }
@@ -320,12 +322,14 @@ std::string reportJson(const Report& r)
         appendSessions(out, d.sessions);
         out += ",\"versions\":[";
         const char* inner = "";
-        for (const auto& [version, u] : d.versions)
+        for (const auto& [version, v] : d.versions)
         {
             out += std::exchange(inner, ",") + std::string("{\"version\":");
             appendJsonString(out, version);
             out += ",";
-            appendUsage(out, u);
+            appendUsage(out, v.usage);
+            out += ",";
+            appendSessions(out, v.sessions);
             out += "}";
         }
         out += "]}";

@@ -56,11 +56,16 @@ struct Report
     std::map<std::pair<std::string, std::string>, Usage> applications; // (an, av)
 
     SessionCounts sessions;
+    struct VersionDay
+    {
+        Usage usage;
+        SessionCounts sessions;
+    };
     struct Day
     {
         Usage usage;
         SessionCounts sessions;
-        std::map<std::string, Usage> versions; // by av: adoption over time
+        std::map<std::string, VersionDay> versions; // by av: adoption and crash-free rate over time
     };
     std::map<int32_t, Day> days;
     std::map<std::string, SessionCounts> versions; // by av

@@ -3,6 +3,7 @@
 #include "commit_queue.h"
 #include "export.h"
 #include "form.h"
+#include "listen_socket.h"
 #include "validation.h"
 
 #include <microhttpd.h>
@@ -11,9 +12,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -44,6 +47,9 @@ struct Request
 {
     Route route;
     std::string body;
+    // Set once the hits went to the commit queue; the connection sleeps until the writer has an outcome.
+    bool waiting = false;
+    std::atomic<bool> stored{false};
 };
 
 int64_t nowUs()
@@ -237,10 +243,30 @@ struct Server::Impl
         setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
 
+    // Every connection needs a descriptor: the soft limit (often 1024) is raised towards the connection
+    // limit as far as the hard limit allows.
+    void raiseDescriptorLimit()
+    {
+        rlimit limit{};
+        const rlim_t wanted = config.connectionLimit + 64;
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted)
+            return;
+        limit.rlim_cur = std::min(wanted, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        if (limit.rlim_cur < wanted)
+            std::fprintf(stderr,
+                         "zncip-collector: at most %llu descriptors are allowed; fewer than the %u connections "
+                         "asked for can be served\n",
+                         static_cast<unsigned long long>(limit.rlim_cur), config.connectionLimit);
+    }
+
     MHD_Result handle(MHD_Connection* connection, const char* url, const char* method, const char* upload,
                       size_t* uploadSize, void** context)
     {
         auto* request = static_cast<Request*>(*context);
+        if (request && request->waiting) // woken by the writer
+            return request->stored ? MHD_queue_response(connection, MHD_HTTP_OK, pixel)
+                                   : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
         if (!request)
         {
             tuneSocket(connection);
@@ -269,7 +295,8 @@ struct Server::Impl
                 return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, tooLarge);
             if (stopping)
                 return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, closing);
-            auto request = std::make_unique<Request>(Request{route, {}});
+            auto request = std::make_unique<Request>();
+            request->route = route;
             std::lock_guard<std::mutex> lock(inFlightMutex);
             ++inFlight;
             *context = request.release();
@@ -321,11 +348,20 @@ struct Server::Impl
 
     // A rejected hit is still answered 200: the client would otherwise resend it forever and hold up
     // every hit queued behind it. Only a hit that could not be kept gets 503, so that it comes again.
-    MHD_Result storeAndAnswer(MHD_Connection* connection, std::vector<HitRecord> hits)
+    // The connection is suspended, holding no thread, until the writer has committed the hits or failed.
+    MHD_Result storeAndAnswer(MHD_Connection* connection, Request& request, std::vector<HitRecord> hits)
     {
-        if (!queue->submit(std::move(hits)))
-            return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
-        return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+        request.waiting = true;
+        MHD_suspend_connection(connection);
+        const bool queued = queue->submit(std::move(hits),
+                                          [connection, &request](bool stored)
+                                          {
+                                              request.stored = stored;
+                                              MHD_resume_connection(connection);
+                                          });
+        if (!queued)
+            MHD_resume_connection(connection); // answered 503: stored is false
+        return MHD_YES;
     }
 
     MHD_Result collect(MHD_Connection* connection, Request& request)
@@ -334,7 +370,7 @@ struct Server::Impl
             return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
         std::vector<HitRecord> hits;
         hits.push_back(makeRecord(connection, "/collect", std::move(request.body)));
-        return storeAndAnswer(connection, std::move(hits));
+        return storeAndAnswer(connection, request, std::move(hits));
     }
 
     MHD_Result batch(MHD_Connection* connection, Request& request)
@@ -365,7 +401,7 @@ struct Server::Impl
         std::vector<HitRecord> hits;
         for (std::string& line : lines)
             hits.push_back(makeRecord(connection, "/batch", std::move(line)));
-        return storeAndAnswer(connection, std::move(hits));
+        return storeAndAnswer(connection, request, std::move(hits));
     }
 
     MHD_Result debug(MHD_Connection* connection, const Request& request)
@@ -399,74 +435,6 @@ struct Server::Impl
         return result;
     }
 
-    int openListenSocket()
-    {
-        std::string host = config.listenAddress == "localhost" ? "127.0.0.1" : config.listenAddress;
-        if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-            host = host.substr(1, host.size() - 2);
-        sockaddr_storage address{};
-        socklen_t length;
-        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-        if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1)
-        {
-            v4->sin_family = AF_INET;
-            v4->sin_port = htons(config.port);
-            length = sizeof *v4;
-        }
-        else if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1)
-        {
-            v6->sin6_family = AF_INET6;
-            v6->sin6_port = htons(config.port);
-            length = sizeof *v6;
-        }
-        else
-            throw StartError("bad listen address '" + config.listenAddress +
-                             "': give a numeric IPv4 or IPv6 address");
-
-        const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            throw StartError(std::string("cannot create a socket: ") + std::strerror(errno));
-        const int one = 1;
-        // Lets a restarted collector bind while connections of the previous one linger in TIME_WAIT;
-        // on Linux it does not let two servers share the port.
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (address.ss_family == AF_INET6)
-            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-        if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0)
-        {
-            const int error = errno;
-            close(fd);
-            const std::string where = host + " port " + std::to_string(config.port);
-            if (error == EADDRINUSE)
-                throw StartError("cannot listen on " + where + ": the port is already in use");
-            if (error == EADDRNOTAVAIL)
-                throw StartError("cannot listen on " + where + ": the address is not one of this machine");
-            throw StartError("cannot listen on " + where + ": " + std::strerror(error));
-        }
-        if (listen(fd, 1024) != 0)
-        {
-            const int error = errno;
-            close(fd);
-            throw StartError(std::string("cannot listen: ") + std::strerror(error));
-        }
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        char text[INET6_ADDRSTRLEN] = {};
-        if (address.ss_family == AF_INET)
-        {
-            inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
-            boundAddress = text;
-            boundPort = ntohs(v4->sin_port);
-        }
-        else
-        {
-            inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
-            boundAddress = std::string("[") + text + "]";
-            boundPort = ntohs(v6->sin6_port);
-        }
-        return fd;
-    }
-
     void start()
     {
         if (!config.discard)
@@ -484,10 +452,14 @@ struct Server::Impl
             }
             queue = std::make_unique<CommitQueue>(*store);
         }
-        const int fd = openListenSocket();
-        // One thread per connection: a request thread simply blocks until its hit is committed, and the
-        // connection limit bounds the threads.
-        unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
+        const ListenSocket listening = openListenSocket(config.listenAddress, config.port);
+        const int fd = listening.fd;
+        boundAddress = listening.address;
+        boundPort = listening.port;
+        raiseDescriptorLimit();
+        // A few threads serve every connection through epoll; a connection whose hits wait for the commit
+        // is suspended, so a slow or idle client costs a socket and its buffer, never a thread.
+        unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
                          MHD_USE_ERROR_LOG | MHD_USE_ITC; // the channel lets stop() quiesce the daemon
         if (boundAddress.front() == '[')
             flags |= MHD_USE_IPv6;
@@ -497,8 +469,8 @@ struct Server::Impl
             &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec,
             MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
             config.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes,
-            MHD_OPTION_UNESCAPE_CALLBACK, &keepPathRaw, nullptr, MHD_OPTION_THREAD_STACK_SIZE,
-            static_cast<size_t>(1024 * 1024), MHD_OPTION_END);
+            MHD_OPTION_UNESCAPE_CALLBACK, &keepPathRaw, nullptr, MHD_OPTION_THREAD_POOL_SIZE, config.threads,
+            MHD_OPTION_END);
         if (!daemon)
         {
             close(fd);

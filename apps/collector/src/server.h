@@ -26,12 +26,14 @@ struct ServerConfig
     // TCP_NODELAY (Qt does) otherwise waits for our delayed ACK, about 40 ms per request.
     bool quickAck = true;
 
-    // A slow client holds a connection thread; these bound how long and how many.
+    // A slow client holds a connection (a socket and its buffer, no thread); these bound how long and how
+    // many.
     unsigned idleTimeoutSec = 10;
-    unsigned connectionLimit = 256;
+    unsigned connectionLimit = 4096;
     unsigned connectionsPerAddress = 64; // one client machine cannot take every connection
     size_t maxHeaderBytes = 16 * 1024;   // request line and headers together
     size_t maxBodyBytes = 64 * 1024;     // larger bodies are refused with 413 without being read
+    unsigned threads = 2;                // serve every connection between them
 };
 
 class StartError : public std::runtime_error

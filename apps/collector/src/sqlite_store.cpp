@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <tuple>
 #include <unordered_map>
@@ -87,6 +88,7 @@ const char* const kMigrations[] = {
     INSERT INTO erasures VALUES (0);
     CREATE INDEX hits_by_client ON hits (client) WHERE client IS NOT NULL;
     CREATE INDEX hits_by_day ON hits (day);
+    CREATE INDEX rejected_hits_by_day ON hits (day) WHERE accepted = 0;
     )sql",
 };
 
@@ -240,6 +242,12 @@ public:
                 if (queryText("PRAGMA journal_mode=WAL") != "wal")
                     throw StoreError("cannot switch database " + path + " to write-ahead logging");
                 exec(options.syncFull ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
+                if (options.maxBytes > 0)
+                {
+                    const int64_t pageSize = std::stoll(queryText("PRAGMA page_size"));
+                    const std::string pages = std::to_string(std::max<int64_t>(1, options.maxBytes / pageSize));
+                    exec(("PRAGMA max_page_count=" + pages).c_str());
+                }
                 migrate();
             }
             else
@@ -321,6 +329,8 @@ public:
     }
 
     Rollups rollups(const Period& period) const override;
+    std::vector<std::string> versions() const override;
+    std::vector<StoredHit> rejectedSamples(const Period& period, int limit) const override;
     Forgotten forget(const std::string& client) override;
     int64_t pruneRawBefore(int32_t day) override;
 
@@ -742,6 +752,37 @@ Rollups SqliteStore::rollups(const Period& period) const
             [&](const Statement& s)
             { r.rejections.push_back({static_cast<int32_t>(s.integer(0)), s.text(1), s.integer(2)}); });
     return r;
+}
+
+std::vector<std::string> SqliteStore::versions() const
+{
+    if (olderSchema_)
+        return {};
+    Statement s(db_, "SELECT DISTINCT version FROM rollup_keys WHERE scope = 2 ORDER BY version");
+    std::vector<std::string> result;
+    eachRow(s, "reading the versions", [&](const Statement& row) { result.push_back(row.text(0)); });
+    return result;
+}
+
+std::vector<StoredHit> SqliteStore::rejectedSamples(const Period& period, int limit) const
+{
+    Statement s(db_, "SELECT id, received_us, path, body, reason, user_agent FROM hits "
+                     "WHERE accepted = 0 AND day BETWEEN ? AND ? ORDER BY day DESC, id DESC LIMIT ?");
+    s.bind(1, period.from).bind(2, period.to).bind(3, limit);
+    std::vector<StoredHit> result;
+    eachRow(s, "reading rejected hits",
+            [&](const Statement& row)
+            {
+                StoredHit h;
+                h.id = row.integer(0);
+                h.receivedUs = row.integer(1);
+                h.path = row.text(2);
+                h.body = row.text(3);
+                h.reason = row.text(4);
+                h.userAgent = row.text(5);
+                result.push_back(std::move(h));
+            });
+    return result;
 }
 
 Forgotten SqliteStore::forget(const std::string& cid)

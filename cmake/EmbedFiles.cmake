@@ -1,0 +1,23 @@
+# Writes a C++ source that holds files as byte arrays, for a program that must carry its web pages.
+#   cmake -DOUTPUT=file.cpp -DNAMESPACE=ns -DFILES="name=path;name=path" -P EmbedFiles.cmake
+# The source defines: std::string_view embeddedFile(std::string_view name) (empty when unknown).
+set(body "// Generated from the files it holds; do not edit.\n#include <string_view>\n\nnamespace ${NAMESPACE}\n{\nnamespace\n{\n")
+set(table "")
+set(index 0)
+foreach(entry IN LISTS FILES)
+    string(FIND "${entry}" "=" at)
+    string(SUBSTRING "${entry}" 0 ${at} name)
+    math(EXPR from "${at} + 1")
+    string(SUBSTRING "${entry}" ${from} -1 path)
+    file(READ "${path}" hex HEX)
+    string(LENGTH "${hex}" digits)
+    math(EXPR size "${digits} / 2")
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+    string(APPEND body "const char file${index}[] = {${bytes} 0};\n")
+    string(APPEND table "    {\"${name}\", std::string_view(file${index}, ${size})},\n")
+    math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "struct Entry\n{\n    std::string_view name, bytes;\n};\nconst Entry entries[] = {\n${table}};\n} // namespace\n\n")
+string(APPEND body "std::string_view embeddedFile(std::string_view name)\n{\n    for (const Entry& e : entries)\n        if (e.name == name)\n            return e.bytes;\n    return {};\n}\n\n} // namespace ${NAMESPACE}\n")
+file(WRITE "${OUTPUT}.tmp" "${body}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
