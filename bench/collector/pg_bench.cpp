@@ -66,8 +66,8 @@ Collector startCollector(const std::string& program, const std::string& db, cons
         dup2(out[1], 1);
         close(out[0]);
         close(out[1]);
-        execl(program.c_str(), program.c_str(), "serve", "--port", "0", "--db", db.c_str(), "--sync",
-              sync.c_str(), nullptr);
+        execl(program.c_str(), program.c_str(), "serve", "--port", "0", "--no-admin", "--db", db.c_str(),
+              "--sync", sync.c_str(), nullptr);
         _exit(127);
     }
     close(out[1]);
