@@ -107,7 +107,8 @@ const char* const kMigrations[] = {
         p_accepted boolean[], p_reason bytea[], p_agent bytea[], p_day integer[], p_cid bytea[],
         p_application bytea[], p_version bytea[], p_type bytea[], p_category bytea[], p_action bytea[],
         p_label bytea[], p_value bigint[]) RETURNS bigint
-    LANGUAGE plpgsql AS $$
+    -- Its statements planned once per connection, not for every batch: their plans do not depend on it.
+    LANGUAGE plpgsql SET plan_cache_mode = force_generic_plan AS $$
     DECLARE
         v_generation bigint; v_new boolean;
         v_client bigint[]; v_key bigint[]; v_day integer[];
