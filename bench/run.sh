@@ -27,6 +27,9 @@ run "$bin/zncip-collector-report-bench"
 # collector's admin API over the same month: p99 of each request the dashboard makes
 run "$bin/zncip-collector-admin-bench"
 
+# collector on PostgreSQL: two collectors sharing a throw-away server, 8 keep-alive connections each
+run "$bin/zncip-collector-pg-bench"
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"

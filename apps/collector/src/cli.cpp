@@ -35,7 +35,8 @@ const char kUsage[] =
     "report  summary of the hits received in a period (default: all), of one version or all\n"
     "export  every stored hit as one JSON object per line\n"
     "forget  removes the hits of one client and takes it out of every count of clients\n"
-    "The database defaults to ./zncip-collector.db.\n";
+    "The database defaults to ./zncip-collector.db; --db postgresql://... (a libpq address) uses a\n"
+    "PostgreSQL database that several collectors can share.\n";
 
 struct Options
 {

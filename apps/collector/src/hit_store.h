@@ -48,10 +48,10 @@ struct RollupKey
 {
     enum class Scope : int
     {
-        Event = 0,        // application, version, type, category, action, label
-        EventAnyVersion,  // as Event with version empty: the same event in any version
-        Application,      // application and version only
-        All,              // every accepted hit
+        Event = 0,       // application, version, type, category, action, label
+        EventAnyVersion, // as Event with version empty: the same event in any version
+        Application,     // application and version only
+        All,             // every accepted hit
     };
     Scope scope = Scope::Event;
     std::string application, version, type, category, action, label;
@@ -92,7 +92,7 @@ struct Rollups
     std::vector<Count> counts;
     std::vector<Clients> clients;
     std::vector<DailyClients> dailyClients;
-    std::vector<Rejections> rejections; // not filtered by version: a rejected hit may have none
+    std::vector<Rejections> rejections;       // not filtered by version: a rejected hit may have none
     std::optional<int32_t> firstDay, lastDay; // of everything stored, whatever the period
 };
 
@@ -143,10 +143,18 @@ struct SqliteOptions
 // message fit for the user when the file cannot be opened, written or understood.
 std::unique_ptr<HitStore> openSqliteStore(const std::string& path, const SqliteOptions& options = {});
 
-// The store a --db argument names: for now always an SQLite file.
+// Connects to (and creates the tables in, and migrates) a PostgreSQL database that several collectors
+// may share, given as postgresql://... or postgres://... From the options, readOnly (no migration) and
+// syncFull (off: commits are not waited for on disk) apply. Throws StoreError with one line fit for the
+// user when the database cannot be reached, logged into or understood.
+std::unique_ptr<HitStore> openPostgresStore(const std::string& uri, const SqliteOptions& options = {});
+
+// The store a --db argument names: a PostgreSQL database for an address starting with postgresql:// or
+// postgres://, an SQLite file otherwise.
 std::unique_ptr<HitStore> openStore(const std::string& address, const SqliteOptions& options = {});
 
-// The schema version this build writes; a database with a newer one is refused.
+// The schema versions this build writes; a database with a newer one is refused.
 int sqliteSchemaVersion();
+int postgresSchemaVersion();
 
 } // namespace zncip::collector

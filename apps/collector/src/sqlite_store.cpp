@@ -868,11 +868,6 @@ bool RollupKey::operator<(const RollupKey& o) const
            std::tie(o.scope, o.application, o.version, o.type, o.category, o.action, o.label);
 }
 
-std::unique_ptr<HitStore> openStore(const std::string& address, const SqliteOptions& options)
-{
-    return openSqliteStore(address, options);
-}
-
 int sqliteSchemaVersion()
 {
     return static_cast<int>(sizeof kMigrations / sizeof kMigrations[0]);

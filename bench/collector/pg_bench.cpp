@@ -1,0 +1,328 @@
+// Two `zncip-collector serve` processes sharing one PostgreSQL database (a throw-away server started with
+// tools/pg_cluster.sh), 8 keep-alive connections to each, every hit answered only once committed. Prints
+// the hits per second stored durably, and checks that the database holds exactly the hits answered 2xx.
+//
+// usage: zncip-collector-pg-bench [--seconds S] [--clients N] [--sync full|normal]
+// (--sync normal: commits not waited for on disk, to tell the disk's share from the processors')
+
+#include "hit_store.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+constexpr double kTargetPerSecond = 10000;
+
+// Hits of many clients, so that the distinct-client rollups have work to do, and each body unique.
+std::string hitBody(unsigned n, unsigned clients)
+{
+    return "v=1&tid=UA-582047-16&cid=bench-client-" + std::to_string(n % clients) +
+           "&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.0&ec=Commands&ea=Execute&el=LINE%20(GROUP" +
+           std::to_string(n % 97) + ")&ev=" + std::to_string(n);
+}
+
+std::string requestHead(size_t length)
+{
+    return "POST /collect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+           "User-Agent: App SP2 x64/1.0 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)\r\nConnection: Keep-Alive\r\n"
+           "Content-Length: " +
+           std::to_string(length) + "\r\n\r\n";
+}
+
+struct Collector
+{
+    pid_t pid = -1;
+    uint16_t port = 0;
+};
+
+Collector startCollector(const std::string& program, const std::string& db, const std::string& sync)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        execl(program.c_str(), program.c_str(), "serve", "--port", "0", "--no-admin", "--db", db.c_str(),
+              "--sync", sync.c_str(), nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    close(out[0]);
+    const size_t colon = line.rfind(':');
+    if (line.rfind("listening on ", 0) != 0 || colon == std::string::npos)
+        throw std::runtime_error("collector did not start: '" + line + "'");
+    return {pid, static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1))};
+}
+
+int connectTo(uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// Length of the first complete response in buf (0 when incomplete); its status goes to status.
+size_t completeResponse(const std::string& buf, int& status)
+{
+    const size_t end = buf.find("\r\n\r\n");
+    if (end == std::string::npos)
+        return 0;
+    status = std::atoi(buf.c_str() + 9);
+    size_t length = 0;
+    const size_t cl = buf.find("Content-Length:");
+    if (cl != std::string::npos && cl < end)
+        length = std::strtoul(buf.c_str() + cl + 15, nullptr, 10);
+    return buf.size() >= end + 4 + length ? end + 4 + length : 0;
+}
+
+struct Load
+{
+    double seconds = 0;
+    long ok = 0, failed = 0;
+};
+
+// Closed loop: every connection has one request in flight; one thread drives them all with epoll.
+Load run(const std::vector<uint16_t>& ports, int perCollector, double seconds, unsigned clients)
+{
+    struct Conn
+    {
+        int fd;
+        std::string in;
+    };
+    std::vector<Conn> conns;
+    for (uint16_t port : ports)
+        for (int i = 0; i < perCollector; ++i)
+            conns.push_back({connectTo(port), {}});
+    const int ep = epoll_create1(0);
+    for (size_t i = 0; i < conns.size(); ++i)
+    {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u32 = static_cast<uint32_t>(i);
+        epoll_ctl(ep, EPOLL_CTL_ADD, conns[i].fd, &ev);
+    }
+    unsigned counter = 0;
+    auto send = [&](Conn& c)
+    {
+        const std::string body = hitBody(counter++, clients);
+        const std::string request = requestHead(body.size()) + body;
+        if (::send(c.fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size()))
+            throw std::runtime_error("short send");
+    };
+    Load r;
+    const auto start = Clock::now();
+    const auto stop =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (Conn& c : conns)
+        send(c);
+    size_t inFlight = conns.size();
+    char buf[65536];
+    epoll_event events[64];
+    while (inFlight > 0)
+    {
+        const int n = epoll_wait(ep, events, 64, 10000);
+        if (n <= 0)
+            throw std::runtime_error("no answer for 10 s");
+        for (int e = 0; e < n; ++e)
+        {
+            Conn& c = conns[events[e].data.u32];
+            const ssize_t got = recv(c.fd, buf, sizeof buf, 0);
+            if (got <= 0)
+                throw std::runtime_error("connection closed by a collector");
+            c.in.append(buf, static_cast<size_t>(got));
+            int status = 0;
+            while (size_t len = completeResponse(c.in, status))
+            {
+                (status >= 200 && status < 300 ? r.ok : r.failed)++;
+                c.in.erase(0, len);
+                if (Clock::now() < stop)
+                    send(c);
+                else
+                    --inFlight;
+            }
+        }
+    }
+    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (Conn& c : conns)
+        close(c.fd);
+    close(ep);
+    return r;
+}
+
+// Processor seconds used so far by a process, and by every child of another (the server's backends).
+double cpuSeconds(pid_t pid, pid_t childrenOf = 0)
+{
+    double total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+    {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        FILE* f = std::fopen((entry.path() / "stat").c_str(), "r");
+        if (!f)
+            continue;
+        char text[1024] = {};
+        const size_t n = std::fread(text, 1, sizeof text - 1, f);
+        std::fclose(f);
+        const char* rest = std::strrchr(text, ')'); // the command name may hold spaces
+        long parent = 0;
+        unsigned long user = 0, system = 0;
+        if (!n || !rest ||
+            std::sscanf(rest + 2, "%*c %ld %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &parent, &user,
+                        &system) != 3)
+            continue;
+        if (std::atol(name.c_str()) == pid || (childrenOf && parent == childrenOf))
+            total += static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
+// Every answer waits for a sync of the server's log, so a busy disk sets the ceiling: printed first.
+double medianSyncMs(const std::string& dir)
+{
+    const std::string path = dir + "/sync-probe";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return -1;
+    std::vector<double> ms;
+    const std::string page(8192, 'x');
+    for (int i = 0; i < 100; ++i)
+    {
+        const auto start = Clock::now();
+        if (write(fd, page.data(), page.size()) < 0 || fdatasync(fd) != 0)
+            break;
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    close(fd);
+    unlink(path.c_str());
+    if (ms.empty())
+        return -1;
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+std::string lastLine(const std::string& command)
+{
+    FILE* out = popen(command.c_str(), "r");
+    std::string line;
+    char buffer[1024];
+    while (out && std::fgets(buffer, sizeof buffer, out))
+        line = buffer;
+    if (!out || pclose(out) != 0)
+        throw std::runtime_error(command + " failed");
+    return line.substr(0, line.find('\n'));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    double seconds = 10;
+    unsigned clients = 1000;
+    std::string sync = "full";
+    for (int i = 1; i + 1 < argc; i += 2)
+    {
+        const std::string a = argv[i];
+        if (a == "--seconds")
+            seconds = std::atof(argv[i + 1]);
+        else if (a == "--sync")
+            sync = argv[i + 1];
+        else if (a == "--clients")
+            clients = static_cast<unsigned>(std::max(1, std::atoi(argv[i + 1])));
+    }
+    const std::string self = argv[0];
+    const std::string program = self.substr(0, self.rfind('/') + 1) + "zncip-collector";
+    const std::string script = std::string(ZNCIP_SOURCE_DIR) + "/tools/pg_cluster.sh";
+    if (!std::filesystem::exists("/usr/lib/postgresql/15/bin/pg_ctl"))
+    {
+        std::printf("collector on PostgreSQL: skipped, no PostgreSQL server installed\n");
+        return 0;
+    }
+    char folder[] = "/tmp/zncip-pg-bench-XXXXXX";
+    const std::string dir = mkdtemp(folder);
+    std::filesystem::permissions(dir, std::filesystem::perms(0755));
+    int status = 1;
+    try
+    {
+        std::printf("collector on PostgreSQL: fdatasync of the disk: %.2f ms (median)\n", medianSyncMs(dir));
+        const std::string db = lastLine(script + " start " + dir + "/pg");
+        Collector collectors[] = {startCollector(program, db, sync), startCollector(program, db, sync)};
+        run({collectors[0].port, collectors[1].port}, 2, 1, clients); // warm up: clients and keys stored
+        const long before = static_cast<long>(zncip::collector::openPostgresStore(db)->count());
+        FILE* pidFile = std::fopen((dir + "/pg/data/postmaster.pid").c_str(), "r");
+        long postmaster = 0;
+        if (!pidFile || std::fscanf(pidFile, "%ld", &postmaster) != 1)
+            throw std::runtime_error("no postmaster.pid");
+        std::fclose(pidFile);
+        // Processors used by the collectors and the server, to read the figure against on a shared machine.
+        auto used = [&]
+        {
+            return cpuSeconds(collectors[0].pid) + cpuSeconds(collectors[1].pid) +
+                   cpuSeconds(static_cast<pid_t>(postmaster), static_cast<pid_t>(postmaster));
+        };
+        const double cpuBefore = used();
+        const Load load = run({collectors[0].port, collectors[1].port}, 8, seconds, clients);
+        const double cpu = used() - cpuBefore;
+        for (Collector& c : collectors)
+        {
+            kill(c.pid, SIGTERM);
+            int exit = 0;
+            waitpid(c.pid, &exit, 0);
+        }
+        const long stored = static_cast<long>(zncip::collector::openPostgresStore(db)->count()) - before;
+        const double perSecond = static_cast<double>(load.ok) / load.seconds;
+        std::printf(
+            "collector on PostgreSQL, 2 collectors x 8 keep-alive connections, %u clients, %.1f s:\n"
+            "  %.0f hits/s stored durably (target >= %.0f), %ld answered 2xx, %ld not, %ld stored%s\n"
+            "  collectors and server used %.2f processor-s: %.0f us per hit, %.0f hits/s if they had both "
+            "processors to themselves\n",
+            clients, load.seconds, perSecond, kTargetPerSecond, load.ok, load.failed, stored,
+            stored == load.ok ? "" : "  MISMATCH", cpu,
+            1e6 * cpu / static_cast<double>(std::max(1L, load.ok)),
+            2.0 * static_cast<double>(load.ok) / std::max(cpu, 1e-9));
+        status = perSecond >= kTargetPerSecond && stored == load.ok && load.failed == 0 ? 0 : 1;
+    }
+    catch (const std::exception& e)
+    {
+        std::printf("collector on PostgreSQL: %s\n", e.what());
+    }
+    lastLine(script + " stop " + dir + "/pg >/dev/null; echo");
+    std::filesystem::remove_all(dir);
+    return status;
+}

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# A throw-away PostgreSQL server for tests and benchmarks, reachable only through a Unix socket in DIR.
+#
+#   tools/pg_cluster.sh start DIR   creates the cluster in DIR (once), starts it, creates the database
+#                                   zncip; the last line printed is its address for --db
+#   tools/pg_cluster.sh stop DIR    stops it (DIR stays; remove it when done)
+#
+# The server runs as the unprivileged user postgres when started as root (it refuses to run as root), so
+# that user must be able to reach DIR: DIR is created owned by it, and every folder above DIR must be
+# searchable by others (a mktemp -d folder needs chmod 755).
+set -euo pipefail
+
+bin="${PG_BIN:-/usr/lib/postgresql/15/bin}"
+command="${1:-}"
+dir="${2:-}"
+if [ -z "$dir" ] || { [ "$command" != start ] && [ "$command" != stop ]; }; then
+    echo "usage: tools/pg_cluster.sh start|stop DIR" >&2
+    exit 2
+fi
+if [ ! -x "$bin/pg_ctl" ]; then
+    echo "pg_cluster: no PostgreSQL server in $bin (install the package postgresql)" >&2
+    exit 1
+fi
+mkdir -p "$dir"
+dir="$(cd "$dir" && pwd)"
+
+as_owner() {
+    if [ "$(id -u)" -eq 0 ]; then
+        (cd / && runuser -u postgres -- "$@")
+    else
+        "$@"
+    fi
+}
+
+if [ "$command" = stop ]; then
+    [ -f "$dir/data/postmaster.pid" ] || exit 0
+    as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w -t 30 stop >/dev/null
+    exit 0
+fi
+
+[ "$(id -u)" -eq 0 ] && chown postgres: "$dir"
+if [ ! -f "$dir/data/PG_VERSION" ]; then
+    as_owner "$bin/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 ||
+        { cat "$dir/initdb.log" >&2; exit 1; }
+    as_owner mkdir -p "$dir/socket"
+    cat >>"$dir/data/postgresql.conf" <<CONF
+listen_addresses = ''
+unix_socket_directories = '$dir/socket'
+max_connections = 100
+shared_buffers = 128MB
+fsync = on
+CONF
+    created=1
+fi
+as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 start >/dev/null ||
+    { tail -20 "$dir/server.log" >&2; exit 1; }
+if [ "${created:-0}" = 1 ]; then
+    as_owner "$bin/createdb" -h "$dir/socket" -U postgres zncip
+fi
+echo "postgresql:///zncip?host=$dir/socket&user=postgres"
