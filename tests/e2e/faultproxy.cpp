@@ -13,8 +13,8 @@ namespace
 
 constexpr auto kSlowAnswer = std::chrono::seconds(10);
 
-// Reads one request (head and a Content-Length body) from a connection; empty when it closes first.
-std::string readRequest(int fd, std::string& pending)
+// Reads one message (head and a Content-Length body) from a connection; empty when it closes first.
+std::string readMessage(int fd, std::string& pending)
 {
     char chunk[8192];
     for (;;)
@@ -28,9 +28,9 @@ std::string readRequest(int fd, std::string& pending)
                 length = std::strtoul(pending.c_str() + at + 16, nullptr, 10);
             if (pending.size() >= end + 4 + length)
             {
-                std::string request = pending.substr(0, end + 4 + length);
+                std::string message = pending.substr(0, end + 4 + length);
                 pending.erase(0, end + 4 + length);
-                return request;
+                return message;
             }
         }
         const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
@@ -125,7 +125,7 @@ void FaultProxy::serve(int client)
     std::string pending;
     for (;;)
     {
-        const std::string request = readRequest(client, pending);
+        const std::string request = readMessage(client, pending);
         if (request.empty())
             break;
         Fault fault;
@@ -178,30 +178,19 @@ void FaultProxy::serve(int client)
 // The request on a connection of its own to the collector; its whole answer, or empty.
 std::string FaultProxy::forward(const std::string& request)
 {
-    const int upstream = connectTo(m_collectorPort);
-    if (upstream < 0)
+    std::string pending;
+    return exchange(m_collectorPort, request, pending);
+}
+
+std::string FaultProxy::exchange(uint16_t port, const std::string& request, std::string& pending, int* fd)
+{
+    int own = -1;
+    int& connection = fd ? *fd : own;
+    if (connection < 0 && (connection = connectTo(port)) < 0)
         return {};
-    sendAll(upstream, request);
-    std::string pending, answer;
-    char chunk[8192];
-    for (;;)
-    {
-        const size_t end = pending.find("\r\n\r\n");
-        if (end != std::string::npos)
-        {
-            const size_t at = pending.find("Content-Length: ");
-            const size_t length = at != std::string::npos && at < end ? std::strtoul(pending.c_str() + at + 16, nullptr, 10) : 0;
-            if (pending.size() >= end + 4 + length)
-            {
-                answer = pending.substr(0, end + 4 + length);
-                break;
-            }
-        }
-        const ssize_t n = recv(upstream, chunk, sizeof chunk, 0);
-        if (n <= 0)
-            break;
-        pending.append(chunk, static_cast<size_t>(n));
-    }
-    close(upstream);
+    sendAll(connection, request);
+    std::string answer = readMessage(connection, pending);
+    if (!fd)
+        close(connection);
     return answer;
 }

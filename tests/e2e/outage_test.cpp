@@ -5,9 +5,6 @@
 #include "e2efixture.h"
 #include "faultproxy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 class Outage : public EndToEndFixture
@@ -69,41 +66,22 @@ protected:
     // Posts hits of another client on one connection until the collector answers 503: its database is full.
     int fill()
     {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(m_port.toUShort());
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const timeval timeout{5, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            return close(fd), -1;
-        int status = 0, sent = 0;
-        for (; sent < 100000 && status != 503; ++sent)
+        int fd = -1, sent = 0;
+        std::string pending;
+        for (int status = 0; status != 503 && sent < 100000; ++sent)
         {
             const std::string body = "v=1&tid=UA-1-1&cid=filler&t=event&ec=Filler&ea=Fill&el=" +
                                      std::to_string(sent) + std::string(400, 'x');
-            const std::string request = "POST /collect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
-                                        std::to_string(body.size()) + "\r\n\r\n" + body;
-            send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-            // Every answer of the collector here is short and arrives whole before the next request.
-            std::string answer;
-            char chunk[4096];
-            for (;;)
-            {
-                const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-                if (n <= 0)
-                    return close(fd), -1;
-                answer.append(chunk, static_cast<size_t>(n));
-                if (answer.find("\r\n\r\n") != std::string::npos &&
-                    answer.size() >= answer.find("\r\n\r\n") + 4 +
-                                         std::strtoul(answer.c_str() + answer.find("Content-Length: ") + 16, nullptr, 10))
-                    break;
-            }
-            status = std::atoi(answer.c_str() + 9);
+            const std::string answer = FaultProxy::exchange(
+                m_port.toUShort(),
+                "POST /collect HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+                pending, &fd);
+            status = answer.size() > 12 ? std::atoi(answer.c_str() + 9) : -1;
+            if (status < 0)
+                sent = -1, status = 503;
         }
         close(fd);
-        return status == 503 ? sent : -1;
+        return sent; // -1: the connection failed
     }
 };
 
