@@ -66,9 +66,9 @@ protected:
     // Posts hits of another client on one connection until the collector answers 503: its database is full.
     int fill()
     {
-        int fd = -1, sent = 0;
+        int fd = -1, filled = -1;
         std::string pending;
-        for (int status = 0; status != 503 && sent < 100000; ++sent)
+        for (int sent = 0; sent < 100000 && filled < 0; ++sent)
         {
             const std::string body = "v=1&tid=UA-1-1&cid=filler&t=event&ec=Filler&ea=Fill&el=" +
                                      std::to_string(sent) + std::string(400, 'x');
@@ -76,12 +76,14 @@ protected:
                 m_port.toUShort(),
                 "POST /collect HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
                 pending, &fd);
-            status = answer.size() > 12 ? std::atoi(answer.c_str() + 9) : -1;
-            if (status < 0)
-                sent = -1, status = 503;
+            const int status = answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0;
+            if (status == 503)
+                filled = sent;
+            else if (status != 200)
+                break;
         }
         close(fd);
-        return sent; // -1: the connection failed
+        return filled; // -1: never full, or the connection failed
     }
 };
 
