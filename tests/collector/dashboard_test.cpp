@@ -33,17 +33,11 @@ const char* const kChromium = "/usr/bin/chromium";
 std::vector<HitRecord> usageHits()
 {
     static const char* const versions[] = {"1.0", "1.1", "2.0"};
-    static const char* const commands[] = {"LINE%20(DRAW)",
-                                           "CIRCLE%20(DRAW)",
-                                           "MOVE%20(MODIFY)",
-                                           "COPY%20(MODIFY)",
-                                           "TRIM%20(MODIFY)",
-                                           "OFFSET",
-                                           "HATCH",
-                                           "DIM%20(ANNOTATE)",
-                                           "SAVE",
-                                           "UNDO",
+    // clang-format off
+    static const char* const commands[] = {"LINE%20(DRAW)", "CIRCLE%20(DRAW)", "MOVE%20(MODIFY)", "COPY%20(MODIFY)",
+                                           "TRIM%20(MODIFY)", "OFFSET", "HATCH", "DIM%20(ANNOTATE)", "SAVE", "UNDO",
                                            "A%26B%20%3Cb%3Ex%3C%2Fb%3E"};
+    // clang-format on
     static const char* const machines[][7] = {
         {"W10[AMD64]", "16384", "100", "8", "1", "1920x1080", "Mesa%20Intel(R)%20UHD"},
         {"W11[AMD64]", "32768", "125", "16", "2", "2560x1440", "NVIDIA%20GeForce%20RTX%203060"},
@@ -73,13 +67,11 @@ std::vector<HitRecord> usageHits()
             };
             send("Session", "Start", "");
             const char* const* m = machines[c % 5];
-            const char* facts[][2] = {{"System", "OS"},
-                                      {"System", "Memory"},
-                                      {"System", "DPI"},
-                                      {"System", "Thread%20Count"},
-                                      {"System", "Screen%20Count"},
-                                      {"Screen", "Resolution"},
-                                      {"OpenGL", "Renderer%20CORE"}};
+            // clang-format off
+            const char* facts[][2] = {{"System", "OS"}, {"System", "Memory"}, {"System", "DPI"},
+                                      {"System", "Thread%20Count"}, {"System", "Screen%20Count"},
+                                      {"Screen", "Resolution"}, {"OpenGL", "Renderer%20CORE"}};
+            // clang-format on
             for (int f = 0; f < 7; ++f)
                 send(facts[f][0], facts[f][1], m[f]);
             send("OpenGL", "Version%20CORE", c % 2 ? "NVIDIA:4.6" : "Intel:4.5");
@@ -252,31 +244,17 @@ Rows memoryBuckets(const QJsonObject& report)
     return rows;
 }
 
-// Rows of a CSV answer after its header, fields unquoted.
+// Rows of a CSV answer after its header. No value of this data set holds a comma, a quote or a line
+// break, so no cell is quoted.
 Rows csvRows(const std::string& body)
 {
     Rows rows;
-    std::vector<std::string> row(1);
-    bool quoted = false;
-    for (size_t i = 0; i < body.size(); ++i)
+    for (const QString& line : QString::fromStdString(body).split("\r\n", Qt::SkipEmptyParts).mid(1))
     {
-        const char c = body[i];
-        if (quoted && c == '"' && i + 1 < body.size() && body[i + 1] == '"')
-            row.back() += '"', ++i;
-        else if (c == '"')
-            quoted = !quoted;
-        else if (!quoted && c == ',')
-            row.emplace_back();
-        else if (!quoted && (c == '\n' || c == '\r'))
-        {
-            if (c == '\n')
-                rows.push_back(row), row.assign(1, "");
-        }
-        else
-            row.back() += c;
+        rows.emplace_back();
+        for (const QString& field : line.split(','))
+            rows.back().push_back(field.toStdString());
     }
-    if (rows.size() > 0)
-        rows.erase(rows.begin());
     return rows;
 }
 
@@ -319,31 +297,20 @@ struct View
     std::vector<std::pair<std::string, std::vector<std::string>>> tables;
 };
 
+// clang-format off
 const View kViews[] = {
-    {"overview",
-     "/",
-     2,
-     "applications",
-     {{"days", with({"day", "hits", "clients"}, kSessions)},
-      {"applications", {"name", "version", "hits", "clients"}}}},
+    {"overview", "/", 2, "applications",
+     {{"days", with({"day", "hits", "clients"}, kSessions)}, {"applications", {"name", "version", "hits", "clients"}}}},
     {"commands", "/commands", 1, "commands", {{"commands", kTally}, {"unknown_commands", kTally}}},
-    {"machines",
-     "/machines",
-     4,
-     "operating_systems",
-     {{"operating_systems", kTally},
-      {"memory_mib", kTally},
-      {"processor_threads", kTally},
-      {"screens", kTally},
-      {"screen_resolutions", kTally},
-      {"screen_scaling_percent", kTally},
-      {"opengl_renderers_core", kTally},
-      {"opengl_versions_core", kTally},
-      {"opengl_renderers_compatibility", kTally},
+    {"machines", "/machines", 4, "operating_systems",
+     {{"operating_systems", kTally}, {"memory_mib", kTally}, {"processor_threads", kTally}, {"screens", kTally},
+      {"screen_resolutions", kTally}, {"screen_scaling_percent", kTally}, {"opengl_renderers_core", kTally},
+      {"opengl_versions_core", kTally}, {"opengl_renderers_compatibility", kTally},
       {"opengl_versions_compatibility", kTally}}},
     {"versions", "/versions", 1, nullptr, {{"versions", with({"version"}, kSessions)}}},
     {"rejected", "/rejected", 1, "rejections", {{"rejections", {"reason", "hits"}}}},
 };
+// clang-format on
 
 class Dashboard : public testing::Test
 {
