@@ -12,6 +12,7 @@
 //
 // usage: zncip-collector-bench [--seconds S] [--collector PATH] [--compare PATH [--rounds N]] [--dir TMPDIR]
 
+#include "child_collector.h"
 #include "hit_store.h"
 #include "validation.h"
 
@@ -65,64 +66,13 @@ std::string requestHead(uint16_t port, size_t length)
            "\r\nAccept-Encoding: gzip, deflate\r\nAccept-Language: en-US,*\r\n\r\n";
 }
 
-struct Collector
-{
-    pid_t pid = -1;
-    uint16_t port = 0;
-};
-
-Collector startCollector(const std::string& program, const std::vector<std::string>& extra)
-{
-    int out[2];
-    if (pipe(out) != 0)
-        throw std::runtime_error("pipe failed");
-    const pid_t pid = fork();
-    if (pid == 0)
-    {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        std::vector<std::string> args = {program, "serve", "--port", "0", "--no-admin"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    close(out[0]);
-    const size_t colon = line.rfind(':');
-    if (line.rfind("listening on ", 0) != 0 || colon == std::string::npos)
-        throw std::runtime_error("collector did not start: '" + line + "'");
-    return {pid, static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1))};
-}
-
-// Stops the collector and returns the processor time it used, in seconds: on a shared machine a steadier
-// measure of what a hit costs than the rate.
-double stopCollector(Collector& c)
-{
-    kill(c.pid, SIGTERM);
-    int status = 0;
-    rusage usage{};
-    wait4(c.pid, &status, 0, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using zncip::bench::startCollector;
+using zncip::bench::stopCollector;
 
 int connectTo(uint16_t port)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    const int fd = zncip::bench::connectTo(port);
+    if (fd < 0)
         throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
     return fd;
 }
@@ -462,9 +412,8 @@ int main(int argc, char** argv)
         {
             const std::string db = work + "/load" + std::to_string(index++) + ".db";
             std::vector<std::string> args = m.args;
-            args.push_back("--db");
-            args.push_back(db);
-            Collector c = startCollector(m.program, args);
+            args.insert(args.end(), {"--port", "0", "--db", db});
+            const auto c = startCollector(m.program, args);
             Result r = loadRun(c.port, 8, seconds);
             const double cpu = stopCollector(c);
             const long hits = m.stores ? storedHits(db) : -1;
@@ -511,9 +460,8 @@ int main(int argc, char** argv)
         {
             const std::string db = work + "/qt" + std::to_string(index++) + ".db";
             std::vector<std::string> args = m.args;
-            args.push_back("--db");
-            args.push_back(db);
-            Collector c = startCollector(program, args);
+            args.insert(args.end(), {"--port", "0", "--db", db});
+            const auto c = startCollector(program, args);
             Result r = qtStyleRun(c.port, std::min(seconds, 3.0), 5000);
             stopCollector(c);
             const long n = r.ok;

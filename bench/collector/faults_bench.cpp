@@ -10,6 +10,7 @@
 //
 // usage: zncip-collector-faults [kill|hostile]... [--rounds N] [--seconds S] [--slow N] [--collector PATH]
 
+#include "child_collector.h"
 #include "hit_store.h"
 
 #include <arpa/inet.h>
@@ -41,76 +42,17 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-struct Collector
-{
-    pid_t pid = -1;
-    uint16_t port = 0;
-};
+using zncip::bench::ChildCollector;
+using zncip::bench::stopCollector;
 
-Collector startCollector(const std::string& program, const std::string& db, uint16_t port)
+ChildCollector startCollector(const std::string& program, const std::string& db, uint16_t port)
 {
-    int out[2];
-    if (pipe(out) != 0)
-        throw std::runtime_error("pipe failed");
-    const pid_t pid = fork();
-    if (pid == 0)
-    {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        std::vector<std::string> args = {program, "serve", "--no-admin", "--port", std::to_string(port), "--db", db};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    close(out[0]);
-    const size_t colon = line.rfind(':');
-    if (line.rfind("listening on ", 0) != 0 || colon == std::string::npos)
-        throw std::runtime_error("collector did not start: '" + line + "'");
-    return {pid, static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1))};
-}
-
-void stopCollector(const Collector& c, int signal = SIGTERM)
-{
-    kill(c.pid, signal);
-    int status = 0;
-    waitpid(c.pid, &status, 0);
+    return zncip::bench::startCollector(program, {"--port", std::to_string(port), "--db", db});
 }
 
 int connectFrom(const char* source, uint16_t port, bool blocking = true)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | (blocking ? 0 : SOCK_NONBLOCK), 0);
-    if (fd < 0)
-        return -1;
-    if (source)
-    {
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        inet_pton(AF_INET, source, &from.sin_addr);
-        bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
-    }
-    const timeval timeout{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && (blocking || errno != EINPROGRESS))
-    {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return zncip::bench::connectTo(port, {true, source, blocking, 5});
 }
 
 std::string hitBody(const std::string& label)
@@ -188,7 +130,7 @@ std::string procStatus(pid_t pid, const char* field)
 bool killRounds(const std::string& program, const std::string& work, int rounds)
 {
     const std::string db = work + "/kill.db";
-    Collector c = startCollector(program, db, 0);
+    ChildCollector c = startCollector(program, db, 0);
     const uint16_t port = c.port;
     std::atomic<bool> running{true};
     std::mutex mutex;
@@ -278,7 +220,7 @@ double honestRate(uint16_t port, double seconds)
 bool hostile(const std::string& program, const std::string& work, double seconds, int slowClients)
 {
     raiseDescriptorLimit();
-    const Collector c = startCollector(program, work + "/hostile.db", 0);
+    const ChildCollector c = startCollector(program, work + "/hostile.db", 0);
     const double idle = honestRate(c.port, seconds);
     const std::string idleMemory = procStatus(c.pid, "VmRSS:"), idleThreads = procStatus(c.pid, "Threads:");
 

@@ -5,6 +5,7 @@
 // usage: zncip-collector-pg-bench [--seconds S] [--clients N] [--sync full|normal]
 // (--sync normal: commits not waited for on disk, to tell the disk's share from the processors')
 
+#include "child_collector.h"
 #include "hit_store.h"
 
 #include <arpa/inet.h>
@@ -49,50 +50,19 @@ std::string requestHead(size_t length)
            std::to_string(length) + "\r\n\r\n";
 }
 
-struct Collector
-{
-    pid_t pid = -1;
-    uint16_t port = 0;
-};
+using zncip::bench::ChildCollector;
+using zncip::bench::stopCollector;
 
-Collector startCollector(const std::string& program, const std::string& db, const std::string& sync)
+ChildCollector startCollector(const std::string& program, const std::string& db, const std::string& sync)
 {
-    int out[2];
-    if (pipe(out) != 0)
-        throw std::runtime_error("pipe failed");
-    const pid_t pid = fork();
-    if (pid == 0)
-    {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        execl(program.c_str(), program.c_str(), "serve", "--port", "0", "--no-admin", "--db", db.c_str(),
-              "--sync", sync.c_str(), nullptr);
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    close(out[0]);
-    const size_t colon = line.rfind(':');
-    if (line.rfind("listening on ", 0) != 0 || colon == std::string::npos)
-        throw std::runtime_error("collector did not start: '" + line + "'");
-    return {pid, static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1))};
+    return zncip::bench::startCollector(program, {"--port", "0", "--db", db, "--sync", sync});
 }
 
 int connectTo(uint16_t port)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    const int fd = zncip::bench::connectTo(port, {true});
+    if (fd < 0)
         throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return fd;
 }
 
@@ -282,7 +252,7 @@ int main(int argc, char** argv)
     {
         std::printf("collector on PostgreSQL: fdatasync of the disk: %.2f ms (median)\n", medianSyncMs(dir));
         const std::string db = lastLine(script + " start " + dir + "/pg");
-        Collector collectors[] = {startCollector(program, db, sync), startCollector(program, db, sync)};
+        ChildCollector collectors[] = {startCollector(program, db, sync), startCollector(program, db, sync)};
         run({collectors[0].port, collectors[1].port}, 2, 1, clients); // warm up: clients and keys stored
         const long before = static_cast<long>(zncip::collector::openPostgresStore(db)->count());
         FILE* pidFile = std::fopen((dir + "/pg/data/postmaster.pid").c_str(), "r");
@@ -299,7 +269,7 @@ int main(int argc, char** argv)
         const double cpuBefore = used();
         const Load load = run({collectors[0].port, collectors[1].port}, 8, seconds, clients);
         const double cpu = used() - cpuBefore;
-        for (Collector& c : collectors)
+        for (const ChildCollector& c : collectors)
         {
             kill(c.pid, SIGTERM);
             int exit = 0;
