@@ -26,7 +26,7 @@ ChildCollector startCollector(const std::string& program, const std::vector<std:
         dup2(out[1], 1);
         close(out[0]);
         close(out[1]);
-        std::vector<std::string> all = {program, "serve", "--no-admin"};
+        std::vector<std::string> all = {program, "serve"};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& a : all)

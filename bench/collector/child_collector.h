@@ -17,8 +17,8 @@ struct ChildCollector
     uint16_t port = 0;
 };
 
-// Runs `PROGRAM serve --no-admin ARGS...` and waits for its "listening on" line. Throws
-// std::runtime_error when it does not start.
+// Runs `PROGRAM serve ARGS...` and waits for its "listening on" line. Throws std::runtime_error when it
+// does not start.
 ChildCollector startCollector(const std::string& program, const std::vector<std::string>& args);
 
 // Sends the signal, waits for the end, and returns the processor time the collector used, in seconds:

@@ -413,6 +413,8 @@ int main(int argc, char** argv)
             const std::string db = work + "/load" + std::to_string(index++) + ".db";
             std::vector<std::string> args = m.args;
             args.insert(args.end(), {"--port", "0", "--db", db});
+            if (m.program == program) // a build to compare with may be older than the admin listener
+                args.push_back("--no-admin");
             const auto c = startCollector(m.program, args);
             Result r = loadRun(c.port, 8, seconds);
             const double cpu = stopCollector(c);
@@ -460,7 +462,7 @@ int main(int argc, char** argv)
         {
             const std::string db = work + "/qt" + std::to_string(index++) + ".db";
             std::vector<std::string> args = m.args;
-            args.insert(args.end(), {"--port", "0", "--db", db});
+            args.insert(args.end(), {"--port", "0", "--no-admin", "--db", db});
             const auto c = startCollector(program, args);
             Result r = qtStyleRun(c.port, std::min(seconds, 3.0), 5000);
             stopCollector(c);

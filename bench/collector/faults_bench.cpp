@@ -47,7 +47,7 @@ using zncip::bench::stopCollector;
 
 ChildCollector startCollector(const std::string& program, const std::string& db, uint16_t port)
 {
-    return zncip::bench::startCollector(program, {"--port", std::to_string(port), "--db", db});
+    return zncip::bench::startCollector(program, {"--no-admin", "--port", std::to_string(port), "--db", db});
 }
 
 int connectFrom(const char* source, uint16_t port, bool blocking = true)

@@ -55,7 +55,7 @@ using zncip::bench::stopCollector;
 
 ChildCollector startCollector(const std::string& program, const std::string& db, const std::string& sync)
 {
-    return zncip::bench::startCollector(program, {"--port", "0", "--db", db, "--sync", sync});
+    return zncip::bench::startCollector(program, {"--no-admin", "--port", "0", "--db", db, "--sync", sync});
 }
 
 int connectTo(uint16_t port)
