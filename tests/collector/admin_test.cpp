@@ -49,7 +49,7 @@ struct Admin
     {
         config.dbPath = dir.file("hits.db");
         openSqliteStore(config.dbPath)->append({HitRecord{0, "/collect", moduleEvent("Commands", "Execute", "LINE"),
-                                                          true, "", "UA"}});
+                                                          true, "", "UA", {}}});
         if (!token.empty())
         {
             config.tokenFile = dir.file("token");

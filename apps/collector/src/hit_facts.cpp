@@ -81,10 +81,15 @@ bool parseDay(const std::string& text, int32_t& day)
 
 HitFacts decodeFacts(const HitRecord& hit)
 {
+    return hit.facts ? *hit.facts : decodeFacts(hit.receivedUs, decodeForm(hit.body));
+}
+
+HitFacts decodeFacts(int64_t receivedUs, const DecodedForm& form)
+{
     HitFacts facts;
-    facts.day = dayOf(hit.receivedUs);
+    facts.day = dayOf(receivedUs);
     std::string cid, uid, ev;
-    for (FormField& f : decodeForm(hit.body).fields)
+    for (const FormField& f : form.fields)
     {
         // The first occurrence counts; a hit with a parameter twice is rejected anyway.
         std::string* target = f.name == "cid"   ? &cid
@@ -98,7 +103,7 @@ HitFacts decodeFacts(const HitRecord& hit)
                               : f.name == "ev"  ? &ev
                                                 : nullptr;
         if (target && target->empty())
-            *target = std::move(f.value);
+            *target = f.value;
     }
     facts.client = cid.empty() ? uid : cid;
     int64_t value = 0;

@@ -3,6 +3,7 @@
 #include "commit_queue.h"
 #include "export.h"
 #include "form.h"
+#include "hit_facts.h"
 #include "listen_socket.h"
 #include "validation.h"
 
@@ -329,7 +330,9 @@ struct Server::Impl
         HitRecord hit;
         hit.receivedUs = nowUs();
         hit.path = path;
-        const Verdict verdict = validateHit(body);
+        const DecodedForm form = decodeForm(body);
+        const Verdict verdict = validateHit(body, form);
+        hit.facts = decodeFacts(hit.receivedUs, form);
         hit.accepted = verdict.valid();
         hit.reason = verdict.reason();
         // Up to the 64 KiB read, an oversized body is kept only in part: enough to see what it was, while a

@@ -86,7 +86,6 @@ const char* const kMigrations[] = {
     CREATE INDEX first_visits_by_key ON first_visits (key, day);
     CREATE TABLE erasures (generation INTEGER NOT NULL);
     INSERT INTO erasures VALUES (0);
-    CREATE INDEX hits_by_client ON hits (client) WHERE client IS NOT NULL;
     CREATE INDEX hits_by_day ON hits (day);
     CREATE INDEX rejected_hits_by_day ON hits (day) WHERE accepted = 0;
     )sql",
@@ -788,38 +787,63 @@ std::vector<StoredHit> SqliteStore::rejectedSamples(const Period& period, int li
 Forgotten SqliteStore::forget(const std::string& cid)
 {
     Forgotten gone;
+    int64_t client = 0;
+    findClient_->bind(1, cid);
+    eachRow(*findClient_, "finding a client", [&](const Statement& s) { client = s.integer(0); });
+    if (!client)
+        return gone;
+    // The hits are not indexed by client: an index that every hit adds to at a random place would cost
+    // each commit a page per hit. So the client's hits are found by reading them all, before the write
+    // lock is taken, while hits go on being stored; those that arrive meanwhile follow the last id read.
+    int64_t lastRead = 0;
+    std::vector<int64_t> ids;
+    {
+        Statement scan(db_, "SELECT id FROM hits WHERE client = ?");
+        Statement last(db_, "SELECT coalesce(max(id), 0) FROM hits");
+        exec("BEGIN");
+        try
+        {
+            eachRow(last, "reading hits", [&](const Statement& s) { lastRead = s.integer(0); });
+            scan.bind(1, client);
+            eachRow(scan, "finding the client's hits", [&](const Statement& s) { ids.push_back(s.integer(0)); });
+            exec("COMMIT");
+        }
+        catch (...)
+        {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
     transaction(
         [&]
         {
-            int64_t client = 0;
-            findClient_->bind(1, cid);
-            eachRow(*findClient_, "finding a client", [&](const Statement& s) { client = s.integer(0); });
-            if (!client)
-                return;
             Statement erasure(db_, "UPDATE erasures SET generation = generation + 1");
             erasure.run("recording the erasure");
-
-            Statement accepted(db_, "SELECT day, rollup_key, count(*), sum(coalesce(value, 0)) FROM hits "
-                                    "WHERE client = ? AND accepted = 1 GROUP BY day, rollup_key");
-            accepted.bind(1, client);
-            std::vector<std::tuple<int64_t, int64_t, int64_t, int64_t>> counts;
-            eachRow(accepted, "reading the client's hits", [&](const Statement& s)
-                    { counts.emplace_back(s.integer(0), s.integer(1), s.integer(2), s.integer(3)); });
-            for (const auto& [day, key, hits, values] : counts)
-                addCount_->bind(1, day).bind(2, key).bind(3, -hits).bind(4, -values).run("uncounting hits");
-
-            Statement rejected(db_, "SELECT day, reason, count(*) FROM hits "
-                                    "WHERE client = ? AND accepted = 0 GROUP BY day, reason");
-            rejected.bind(1, client);
-            std::vector<std::tuple<int64_t, std::string, int64_t>> rejections;
-            eachRow(rejected, "reading the client's hits",
-                    [&](const Statement& s) { rejections.emplace_back(s.integer(0), s.text(1), s.integer(2)); });
-            for (const auto& [day, reason, hits] : rejections)
-                addRejection_->bind(1, day).bind(2, reason).bind(3, -hits).run("uncounting hits");
-
-            Statement deleteHits(db_, "DELETE FROM hits WHERE client = ?");
-            deleteHits.bind(1, client).run("removing the client's hits");
-            gone.hits = sqlite3_changes(db_);
+            // Each hit removed is taken out of the counts as it was stored.
+            auto uncount = [&](Statement& remove)
+            {
+                eachRow(remove, "removing the client's hits",
+                        [&](const Statement& h)
+                        {
+                            ++gone.hits;
+                            if (h.integer(2))
+                                addCount_->bind(1, h.integer(0)).bind(2, h.integer(1)).bind(3, -1).bind(4, -h.integer(3));
+                            else
+                                addRejection_->bind(1, h.integer(0)).bind(2, h.text(4)).bind(3, -1);
+                            (h.integer(2) ? *addCount_ : *addRejection_).run("uncounting a hit");
+                        });
+            };
+            Statement removeOne(db_, "DELETE FROM hits WHERE id = ? AND client = ? "
+                                     "RETURNING day, rollup_key, accepted, coalesce(value, 0), reason");
+            for (const int64_t id : ids)
+            {
+                removeOne.bind(1, id).bind(2, client);
+                uncount(removeOne);
+            }
+            Statement removeLater(db_, "DELETE FROM hits WHERE id > ? AND client = ? "
+                                       "RETURNING day, rollup_key, accepted, coalesce(value, 0), reason");
+            removeLater.bind(1, lastRead).bind(2, client);
+            uncount(removeLater);
 
             // Each day the client was present under a key was counted against the day before it.
             Statement days(db_, "SELECT key, day FROM presence WHERE client = ? ORDER BY key, day");
