@@ -77,9 +77,6 @@ struct Cluster
     }
 } cluster;
 
-#define REQUIRE_CLUSTER()                                                                                    \
-    if (!cluster.available())                                                                                \
-    GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin
 
 constexpr int32_t kDay = 20000;
 
@@ -127,7 +124,8 @@ void expectSameReports(HitStore& sqlite, HitStore& postgres)
 // rejected hit, a client forgotten and coming back.
 TEST(PostgresStore, SameRollupsAsSqlite)
 {
-    REQUIRE_CLUSTER();
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
     TempDir dir;
     const auto sqlite = openSqliteStore(dir.file("hits.db"));
     const std::string db = cluster.freshDatabase();
@@ -164,7 +162,8 @@ TEST(PostgresStore, SameRollupsAsSqlite)
 // right one.
 TEST(PostgresStore, ConcurrentWritersKeepDistinctClientsExact)
 {
-    REQUIRE_CLUSTER();
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
     const std::string db = cluster.freshDatabase();
     TempDir dir;
     const auto sqlite = openSqliteStore(dir.file("hits.db"));
@@ -223,7 +222,8 @@ uint16_t freePort()
 // client sends again what got no 2xx, as the module does.
 TEST(ScaleOut, AKilledCollectorLosesNoAnsweredHit)
 {
-    REQUIRE_CLUSTER();
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
     const std::string db = cluster.freshDatabase();
     Program first({"serve", "--port", "0", "--db", db}), second({"serve", "--port", "0", "--db", db});
     const uint16_t ports[] = {first.port(), second.port()}, port = freePort();
@@ -295,7 +295,8 @@ TEST(ScaleOut, AKilledCollectorLosesNoAnsweredHit)
 // collector stores again by itself once the database is back. A database it cannot use stops it at start.
 TEST(ScaleOut, DatabaseGoneAndBack)
 {
-    REQUIRE_CLUSTER();
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
     const std::string db = cluster.freshDatabase();
     Program p({"serve", "--port", "0", "--db", db});
     const uint16_t port = p.port();
