@@ -115,16 +115,19 @@ public:
         sqlite3_bind_int64(stmt_, i, v);
         return *this;
     }
+    // Text is bound without a copy, so it must outlive the statement's next run: a temporary may not.
     Statement& bind(int i, const std::string& v)
     {
         sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
         return *this;
     }
+    Statement& bind(int i, std::string&& v) = delete;
     Statement& bindBlob(int i, const std::string& v)
     {
         sqlite3_bind_blob(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
         return *this;
     }
+    Statement& bindBlob(int i, std::string&& v) = delete;
     Statement& bindNull(int i)
     {
         sqlite3_bind_null(stmt_, i);
@@ -826,10 +829,11 @@ Forgotten SqliteStore::forget(const std::string& cid)
                         [&](const Statement& h)
                         {
                             ++gone.hits;
+                            const std::string reason = h.text(4); // bound without a copy: must outlive the run
                             if (h.integer(2))
                                 addCount_->bind(1, h.integer(0)).bind(2, h.integer(1)).bind(3, -1).bind(4, -h.integer(3));
                             else
-                                addRejection_->bind(1, h.integer(0)).bind(2, h.text(4)).bind(3, -1);
+                                addRejection_->bind(1, h.integer(0)).bind(2, reason).bind(3, -1);
                             (h.integer(2) ? *addCount_ : *addRejection_).run("uncounting a hit");
                         });
             };
