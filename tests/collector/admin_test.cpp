@@ -84,6 +84,7 @@ TEST(Admin, WithATokenOnlyItsHoldersGetIn)
         {"/api/versions", "Cookie: zncip_admin=" + kToken + "\r\n", 200},
         {"/commands", bearer + kToken + "\r\n", 200},
         {"/api/csv/commands", bearer + kToken + "\r\n", 200},
+        {"/api/csv/versions", bearer + kToken + "\r\n", 200},
         {"/api/csv/no_such_table", bearer + kToken + "\r\n", 404},
         {"/api/report?from=2026-02-30", bearer + kToken + "\r\n", 400}};
     for (const auto& [path, headers, status] : cases)

@@ -329,7 +329,7 @@
       { key: 'crash_free_rate', title: 'Crash-free', numeric: true, format: percent },
     ];
     return [chart('Clients per version per day', line(labels, series)),
-      table('Sessions by version', columns, report.versions || [], null, 'versions')];
+      table('Sessions by version', columns, report.versions || [], 'versions')];
   }
 
   function drawRejected(report, rejected) {

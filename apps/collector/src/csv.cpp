@@ -102,6 +102,12 @@ std::optional<std::string> reportCsv(const Report& r, std::string_view table)
                              number(d.sessions.started), number(d.sessions.ended), number(d.sessions.finished),
                              number(d.sessions.good), number(d.sessions.bad), rate(d.sessions)});
     }
+    else if (table == "versions")
+    {
+        lines.push_back({"version", "sessions_started", "finished", "good", "bad", "crash_free_rate"});
+        for (const auto& [version, v] : r.versions)
+            lines.push_back({version, number(v.started), number(v.finished), number(v.good), number(v.bad), rate(v)});
+    }
     else if (table == "rejections")
     {
         lines.push_back({"reason", "hits"});
