@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zncip::collector
@@ -71,8 +73,6 @@ struct RollupKey
     };
     Scope scope = Scope::Event;
     std::string application, version, type, category, action, label;
-
-    bool operator<(const RollupKey& o) const;
 };
 
 // What the rollups say about a period. Each figure is read from the rollups alone, so reading it takes
@@ -110,6 +110,22 @@ struct Rollups
     std::vector<DailyClients> dailyClients;
     std::vector<Rejections> rejections;       // not filtered by version: a rejected hit may have none
     std::optional<int32_t> firstDay, lastDay; // of everything stored, whatever the period
+
+    // Widens firstDay..lastDay to take in the days first..last of one table.
+    void coverDays(int32_t first, int32_t last)
+    {
+        firstDay = firstDay ? std::min(*firstDay, first) : first;
+        lastDay = lastDay ? std::max(*lastDay, last) : last;
+    }
+    // The days of the period within those stored, so that a walk over its days stays short; none when
+    // nothing stored falls in it.
+    std::optional<std::pair<int32_t, int32_t>> storedDaysOf(const Period& period) const
+    {
+        if (!firstDay)
+            return std::nullopt;
+        const int32_t from = std::max(period.from, *firstDay), to = std::min(period.to, *lastDay);
+        return from <= to ? std::optional(std::pair(from, to)) : std::nullopt;
+    }
 };
 
 // What forget() removed.

@@ -887,18 +887,12 @@ Rollups PostgresStore::rollups(const Period& period) const
     Result bounds = run(kBounds, {}, "reading the rollups");
     for (int i : {0, 2})
         if (!PQgetisnull(bounds.get(), 0, i))
-        {
-            const auto first = static_cast<int32_t>(integer(bounds.get(), 0, i));
-            const auto last = static_cast<int32_t>(integer(bounds.get(), 0, i + 1));
-            r.firstDay = r.firstDay ? std::min(*r.firstDay, first) : first;
-            r.lastDay = r.lastDay ? std::max(*r.lastDay, last) : last;
-        }
-    if (!r.firstDay)
+            r.coverDays(static_cast<int32_t>(integer(bounds.get(), 0, i)),
+                        static_cast<int32_t>(integer(bounds.get(), 0, i + 1)));
+    const auto days = r.storedDaysOf(period);
+    if (!days)
         return r;
-    const int32_t from = std::max(period.from, *r.firstDay);
-    const int32_t to = std::min(period.to, *r.lastDay);
-    if (from > to)
-        return r;
+    const int32_t from = days->first, to = days->second;
     Params p;
     p.add(from).add(to);
     period.version ? p.add(*period.version) : p.addNull();

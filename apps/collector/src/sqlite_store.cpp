@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -696,20 +695,12 @@ Rollups SqliteStore::rollups(const Period& period) const
             {
                 for (int i : {0, 2})
                     if (!s.isNull(i))
-                    {
-                        const auto first = static_cast<int32_t>(s.integer(i));
-                        const auto last = static_cast<int32_t>(s.integer(i + 1));
-                        r.firstDay = r.firstDay ? std::min(*r.firstDay, first) : first;
-                        r.lastDay = r.lastDay ? std::max(*r.lastDay, last) : last;
-                    }
+                        r.coverDays(static_cast<int32_t>(s.integer(i)), static_cast<int32_t>(s.integer(i + 1)));
             });
-    if (!r.firstDay)
+    const auto days = r.storedDaysOf(period);
+    if (!days)
         return r;
-    // The period within the days stored, so that the walk over its days stays short.
-    const int64_t from = std::max(period.from, *r.firstDay);
-    const int64_t to = std::min(period.to, *r.lastDay);
-    if (from > to)
-        return r;
+    const int64_t from = days->first, to = days->second;
     auto bindPeriod = [&](Statement& s)
     {
         s.bind(1, from).bind(2, to);
@@ -889,12 +880,6 @@ int64_t SqliteStore::pruneRawBefore(int32_t day)
 }
 
 } // namespace
-
-bool RollupKey::operator<(const RollupKey& o) const
-{
-    return std::tie(scope, application, version, type, category, action, label) <
-           std::tie(o.scope, o.application, o.version, o.type, o.category, o.action, o.label);
-}
 
 int sqliteSchemaVersion()
 {
