@@ -8,7 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/epoll.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -87,6 +91,96 @@ int connectTo(uint16_t port, const Connect& how)
         return -1;
     }
     return fd;
+}
+
+size_t completeResponse(const std::string& buf, int& status)
+{
+    const size_t end = buf.find("\r\n\r\n");
+    if (end == std::string::npos)
+        return 0;
+    status = std::atoi(buf.c_str() + 9);
+    size_t length = 0;
+    const size_t cl = buf.find("Content-Length:");
+    if (cl != std::string::npos && cl < end)
+        length = std::strtoul(buf.c_str() + cl + 15, nullptr, 10);
+    return buf.size() >= end + 4 + length ? end + 4 + length : 0;
+}
+
+double LoadResult::percentile(double p)
+{
+    if (latenciesMs.empty())
+        return 0;
+    std::sort(latenciesMs.begin(), latenciesMs.end());
+    return latenciesMs[std::min(latenciesMs.size() - 1, static_cast<size_t>(p * latenciesMs.size()))];
+}
+
+LoadResult closedLoop(const std::vector<int>& connections, double seconds,
+                      const std::function<std::string(unsigned)>& request, int waitSeconds)
+{
+    using Clock = std::chrono::steady_clock;
+    struct Conn
+    {
+        int fd;
+        std::string in;
+        Clock::time_point sent;
+    };
+    std::vector<Conn> conns;
+    const int ep = epoll_create1(0);
+    for (const int fd : connections)
+    {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u32 = static_cast<uint32_t>(conns.size());
+        epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
+        conns.push_back({fd, {}, {}});
+    }
+    unsigned counter = 0;
+    auto send = [&](Conn& c)
+    {
+        const std::string bytes = request(counter++);
+        c.sent = Clock::now();
+        if (::send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+            throw std::runtime_error("short send");
+    };
+    LoadResult r;
+    const auto start = Clock::now();
+    const auto stop = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (Conn& c : conns)
+        send(c);
+    size_t inFlight = conns.size();
+    char buf[65536];
+    epoll_event events[64];
+    while (inFlight > 0)
+    {
+        const int n = epoll_wait(ep, events, 64, waitSeconds * 1000);
+        if (n <= 0)
+            throw std::runtime_error("no answer for " + std::to_string(waitSeconds) + " s");
+        for (int e = 0; e < n; ++e)
+        {
+            Conn& c = conns[events[e].data.u32];
+            const ssize_t got = recv(c.fd, buf, sizeof buf, 0);
+            if (got <= 0)
+                throw std::runtime_error("connection closed by a collector");
+            c.in.append(buf, static_cast<size_t>(got));
+            int status = 0;
+            while (size_t len = completeResponse(c.in, status))
+            {
+                const auto now = Clock::now();
+                r.latenciesMs.push_back(std::chrono::duration<double, std::milli>(now - c.sent).count());
+                (status >= 200 && status < 300 ? r.ok : r.failed)++;
+                c.in.erase(0, len);
+                if (now < stop)
+                    send(c);
+                else
+                    --inFlight;
+            }
+        }
+    }
+    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (Conn& c : conns)
+        close(c.fd);
+    close(ep);
+    return r;
 }
 
 } // namespace zncip::bench

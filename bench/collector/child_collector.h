@@ -4,7 +4,9 @@
 #include <sys/types.h>
 
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,5 +37,25 @@ struct Connect
 
 // A TCP connection to 127.0.0.1:port; -1 when it fails.
 int connectTo(uint16_t port, const Connect& how = {});
+
+// Length of the first complete answer in buf (0 while it is incomplete); its status goes to status.
+size_t completeResponse(const std::string& buf, int& status);
+
+struct LoadResult
+{
+    double seconds = 0;
+    long ok = 0;     // answered 2xx
+    long failed = 0; // answered otherwise
+    std::vector<double> latenciesMs;
+
+    double percentile(double p); // of the latencies; 0 when there are none
+};
+
+// Closed loop: each connection has one request in flight and sends the next when it is answered, until
+// the time is up. One thread drives them all with epoll, so that the generator takes as little of the
+// processors as it can. request(n) makes the n-th request. Throws when no answer comes for waitSeconds or
+// a connection closes; closes the connections.
+LoadResult closedLoop(const std::vector<int>& connections, double seconds,
+                      const std::function<std::string(unsigned)>& request, int waitSeconds);
 
 } // namespace zncip::bench

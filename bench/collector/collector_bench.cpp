@@ -23,7 +23,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
-#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -77,111 +76,27 @@ int connectTo(uint16_t port)
     return fd;
 }
 
-// Length of the first complete response in buf (0 when incomplete); its status goes to status.
-size_t completeResponse(const std::string& buf, int& status)
-{
-    const size_t end = buf.find("\r\n\r\n");
-    if (end == std::string::npos)
-        return 0;
-    status = std::atoi(buf.c_str() + 9);
-    size_t length = 0;
-    const size_t cl = buf.find("Content-Length:");
-    if (cl != std::string::npos && cl < end)
-        length = std::strtoul(buf.c_str() + cl + 15, nullptr, 10);
-    return buf.size() >= end + 4 + length ? end + 4 + length : 0;
-}
+using Result = zncip::bench::LoadResult;
+using zncip::bench::completeResponse;
 
-struct Result
-{
-    double seconds = 0;
-    long ok = 0;
-    long failed = 0;
-    std::vector<double> latenciesMs;
-
-    double percentile(double p)
-    {
-        if (latenciesMs.empty())
-            return 0;
-        std::sort(latenciesMs.begin(), latenciesMs.end());
-        return latenciesMs[std::min(latenciesMs.size() - 1, static_cast<size_t>(p * latenciesMs.size()))];
-    }
-};
-
-// Closed loop: every connection has one request in flight; one thread drives them all with epoll so the
-// generator takes as little of the two cores as possible.
+// Keep-alive connections with TCP_NODELAY, closed loop.
 Result loadRun(uint16_t port, int connections, double seconds)
 {
-    struct Conn
-    {
-        int fd;
-        std::string in;
-        Clock::time_point sent;
-        bool busy = false;
-    };
-    std::vector<Conn> conns(connections);
-    const int ep = epoll_create1(0);
-    unsigned counter = 0;
-    auto send = [&](Conn& c)
-    {
-        const std::string body = hitBody(counter++);
-        const std::string request = requestHead(port, body.size()) + body;
-        c.sent = Clock::now();
-        c.busy = true;
-        if (::send(c.fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-            static_cast<ssize_t>(request.size()))
-            throw std::runtime_error("short send");
-    };
+    std::vector<int> fds;
     for (int i = 0; i < connections; ++i)
     {
-        conns[i].fd = connectTo(port);
+        fds.push_back(connectTo(port));
         const int one = 1;
-        setsockopt(conns[i].fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.u32 = static_cast<uint32_t>(i);
-        epoll_ctl(ep, EPOLL_CTL_ADD, conns[i].fd, &ev);
+        setsockopt(fds.back(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
-    Result r;
-    const auto start = Clock::now();
-    const auto stop =
-        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    for (Conn& c : conns)
-        send(c);
-    int inFlight = connections;
-    char buf[65536];
-    epoll_event events[64];
-    while (inFlight > 0)
-    {
-        const int n = epoll_wait(ep, events, 64, 5000);
-        if (n <= 0)
-            throw std::runtime_error("no answer for 5 s");
-        for (int e = 0; e < n; ++e)
+    return zncip::bench::closedLoop(
+        fds, seconds,
+        [&](unsigned n)
         {
-            Conn& c = conns[events[e].data.u32];
-            const ssize_t got = recv(c.fd, buf, sizeof buf, 0);
-            if (got <= 0)
-                throw std::runtime_error("connection closed by the collector");
-            c.in.append(buf, static_cast<size_t>(got));
-            int status = 0;
-            while (size_t len = completeResponse(c.in, status))
-            {
-                const auto now = Clock::now();
-                r.latenciesMs.push_back(std::chrono::duration<double, std::milli>(now - c.sent).count());
-                (status >= 200 && status < 300 ? r.ok : r.failed)++;
-                c.in.erase(0, len);
-                c.busy = false;
-                if (now < stop)
-                    send(c);
-                else
-                    --inFlight;
-            }
-        }
-    }
-    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    for (Conn& c : conns)
-        close(c.fd);
-    close(ep);
-    return r;
+            const std::string body = hitBody(n);
+            return requestHead(port, body.size()) + body;
+        },
+        5);
 }
 
 // Sequential posts as the module's Qt client makes them: the header, then the body in a second write,

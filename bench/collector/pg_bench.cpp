@@ -13,7 +13,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
-#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,93 +65,21 @@ int connectTo(uint16_t port)
     return fd;
 }
 
-// Length of the first complete response in buf (0 when incomplete); its status goes to status.
-size_t completeResponse(const std::string& buf, int& status)
+// perCollector keep-alive connections to each collector, closed loop.
+zncip::bench::LoadResult run(const std::vector<uint16_t>& ports, int perCollector, double seconds, unsigned clients)
 {
-    const size_t end = buf.find("\r\n\r\n");
-    if (end == std::string::npos)
-        return 0;
-    status = std::atoi(buf.c_str() + 9);
-    size_t length = 0;
-    const size_t cl = buf.find("Content-Length:");
-    if (cl != std::string::npos && cl < end)
-        length = std::strtoul(buf.c_str() + cl + 15, nullptr, 10);
-    return buf.size() >= end + 4 + length ? end + 4 + length : 0;
-}
-
-struct Load
-{
-    double seconds = 0;
-    long ok = 0, failed = 0;
-};
-
-// Closed loop: every connection has one request in flight; one thread drives them all with epoll.
-Load run(const std::vector<uint16_t>& ports, int perCollector, double seconds, unsigned clients)
-{
-    struct Conn
-    {
-        int fd;
-        std::string in;
-    };
-    std::vector<Conn> conns;
+    std::vector<int> fds;
     for (uint16_t port : ports)
         for (int i = 0; i < perCollector; ++i)
-            conns.push_back({connectTo(port), {}});
-    const int ep = epoll_create1(0);
-    for (size_t i = 0; i < conns.size(); ++i)
-    {
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.u32 = static_cast<uint32_t>(i);
-        epoll_ctl(ep, EPOLL_CTL_ADD, conns[i].fd, &ev);
-    }
-    unsigned counter = 0;
-    auto send = [&](Conn& c)
-    {
-        const std::string body = hitBody(counter++, clients);
-        const std::string request = requestHead(body.size()) + body;
-        if (::send(c.fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-            static_cast<ssize_t>(request.size()))
-            throw std::runtime_error("short send");
-    };
-    Load r;
-    const auto start = Clock::now();
-    const auto stop =
-        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    for (Conn& c : conns)
-        send(c);
-    size_t inFlight = conns.size();
-    char buf[65536];
-    epoll_event events[64];
-    while (inFlight > 0)
-    {
-        const int n = epoll_wait(ep, events, 64, 10000);
-        if (n <= 0)
-            throw std::runtime_error("no answer for 10 s");
-        for (int e = 0; e < n; ++e)
+            fds.push_back(connectTo(port));
+    return zncip::bench::closedLoop(
+        fds, seconds,
+        [&](unsigned n)
         {
-            Conn& c = conns[events[e].data.u32];
-            const ssize_t got = recv(c.fd, buf, sizeof buf, 0);
-            if (got <= 0)
-                throw std::runtime_error("connection closed by a collector");
-            c.in.append(buf, static_cast<size_t>(got));
-            int status = 0;
-            while (size_t len = completeResponse(c.in, status))
-            {
-                (status >= 200 && status < 300 ? r.ok : r.failed)++;
-                c.in.erase(0, len);
-                if (Clock::now() < stop)
-                    send(c);
-                else
-                    --inFlight;
-            }
-        }
-    }
-    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    for (Conn& c : conns)
-        close(c.fd);
-    close(ep);
-    return r;
+            const std::string body = hitBody(n, clients);
+            return requestHead(body.size()) + body;
+        },
+        10);
 }
 
 // Processor seconds used so far by a process, and by every child of another (the server's backends).
@@ -267,7 +194,7 @@ int main(int argc, char** argv)
                    cpuSeconds(static_cast<pid_t>(postmaster), static_cast<pid_t>(postmaster));
         };
         const double cpuBefore = used();
-        const Load load = run({collectors[0].port, collectors[1].port}, 8, seconds, clients);
+        const auto load = run({collectors[0].port, collectors[1].port}, 8, seconds, clients);
         const double cpu = used() - cpuBefore;
         for (const ChildCollector& c : collectors)
         {
