@@ -6,6 +6,7 @@
 #include "form.h"
 #include "hit_facts.h"
 #include "html_report.h"
+#include "http_log.h"
 #include "listen_socket.h"
 #include "report.h"
 #include "server.h"
@@ -21,7 +22,6 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 
 namespace zncip::collector
 {
@@ -127,25 +127,13 @@ bool periodOf(MHD_Connection* c, Period& p)
     return true;
 }
 
-void logFromHttpLibrary(void*, const char* format, va_list args)
-{
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, args);
-    try
-    {
-        std::fprintf(stderr, "zncip-collector admin: %s\n", printableText(text).c_str());
-    }
-    catch (...)
-    {
-    }
-}
-
 struct Answer
 {
     unsigned status = MHD_HTTP_OK;
     std::string contentType = "text/plain; charset=utf-8";
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
+    std::string_view file{}; // one of the program's own files, sent from where it lies instead of body
 };
 
 Answer text(unsigned status, std::string body)
@@ -228,8 +216,7 @@ struct AdminServer::Impl
 
     static Answer file(const char* name, const char* type)
     {
-        const std::string_view bytes = dashboard::embeddedFile(name);
-        return {MHD_HTTP_OK, type, std::string(bytes), {}};
+        return {MHD_HTTP_OK, type, {}, {}, dashboard::embeddedFile(name)};
     }
 
     Answer login(const std::string& method, const Upload* upload)
@@ -343,8 +330,11 @@ struct AdminServer::Impl
 
     MHD_Result send(MHD_Connection* c, const Answer& a)
     {
-        MHD_Response* r =
-            MHD_create_response_from_buffer(a.body.size(), const_cast<char*>(a.body.data()), MHD_RESPMEM_MUST_COPY);
+        MHD_Response* r = a.file.data()
+                              ? MHD_create_response_from_buffer(a.file.size(), const_cast<char*>(a.file.data()),
+                                                                MHD_RESPMEM_PERSISTENT)
+                              : MHD_create_response_from_buffer(a.body.size(), const_cast<char*>(a.body.data()),
+                                                                MHD_RESPMEM_MUST_COPY);
         if (!r)
             return MHD_NO;
         MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, a.contentType.c_str());
@@ -378,7 +368,7 @@ struct AdminServer::Impl
         if (listening.address.front() == '[')
             flags |= MHD_USE_IPv6;
         daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
-                                  &logFromHttpLibrary, nullptr, MHD_OPTION_LISTEN_SOCKET, listening.fd,
+                                  &logFromHttpLibrary, const_cast<char*>("zncip-collector admin"), MHD_OPTION_LISTEN_SOCKET, listening.fd,
                                   MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this,
                                   MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_CONNECTION_LIMIT, 64u,
                                   MHD_OPTION_THREAD_POOL_SIZE, 2u, MHD_OPTION_END);

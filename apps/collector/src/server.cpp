@@ -4,6 +4,7 @@
 #include "export.h"
 #include "form.h"
 #include "hit_facts.h"
+#include "http_log.h"
 #include "listen_socket.h"
 #include "validation.h"
 
@@ -96,25 +97,6 @@ MHD_Result measureHeader(void* cls, MHD_ValueKind, const char* name, const char*
     if (strcasecmp(name, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0)
         head->chunked = true;
     return MHD_YES;
-}
-
-// The library's messages can quote a request path, which the client chose: no control characters reach
-// the operator's terminal.
-void logFromHttpLibrary(void*, const char* format, va_list args)
-{
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, args);
-    try // nothing may unwind into the library, out of memory included
-    {
-        std::string message = text;
-        if (!message.empty() && message.back() == '\n')
-            message.pop_back();
-        std::fprintf(stderr, "zncip-collector: %s\n", printableText(message).c_str());
-    }
-    catch (...)
-    {
-        std::fputs("zncip-collector: a message of the HTTP library was lost for want of memory\n", stderr);
-    }
 }
 
 } // namespace
@@ -468,7 +450,7 @@ struct Server::Impl
             flags |= MHD_USE_IPv6;
         daemon = MHD_start_daemon(
             flags, 0, nullptr, nullptr, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
-            &logFromHttpLibrary, nullptr, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED,
+            &logFromHttpLibrary, const_cast<char*>("zncip-collector"), MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED,
             &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec,
             MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
             config.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes,
