@@ -23,7 +23,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
