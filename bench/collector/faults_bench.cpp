@@ -70,7 +70,7 @@ std::string request(const std::string& body)
 
 // Sends one hit and reads the answer on a keep-alive connection: the status, or 0 when the connection
 // failed (then it is closed and fd is -1).
-int exchange(int& fd, const std::string& body)
+int postHit(int& fd, const std::string& body)
 {
     const std::string r = request(body);
     if (send(fd, r.data(), r.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(r.size()))
@@ -154,7 +154,7 @@ bool killRounds(const std::string& program, const std::string& work, int rounds)
                     // Unique per hit; a hit without an answer is not sent again, so no answer means it may
                     // be stored or not, and an answered one must be stored once.
                     const std::string body = hitBody("K" + std::to_string(t) + "-" + std::to_string(n++));
-                    const int status = exchange(fd, body);
+                    const int status = postHit(fd, body);
                     if (status >= 200 && status < 300)
                         mine.push_back(body);
                     else
@@ -210,7 +210,7 @@ double honestRate(uint16_t port, double seconds)
     {
         if (fd < 0 && (fd = connectFrom(nullptr, port)) < 0)
             continue;
-        ok += exchange(fd, hitBody("H" + std::to_string(n++))) == 200;
+        ok += postHit(fd, hitBody("H" + std::to_string(n++))) == 200;
     }
     if (fd >= 0)
         close(fd);
