@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QMetaObject>
 #include <QPixmap>
+#include <QThread>
 #include <QTimer>
 
 namespace
@@ -83,6 +84,7 @@ void ZnHostScript::start(ZnHostWindow* window)
 {
     m_window = window;
     m_next = 0;
+    m_mainLoopLevel = QThread::currentThread()->loopLevel() + 1;
     QTimer::singleShot(0, this, SLOT(next()));
 }
 
@@ -97,6 +99,14 @@ void ZnHostScript::next()
                                           : QStringList{"answer"};
         if (m_next < m_steps.size() && waitedFor.contains(m_steps[m_next].verb))
             runStep(m_steps[m_next++]);
+        QTimer::singleShot(20, this, SLOT(next()));
+        return;
+    }
+    // A dialog that has just been closed is still inside its exec() until control goes back to whoever
+    // opened it, and only then is its answer acted on (joining, for one). A step run in between would
+    // meet the program as it was before the answer.
+    if (QThread::currentThread()->loopLevel() > m_mainLoopLevel)
+    {
         QTimer::singleShot(20, this, SLOT(next()));
         return;
     }

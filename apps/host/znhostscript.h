@@ -38,6 +38,7 @@ class ZnHostScript : public QObject
 public:
     // Parses the script; false with error set when a line is not a step.
     bool parse(const QString& text, QString* error);
+    // Called before the application's event loop runs: the steps run from that loop.
     void start(ZnHostWindow* window);
 
 signals:
@@ -58,4 +59,5 @@ private:
     int m_next = 0;
     ZnHostWindow* m_window = nullptr;
     QElapsedTimer m_sending;
+    int m_mainLoopLevel = 1;
 };

@@ -16,6 +16,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <iostream>
+
 // One hit as the collector stored it: its parameters in the order they arrived.
 struct Hit
 {
@@ -68,6 +70,11 @@ protected:
     {
         m_collector.terminate();
         m_collector.waitForFinished(10000);
+        // A failed run is read from both sides: what the host printed and what the collector said.
+        if (HasFailure())
+            std::cerr << "--- host output\n"
+                      << m_output.toStdString() << "--- collector output\n"
+                      << m_collector.readAllStandardError().toStdString() << std::flush;
     }
 
     static QString bin() { return QStringLiteral(ZNCIP_BIN_DIR); }
