@@ -193,6 +193,10 @@ int main(int argc, char** argv)
             return cpuSeconds(collectors[0].pid) + cpuSeconds(collectors[1].pid) +
                    cpuSeconds(static_cast<pid_t>(postmaster), static_cast<pid_t>(postmaster));
         };
+        // Transactions committed in the database, to tell how many hits each of them carried.
+        const std::string commits = "/usr/lib/postgresql/15/bin/psql '" + db +
+                                    "' -Atc 'SELECT xact_commit FROM pg_stat_database WHERE datname = current_database()'";
+        const long commitsBefore = std::atol(lastLine(commits).c_str());
         const double cpuBefore = used();
         const auto load = run({collectors[0].port, collectors[1].port}, 8, seconds, clients);
         const double cpu = used() - cpuBefore;
@@ -202,15 +206,20 @@ int main(int argc, char** argv)
             int exit = 0;
             waitpid(c.pid, &exit, 0);
         }
+        // The server publishes a session's counts when the session ends; the collectors' have ended.
+        sleep(1);
+        const long transactions = std::atol(lastLine(commits).c_str()) - commitsBefore;
         const long stored = static_cast<long>(zncip::collector::openPostgresStore(db)->count()) - before;
         const double perSecond = static_cast<double>(load.ok) / load.seconds;
         std::printf(
             "collector on PostgreSQL, 2 collectors x 8 keep-alive connections, %u clients, %.1f s:\n"
             "  %.0f hits/s stored durably (target >= %.0f), %ld answered 2xx, %ld not, %ld stored%s\n"
+            "  %ld transactions in the database, %.1f hits each\n"
             "  collectors and server used %.2f processor-s: %.0f us per hit, %.0f hits/s if they had both "
             "processors to themselves\n",
             clients, load.seconds, perSecond, kTargetPerSecond, load.ok, load.failed, stored,
-            stored == load.ok ? "" : "  MISMATCH", cpu,
+            stored == load.ok ? "" : "  MISMATCH", transactions,
+            static_cast<double>(load.ok) / static_cast<double>(std::max(1L, transactions)), cpu,
             1e6 * cpu / static_cast<double>(std::max(1L, load.ok)),
             2.0 * static_cast<double>(load.ok) / std::max(cpu, 1e-9));
         status = perSecond >= kTargetPerSecond && stored == load.ok && load.failed == 0 ? 0 : 1;
