@@ -32,18 +32,13 @@ struct Cluster
     int databases = 0;
 
     bool available() const { return std::filesystem::exists(kPgBin + "/pg_ctl"); }
-    bool control(const std::string& command)
+    bool control(const QString& command)
     {
-        const std::string line =
-            std::string(ZNCIP_SOURCE_DIR) + "/tools/pg_cluster.sh " + command + " " + dir + "/pg 2>&1";
-        FILE* out = popen(line.c_str(), "r");
-        std::string text;
-        char buffer[512];
-        while (out && std::fgets(buffer, sizeof buffer, out))
-            text = buffer; // the last line
-        const bool ok = out && pclose(out) == 0;
-        if (ok && command == "start")
-            uri = text.substr(0, text.find('\n'));
+        QProcess script;
+        script.start(ZNCIP_SOURCE_DIR "/tools/pg_cluster.sh", {command, QString::fromStdString(dir + "/pg")});
+        const bool ok = script.waitForFinished(120000) && script.exitCode() == 0;
+        if (ok && command == "start") // the address is the last line
+            uri = script.readAllStandardOutput().trimmed().split('\n').last().toStdString();
         return ok;
     }
     // A new empty database on the server, by address.
@@ -76,7 +71,6 @@ struct Cluster
             std::filesystem::remove_all(dir, ignored);
     }
 } cluster;
-
 
 constexpr int32_t kDay = 20000;
 

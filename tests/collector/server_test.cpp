@@ -17,14 +17,10 @@
 std::atomic<bool> allocationsFail{false};
 const std::thread::id testThread = std::this_thread::get_id();
 
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    return allocationsFail && std::this_thread::get_id() != testThread ? nullptr
-                                                                       : std::malloc(size ? size : 1);
-}
 void* operator new(std::size_t size)
 {
-    void* p = operator new(size, std::nothrow);
+    void* p =
+        allocationsFail && std::this_thread::get_id() != testThread ? nullptr : std::malloc(size ? size : 1);
     return p ? p : throw std::bad_alloc();
 }
 void operator delete(void* p) noexcept

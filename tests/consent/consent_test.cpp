@@ -101,20 +101,6 @@ QString shown(const Stored& s)
     return out.join(' ');
 }
 
-QByteArray bytes(const QString& name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& name, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(name).absolutePath());
-    QFile file(name);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 class Participation : public HostFixture
 {
 protected:
@@ -303,11 +289,11 @@ TEST_F(Participation, ACorruptOrCutFileStillTakesTheAnswerAndKeepsItsOtherLines)
         QByteArrayLiteral("\xEF\xBB\xBF[cip]\r\nCIPBUILDS=5005:;21.1.0\r\n[host]\nTheme=5005:dark\n"
                           "\x80\x81\x00 binary \xff\n[cip]\nCIPCONTROL=5010:\nCIPCONFIRM=50\n"
                           "CIPBUILDS;21.2.1\n[cip\n");
-    writeFile(settingsFile(), corrupt);
+    writeBytes(settingsFile(), corrupt);
     EXPECT_EQ(runAndAsk(), 1);
     EXPECT_EQ(onDisk(), QStringLiteral("0 0 ';21.1.0;21.2.1'"));
     EXPECT_EQ(runAndAsk(), 0) << "the answer was kept";
-    const QByteArray after = bytes(settingsFile());
+    const QByteArray after = readBytes(settingsFile());
     for (const QByteArray& line : corrupt.split('\n'))
         EXPECT_TRUE(line.startsWith("CIPBUILDS=") || after.contains(line + '\n')) << line.toHex().constData();
 
@@ -315,7 +301,7 @@ TEST_F(Participation, ACorruptOrCutFileStillTakesTheAnswerAndKeepsItsOtherLines)
     useProfile(QStringLiteral("cut"));
     EXPECT_EQ(runAndAsk(), 1);
     put("Z_LAST", QStringLiteral("after the cip keys"));
-    const QByteArray complete = bytes(settingsFile());
+    const QByteArray complete = readBytes(settingsFile());
     std::set<int> cuts{0, int(complete.size())};
     for (int start = 0, end = complete.indexOf('\n'); end >= 0;
          start = end + 1, end = complete.indexOf('\n', start))
@@ -324,13 +310,13 @@ TEST_F(Participation, ACorruptOrCutFileStillTakesTheAnswerAndKeepsItsOtherLines)
     {
         SCOPED_TRACE(cut);
         const QByteArray head = complete.left(cut);
-        writeFile(settingsFile(), head);
+        writeBytes(settingsFile(), head);
         EXPECT_LE(runAndAsk(), 1);
         // Whatever survived the cut, the user now counts as not participating and as asked.
         EXPECT_TRUE(QStringList({"0 0", "- 0"}).contains(onDisk().section(' ', 0, 1)))
             << qPrintable(onDisk());
         EXPECT_EQ(runAndAsk(), 0) << "asked again: the answer was not kept";
-        EXPECT_TRUE(bytes(settingsFile()).contains(head.mid(head.lastIndexOf('\n') + 1)))
+        EXPECT_TRUE(readBytes(settingsFile()).contains(head.mid(head.lastIndexOf('\n') + 1)))
             << "the cut line is kept";
     }
 }
@@ -338,8 +324,8 @@ TEST_F(Participation, ACorruptOrCutFileStillTakesTheAnswerAndKeepsItsOtherLines)
 TEST_F(Participation, SettingsThatCannotBeKeptBringNoQuestionAndStayAsFound)
 {
     // A folder in place of the file cannot be read, even by root; a file in place of the folder holds none.
-    writeFile(settingsFile() + QStringLiteral("/inside.txt"), "precious");
-    writeFile(path(QStringLiteral("plain")), "x");
+    writeBytes(settingsFile() + QStringLiteral("/inside.txt"), "precious");
+    writeBytes(path(QStringLiteral("plain")), "x");
     for (const QString& folder : {QStringLiteral("profiles/Default"), QStringLiteral("plain/profile")})
     {
         SCOPED_TRACE(folder.toStdString());
@@ -352,8 +338,8 @@ TEST_F(Participation, SettingsThatCannotBeKeptBringNoQuestionAndStayAsFound)
         EXPECT_TRUE(journal.isEmpty());
         EXPECT_EQ(runAndAsk(join), 0) << "nor in the next run";
     }
-    EXPECT_EQ(bytes(path("profiles/Default/settings.ini/inside.txt")), QByteArray("precious"));
-    EXPECT_EQ(bytes(path("plain")), QByteArray("x"));
+    EXPECT_EQ(readBytes(path("profiles/Default/settings.ini/inside.txt")), QByteArray("precious"));
+    EXPECT_EQ(readBytes(path("plain")), QByteArray("x"));
 }
 
 TEST_F(Participation, TheDialogShowsTheCompanyAndOpensThePrivacyAddressFromTheResources)

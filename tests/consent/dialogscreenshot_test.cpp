@@ -7,7 +7,6 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
-#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 
@@ -65,5 +64,4 @@ TEST_F(DialogScreenshot, WritesTheDialogAsFirstSeen)
         bottom = label->geometry().bottom();
     }
     EXPECT_LE(ui.buttonBox->geometry().bottom(), shot.height());
-    EXPECT_FALSE(ui.buttonBox->button(QDialogButtonBox::Ok)->isEnabled());
 }

@@ -10,7 +10,6 @@
 
 #include <QImage>
 #include <QProcess>
-#include <QResource>
 #include <QSettings>
 
 #include <dlfcn.h>
@@ -111,11 +110,8 @@ TEST_F(ModuleLoading, InitAppStartsRecordersOnlyForAnActiveHostAndParticipationO
 TEST_F(ModuleLoading, NothingOfTheModuleOutlivesItsUnload)
 {
     QFile banner(QStringLiteral(":/images/cip/cip_banner.png"));
-    ASSERT_TRUE(banner.open(QIODevice::ReadOnly));
-    const QByteArray png = banner.readAll();
-    EXPECT_EQ(QImage::fromData(png, "PNG").size(), QSize(1200, 250));
-    EXPECT_EQ(QResource(banner.fileName()).size(), png.size())
-        << "stored as it is: a PNG is compressed already";
+    EXPECT_EQ(QImage(banner.fileName()).size(), QSize(1200, 250))
+        << "the banner is registered with the library";
     // A participating user runs a command: the module writes its client identifier into the
     // application's settings, whose process-wide cache outlives the library.
     setControl(1);

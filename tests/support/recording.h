@@ -10,7 +10,9 @@
 #include "hostfixture.h"
 #include "qtprinting.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <memory>
@@ -91,6 +93,7 @@ template <class R> struct Running
 
 inline void writeBytes(const QString& file, const QByteArray& bytes)
 {
+    QDir().mkpath(QFileInfo(file).absolutePath());
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
 }
