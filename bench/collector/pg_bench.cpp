@@ -66,7 +66,8 @@ int connectTo(uint16_t port)
 }
 
 // perCollector keep-alive connections to each collector, closed loop.
-zncip::bench::LoadResult run(const std::vector<uint16_t>& ports, int perCollector, double seconds, unsigned clients)
+zncip::bench::LoadResult run(const std::vector<uint16_t>& ports, int perCollector, double seconds,
+                             unsigned clients)
 {
     std::vector<int> fds;
     for (uint16_t port : ports)
@@ -194,8 +195,9 @@ int main(int argc, char** argv)
                    cpuSeconds(static_cast<pid_t>(postmaster), static_cast<pid_t>(postmaster));
         };
         // Transactions committed in the database, to tell how many hits each of them carried.
-        const std::string commits = "/usr/lib/postgresql/15/bin/psql '" + db +
-                                    "' -Atc 'SELECT xact_commit FROM pg_stat_database WHERE datname = current_database()'";
+        const std::string commits =
+            "/usr/lib/postgresql/15/bin/psql '" + db +
+            "' -Atc 'SELECT xact_commit FROM pg_stat_database WHERE datname = current_database()'";
         const long commitsBefore = std::atol(lastLine(commits).c_str());
         const double cpuBefore = used();
         const auto load = run({collectors[0].port, collectors[1].port}, 8, seconds, clients);

@@ -38,9 +38,9 @@ void CommitQueue::stop()
 void CommitQueue::run()
 {
     // Clients answered by the last commit mostly send again at once. Waiting a moment for as many of
-    // them as that commit carried lets one transaction take them all: a store whose transactions cost
-    // more than their sync (a database server) otherwise splits them into ever smaller ones. A lone hit
-    // after a lone hit does not wait at all.
+    // them as that commit carried lets one transaction take them all, where the store asks for it; a
+    // lone hit after a lone hit does not wait at all.
+    const std::chrono::microseconds gatherWait = store_.batchGatherWait();
     size_t lastSubmitters = 1;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;)
@@ -48,7 +48,9 @@ void CommitQueue::run()
         work_.wait(lock, [&] { return stopping_ || !open_.waiting.empty(); });
         if (open_.waiting.empty())
             return; // stopping with nothing left
-        work_.wait_for(lock, kGatherWait, [&] { return stopping_ || open_.waiting.size() >= lastSubmitters; });
+        if (gatherWait.count() > 0)
+            work_.wait_for(lock, gatherWait,
+                           [&] { return stopping_ || open_.waiting.size() >= lastSubmitters; });
         lastSubmitters = open_.waiting.size();
         Batch batch = std::move(open_);
         open_ = Batch();
@@ -61,8 +63,8 @@ void CommitQueue::run()
         }
         catch (const std::exception& e) // out of memory included: the writer must live on
         {
-            std::fprintf(stderr, "zncip-collector: %zu hit(s) not stored, answered 503: %s\n", batch.hits.size(),
-                         e.what());
+            std::fprintf(stderr, "zncip-collector: %zu hit(s) not stored, answered 503: %s\n",
+                         batch.hits.size(), e.what());
         }
         for (const Done& done : batch.waiting)
             done(stored);

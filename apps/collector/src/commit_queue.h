@@ -2,7 +2,6 @@
 
 #include "hit_store.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -35,9 +34,6 @@ public:
     void stop();
 
 private:
-    // How long the writer waits for the submitters of its last commit to come back.
-    static constexpr std::chrono::microseconds kGatherWait{500};
-
     struct Batch
     {
         std::vector<HitRecord> hits;

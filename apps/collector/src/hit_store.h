@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -157,6 +158,9 @@ public:
     virtual Forgotten forget(const std::string& client) = 0;
     // Removes the raw hits received before the given day; the rollups keep counting them.
     virtual int64_t pruneRawBefore(int32_t day) = 0;
+    // How long a writer should wait to fill a batch: worth it only where a transaction costs far more
+    // than its sync (a database server's round trip and call), not where it is the sync alone.
+    virtual std::chrono::microseconds batchGatherWait() const { return {}; }
 };
 
 struct SqliteOptions
