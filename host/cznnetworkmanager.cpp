@@ -75,7 +75,8 @@ void CZnNetworkManager::finished(QNetworkReply* reply, bool release)
     CZnNetworkReply* receiver = m_receivers.take(reply);
     // A failed request is worth a line in the host's log: nothing else tells why hits waited.
     if (reply->error() != QNetworkReply::NoError)
-        qWarning("request to %s failed: %s", qPrintable(reply->url().toString()), qPrintable(reply->errorString()));
+        qWarning("request to %s failed: %s", qPrintable(reply->url().toString()),
+                 qPrintable(reply->errorString()));
     if (receiver)
         receiver->ReplyFinished(reply);
     if (release)

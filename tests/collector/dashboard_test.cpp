@@ -83,12 +83,16 @@ std::vector<HitRecord> usageHits()
                 send("Commands", "Execute", commands[pick(pick(2) ? 4 : 11)]);
             if (pick(4) == 0)
                 send("Unknown%20Commands", "Execute", pick(2) ? "MYLISP" : "%3Cscript%3EX");
-            send("Session", "Global", "Global");
-            if (pick(20) < 1 + version * 3)
-                send("Session", "Bad", pick(2) ? "With_Crash_Report" : "Without_Crash_Report"),
-                    send("Session", "Bad", "Bad");
-            else
-                send("Session", "Good", "Good");
+            // Some runs are never reported as finished (killed, say), so that started and finished differ.
+            if (pick(6) != 0)
+            {
+                send("Session", "Global", "Global");
+                if (pick(20) < 1 + version * 3)
+                    send("Session", "Bad", pick(2) ? "With_Crash_Report" : "Without_Crash_Report"),
+                        send("Session", "Bad", "Bad");
+                else
+                    send("Session", "Good", "Good");
+            }
             send("Session", "End", "");
             if (pick(8) == 0)
             {

@@ -39,7 +39,10 @@ struct Hit
         return k;
     }
     // "category|action|label|value", the part of an event that says what happened.
-    QString event() const { return QStringList{value("ec"), value("ea"), value("el"), value("ev")}.join('|'); }
+    QString event() const
+    {
+        return QStringList{value("ec"), value("ea"), value("el"), value("ev")}.join('|');
+    }
 };
 
 // A collector on a free loopback port with a fresh database, and one user's host runs against it.
@@ -50,8 +53,8 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         m_collector.setProgram(bin() + "/zncip-collector");
-        m_collector.setArguments(QStringList{"serve", "--listen", "127.0.0.1", "--port", "0", "--no-admin", "--db",
-                                             path("hits.db")} +
+        m_collector.setArguments(QStringList{"serve", "--listen", "127.0.0.1", "--port", "0", "--no-admin",
+                                             "--db", path("hits.db")} +
                                  m_collectorOptions);
         m_collector.start();
         ASSERT_TRUE(m_collector.waitForStarted(10000));
@@ -86,14 +89,14 @@ protected:
     {
         QFile config(path(name + ".ini"));
         config.open(QIODevice::WriteOnly);
-        config.write(
-            QStringLiteral("[resources]\ncip_endpoint=127.0.0.1:%1\n"
-                           "[profile]\nfolder=%2\n"
-                           "[session]\nroot=%3\n"
-                           "[display]\ndpi_factor=1.25\n"
-                           "[opengl]\ncore_profile=false\nrenderer=Test Renderer\nvendor=ACME\nversion=4.5\n%4")
-                .arg(m_port, path("profile"), path("sessions"), extra)
-                .toUtf8());
+        config.write(QStringLiteral(
+                         "[resources]\ncip_endpoint=127.0.0.1:%1\n"
+                         "[profile]\nfolder=%2\n"
+                         "[session]\nroot=%3\n"
+                         "[display]\ndpi_factor=1.25\n"
+                         "[opengl]\ncore_profile=false\nrenderer=Test Renderer\nvendor=ACME\nversion=4.5\n%4")
+                         .arg(m_port, path("profile"), path("sessions"), extra)
+                         .toUtf8());
         config.close();
         QFile script(path(name + ".script"));
         script.open(QIODevice::WriteOnly);
