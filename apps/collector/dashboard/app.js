@@ -152,7 +152,11 @@
           order: s.dashed ? -1 : 0, // over the solid lines it may hide
         })),
       },
-      options: { scales: { y: Object.assign({ beginAtZero: true }, yOptions || {}) } },
+      options: {
+        scales: { y: Object.assign({ beginAtZero: true }, yOptions || {}) },
+        // A line for a key, dashed where its line is, rather than a box outlined in it.
+        plugins: { legend: { labels: { usePointStyle: true, pointStyle: 'line' } } },
+      },
     };
   }
 
