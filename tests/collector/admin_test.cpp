@@ -100,13 +100,7 @@ TEST(Admin, WithATokenOnlyItsHoldersGetIn)
 
     // The sign-in form: a wrong token is refused, the right one sets a cookie scripts cannot read.
     auto signIn = [&](const std::string& token)
-    {
-        HttpConnection c(admin.server->port());
-        const std::string body = "token=" + token;
-        c.sendRaw("POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                  "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
-        return c.read();
-    };
+    { return post(admin.server->port(), "/login", "token=" + token); };
     EXPECT_EQ(signIn("0123456789abcdef-admiN").status, 401);
     EXPECT_EQ(signIn("0123456789abcdef-admiN").header("Set-Cookie"), "");
     const HttpResponse in = signIn(kToken);

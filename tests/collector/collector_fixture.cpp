@@ -1,4 +1,5 @@
 #include "collector_fixture.h"
+#include "report.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
+#include <random>
+#include <set>
 #include <thread>
 
 namespace zncip::collector::test
@@ -35,6 +39,187 @@ bool eventually(const std::function<bool()>& condition)
     return condition();
 }
 
+HitRecord SentHit::record() const
+{
+    HitRecord h;
+    h.receivedUs = (int64_t{day} * 86400 + 3600 + static_cast<int>(label.size())) * 1000000;
+    h.path = "/collect";
+    h.body = "v=1&tid=UA-1-1&cid=" + client + "&t=event&an=App&av=" + version +
+             "&ec=Commands&ea=Execute&el=" + label + "&ev=2";
+    h.accepted = accepted;
+    h.reason = accepted ? "" : "bad";
+    return h;
+}
+
+std::vector<SentHit> someHits()
+{
+    std::mt19937 random(7);
+    std::vector<SentHit> hits;
+    for (int i = 0; i < 600; ++i)
+    {
+        const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+        const int client = pick(12);
+        // Clients move to the later version; a few stay behind.
+        const int32_t day = kFirstDay + pick(kDays);
+        const char* version = client % 3 != 0 && day - kFirstDay > client % kDays ? "2.0" : "1.0";
+        hits.push_back(
+            {day, "c" + std::to_string(client), version, "L" + std::to_string(pick(5)), pick(10) != 0});
+    }
+    return hits;
+}
+
+namespace
+{
+
+// What the report over a period must say, counted from the hits one by one.
+Report expected(const std::vector<SentHit>& hits, const Period& p)
+{
+    Report r;
+    r.version = p.version;
+    std::set<std::string> clients;
+    std::map<std::string, std::set<std::string>> labelClients;
+    std::map<std::pair<std::string, std::string>, std::set<std::string>> versionClients;
+    std::map<int32_t, std::set<std::string>> dayClients;
+    std::map<std::pair<int32_t, std::string>, std::set<std::string>> dayVersionClients;
+    for (const SentHit& s : hits)
+    {
+        if (s.day < p.from || s.day > p.to)
+            continue;
+        if (!s.accepted)
+        {
+            ++r.rejected, ++r.rejectionReasons["bad"];
+            r.from = std::min(r.from.value_or(s.day), s.day), r.to = std::max(r.to.value_or(s.day), s.day);
+            continue;
+        }
+        if (p.version && s.version != *p.version)
+            continue;
+        r.from = std::min(r.from.value_or(s.day), s.day), r.to = std::max(r.to.value_or(s.day), s.day);
+        ++r.accepted;
+        ++r.commands.values[s.label].reports;
+        ++r.applications[{"App", s.version}].hits;
+        Report::Day& day = r.days[s.day];
+        ++day.usage.hits;
+        ++day.versions[s.version].usage.hits;
+        if (s.client.empty())
+            continue;
+        clients.insert(s.client);
+        labelClients[s.label].insert(s.client);
+        versionClients[{"App", s.version}].insert(s.client);
+        dayClients[s.day].insert(s.client);
+        dayVersionClients[{s.day, s.version}].insert(s.client);
+    }
+    r.clients = static_cast<int64_t>(clients.size());
+    for (const auto& [label, set] : labelClients)
+        r.commands.values[label].clients = static_cast<int64_t>(set.size());
+    for (const auto& [app, set] : versionClients)
+        r.applications[app].clients = static_cast<int64_t>(set.size());
+    for (const auto& [day, set] : dayClients)
+        r.days[day].usage.clients = static_cast<int64_t>(set.size());
+    for (const auto& [key, set] : dayVersionClients)
+        r.days[key.first].versions[key.second].usage.clients = static_cast<int64_t>(set.size());
+    return r;
+}
+
+} // namespace
+
+void expectRollupsMatch(const HitStore& store, const std::vector<SentHit>& hits, const std::string& when,
+                        bool everyPeriod)
+{
+    std::vector<Period> periods = {{},
+                                   {kFirstDay + 1, kFirstDay + 1, {}},
+                                   {kFirstDay + 2, kFirstDay + 4, {}},
+                                   {kFirstDay + 4, kFirstDay + 6, {}},
+                                   {kFirstDay, kFirstDay + 100, "1.0"},
+                                   {kFirstDay + 2, kFirstDay + 5, "2.0"},
+                                   {kFirstDay + 7, kFirstDay + 9, {}}};
+    if (everyPeriod)
+        for (int32_t from = kFirstDay; from < kFirstDay + kDays; ++from)
+            for (int32_t to = from; to < kFirstDay + kDays; ++to)
+                for (const std::optional<std::string>& version :
+                     {std::optional<std::string>(), {"1.0"}, {"2.0"}})
+                    periods.push_back({from, to, version});
+    for (const Period& p : periods)
+        ASSERT_EQ(reportJson(buildReport(store.rollups(p), p)), reportJson(expected(hits, p)))
+            << when << ": days " << p.from - kFirstDay << " to " << p.to - kFirstDay << " version "
+            << p.version.value_or("(all)");
+
+    // The rejected hits still stored, latest day first and the later arrival first within a day.
+    std::vector<const SentHit*> rejected;
+    for (auto it = hits.rbegin(); it != hits.rend(); ++it)
+        if (!it->accepted && it->raw)
+            rejected.push_back(&*it);
+    std::stable_sort(rejected.begin(), rejected.end(), [](auto a, auto b) { return a->day > b->day; });
+    std::vector<std::string> expectedBodies, samples;
+    for (size_t i = 0; i < std::min<size_t>(rejected.size(), 10); ++i)
+        expectedBodies.push_back(rejected[i]->record().body);
+    for (const StoredHit& h : store.rejectedSamples({}, 10))
+        samples.push_back(h.body);
+    EXPECT_EQ(samples, expectedBodies) << when;
+    EXPECT_EQ(store.versions(), (std::vector<std::string>{"1.0", "2.0"})) << when;
+}
+
+void expectRollupsThroughTheirLife(const std::function<std::unique_ptr<HitStore>()>& open, bool everyPeriod)
+{
+    std::unique_ptr<HitStore> store = open();
+    // Batches in shuffled order: a client's later day often arrives before an earlier one, and a batch
+    // often brings several new days of one client and key.
+    std::vector<SentHit> hits = someHits();
+    std::shuffle(hits.begin(), hits.end(), std::mt19937(11));
+    const auto append = [&](size_t from)
+    {
+        for (size_t i = from; i < hits.size(); i += 7)
+        {
+            std::vector<HitRecord> batch;
+            for (size_t j = i; j < std::min(i + 7, hits.size()); ++j)
+                batch.push_back(hits[j].record());
+            store->append(batch);
+        }
+    };
+    append(0);
+    expectRollupsMatch(*store, hits, "as received", everyPeriod);
+    EXPECT_EQ(buildReport(store->rollups({}), {}).clients, 12);
+
+    const auto ofClient = [&](const std::string& c)
+    { return std::count_if(hits.begin(), hits.end(), [&](const SentHit& s) { return s.client == c; }); };
+    // Forgotten through another connection, as by another collector: what this one remembers of the
+    // client's days must not count any more.
+    const int64_t c3 = ofClient("c3");
+    const Forgotten gone = open()->forget("c3");
+    EXPECT_EQ(gone.hits, c3);
+    EXPECT_GT(gone.daysPresent, 0);
+    hits.erase(std::remove_if(hits.begin(), hits.end(), [](const SentHit& s) { return s.client == "c3"; }),
+               hits.end());
+    expectRollupsMatch(*store, hits, "c3 forgotten", everyPeriod);
+    EXPECT_EQ(store->forget("c3").hits, 0) << "forgetting twice removes nothing more";
+    const size_t back = hits.size();
+    for (int32_t day : {kFirstDay + 1, kFirstDay + 5, kFirstDay + 1})
+        hits.push_back({day, "c3", "1.0", "L1"});
+    append(back);
+    expectRollupsMatch(*store, hits, "c3 back", everyPeriod);
+
+    // Pruned raw hits stay in the counts; a client forgotten afterwards still leaves every client count.
+    const int32_t keepFrom = kFirstDay + 4;
+    EXPECT_EQ(store->pruneRawBefore(keepFrom),
+              std::count_if(hits.begin(), hits.end(), [&](const SentHit& s) { return s.day < keepFrom; }));
+    for (SentHit& s : hits)
+        s.raw = s.day >= keepFrom;
+    EXPECT_EQ(store->count(),
+              std::count_if(hits.begin(), hits.end(), [](const SentHit& s) { return s.raw; }));
+    expectRollupsMatch(*store, hits, "pruned", everyPeriod);
+    store->forget("c5");
+    for (auto it = hits.begin(); it != hits.end();)
+        if (it->client != "c5")
+            ++it;
+        else if (!it->raw)
+            (it++)->client.clear();
+        else
+            it = hits.erase(it);
+    expectRollupsMatch(*store, hits, "pruned, then c5 forgotten", everyPeriod);
+
+    store.reset();
+    expectRollupsMatch(*open(), hits, "reopened", everyPeriod);
+}
+
 void FaultStore::append(const std::vector<HitRecord>& hits)
 {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -62,7 +247,8 @@ Program::Program(const std::vector<std::string>& args)
     QStringList list;
     for (const std::string& a : args)
         list << QString::fromStdString(a);
-    if (!args.empty() && args[0] == "serve" && !list.contains("--admin-listen") && !list.contains("--no-admin"))
+    if (!args.empty() && args[0] == "serve" && !list.contains("--admin-listen") &&
+        !list.contains("--no-admin"))
         list << "--no-admin";
     process.start(QStringLiteral(ZNCIP_BIN_DIR "/zncip-collector"), list);
     process.waitForStarted(10000);

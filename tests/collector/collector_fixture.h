@@ -30,6 +30,28 @@ std::string moduleEvent(const std::string& category, const std::string& action,
 std::vector<StoredHit> readHits(const std::string& dbPath);
 bool eventually(const std::function<bool()>& condition); // polls for at most 5 s
 
+// A hit as a client sent it, for counting the slow way what the rollups must say.
+struct SentHit
+{
+    int32_t day;
+    std::string client; // empty: a hit whose client was forgotten after its raw body was pruned
+    std::string version;
+    std::string label;
+    bool accepted = true;
+    bool raw = true; // its raw body is still stored
+    HitRecord record() const;
+};
+constexpr int32_t kFirstDay = 20000; // 2024-10-04, the first of the 8 days someHits() spans
+constexpr int kDays = 8;
+std::vector<SentHit> someHits(); // 12 clients, two versions, some hits rejected
+// Reports from the rollups against the ones counted from the hits, which are in the order they arrived,
+// over every period of the 8 days and each version, or over a few periods only; and the rejected samples.
+void expectRollupsMatch(const HitStore& store, const std::vector<SentHit>& hits, const std::string& when,
+                        bool everyPeriod = true);
+// someHits() arriving in shuffled batches, a client forgotten through another connection and coming
+// back, raw hits pruned, a client forgotten after that, and a new connection reading the same.
+void expectRollupsThroughTheirLife(const std::function<std::unique_ptr<HitStore>()>& open, bool everyPeriod);
+
 // The real store, which can be made to fail (the server then answers 503) or to hold appends back (no
 // answer until released).
 struct FaultStore : HitStore

@@ -2,8 +2,6 @@
 // collectors behind a load balancer, and the database going away while serving.
 
 #include "collector_fixture.h"
-#include "hit_facts.h"
-#include "report.h"
 
 #include <libpq-fe.h>
 
@@ -72,83 +70,14 @@ struct Cluster
     }
 } cluster;
 
-constexpr int32_t kDay = 20000;
-
-HitRecord hit(int day, const std::string& cid, const std::string& version, const std::string& label,
-              bool accepted = true)
-{
-    HitRecord h;
-    h.receivedUs = (kDay + day) * int64_t{86400000000} + 1000;
-    h.path = "/collect";
-    h.body = moduleEvent("Commands", "Execute", label, cid);
-    h.body.replace(h.body.find("av=1.0"), 6, "av=" + version);
-    h.accepted = accepted;
-    h.reason = accepted ? "" : "tid: a value is required";
-    h.userAgent = "App SP2 x64/1.0";
-    return h;
-}
-
-std::string report(HitStore& store, int from, int to, std::optional<std::string> version = {})
-{
-    const Period period{kDay + from, kDay + to, std::move(version)};
-    return reportJson(buildReport(store.rollups(period), period));
-}
-
-// Both stores must tell the same about any period, whichever store a collector was run on.
-void expectSameReports(HitStore& sqlite, HitStore& postgres)
-{
-    const std::tuple<int, int, std::optional<std::string>> periods[] = {
-        {-100, 100, {}}, {1, 1, {}}, {2, 4, {}}, {4, 6, {}}, {-100, 100, "1.0"}, {2, 5, "2.0"}, {7, 9, {}}};
-    for (const auto& [from, to, version] : periods)
-        EXPECT_EQ(report(sqlite, from, to, version), report(postgres, from, to, version))
-            << "days " << from << " to " << to << " " << version.value_or("");
-    EXPECT_EQ(sqlite.count(), postgres.count());
-    EXPECT_EQ(sqlite.versions(), postgres.versions());
-    auto rejected = [](HitStore& store)
-    {
-        std::vector<std::string> bodies;
-        for (const StoredHit& h : store.rejectedSamples({}, 10))
-            bodies.push_back(h.body + " " + h.reason);
-        return bodies;
-    };
-    EXPECT_EQ(rejected(sqlite), rejected(postgres));
-}
-
-// Late days (before days already stored, and several new days of one client and key in one batch), a
-// rejected hit, a client forgotten and coming back.
-TEST(PostgresStore, SameRollupsAsSqlite)
+// Late days, several new days of one client and key in one batch, rejected hits, a client forgotten by
+// another collector and coming back, raw hits pruned: the reports tell what the hits say, as on SQLite.
+TEST(PostgresStore, RollupsCountWhatTheHitsSay)
 {
     if (!cluster.available())
         GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
-    TempDir dir;
-    const auto sqlite = openSqliteStore(dir.file("hits.db"));
     const std::string db = cluster.freshDatabase();
-    const auto postgres = openPostgresStore(db);
-    const std::vector<std::vector<HitRecord>> batches = {
-        {hit(1, "a", "1.0", "L1"), hit(1, "b", "1.0", "L1"), hit(3, "a", "2.0", "L2"),
-         hit(1, "c", "1.0", "L1", false)},
-        {hit(5, "a", "1.0", "L1"), hit(2, "a", "1.0", "L1"), hit(4, "b", "2.0", "L2"),
-         hit(4, "c", "1.0", "L3")},
-        {hit(6, "d", "1.0", "L1"), hit(2, "d", "1.0", "L1"), hit(4, "d", "1.0", "L1"),
-         hit(4, "a", "2.0", "L2"), hit(6, "d", "1.0", "L1")},
-        {hit(2, "b", "2.0", "L2"), hit(1, "c", "1.0", "L1")},
-    };
-    for (const auto& batch : batches)
-        sqlite->append(batch), postgres->append(batch);
-    expectSameReports(*sqlite, *postgres);
-    EXPECT_NE(report(*postgres, -100, 100).find("\"clients\":4"), std::string::npos) << "a, b, c, d";
-
-    // Forgotten by another collector: what this one remembers of b's days must not count any more.
-    const Forgotten a = sqlite->forget("b"), b = openPostgresStore(db)->forget("b");
-    EXPECT_EQ(std::tie(a.hits, a.daysPresent), std::tie(b.hits, b.daysPresent));
-    const std::vector<HitRecord> back = {hit(1, "b", "1.0", "L1"), hit(5, "b", "1.0", "L1"),
-                                         hit(1, "e", "1.0", "L1")};
-    sqlite->append(back), postgres->append(back);
-    expectSameReports(*sqlite, *postgres);
-
-    EXPECT_EQ(postgres->forget("nobody").hits, 0);
-    EXPECT_EQ(sqlite->pruneRawBefore(kDay + 4), postgres->pruneRawBefore(kDay + 4));
-    expectSameReports(*sqlite, *postgres);
+    expectRollupsThroughTheirLife([&] { return openPostgresStore(db); }, false);
 }
 
 // Two collectors adding days of the same client at once, one the even days and one the odd ones, before a
@@ -159,22 +88,26 @@ TEST(PostgresStore, ConcurrentWritersKeepDistinctClientsExact)
     if (!cluster.available())
         GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
     const std::string db = cluster.freshDatabase();
-    TempDir dir;
-    const auto sqlite = openSqliteStore(dir.file("hits.db"));
     std::unique_ptr<HitStore> writers[] = {openPostgresStore(db), openPostgresStore(db)};
     constexpr int kRounds = 40;
+    std::vector<SentHit> sent;
     std::vector<HitRecord> batches[2][kRounds];
     for (int round = 0; round < kRounds; ++round)
         for (int t = 0; t < 2; ++t)
             for (int day = t; day < 8; day += 2)
-                batches[t][round].push_back(
-                    hit(day, "c" + std::to_string(round), day % 3 ? "1.0" : "2.0", "L"));
+            {
+                sent.push_back({kFirstDay + day, "c" + std::to_string(round), day % 3 ? "1.0" : "2.0", "L"});
+                batches[t][round].push_back(sent.back().record());
+            }
     // Clients and keys known before, so that neither waits for the other to add them.
     std::vector<HitRecord> known;
     for (int round = 0; round < kRounds; ++round)
         for (const char* version : {"1.0", "2.0"})
-            known.push_back(hit(20, "c" + std::to_string(round), version, "L"));
-    writers[0]->append(known), sqlite->append(known);
+        {
+            sent.push_back({kFirstDay + 20, "c" + std::to_string(round), version, "L"});
+            known.push_back(sent.back().record());
+        }
+    writers[0]->append(known);
     std::mutex mutex;
     std::condition_variable arrived;
     int waiting[kRounds] = {};
@@ -194,9 +127,7 @@ TEST(PostgresStore, ConcurrentWritersKeepDistinctClientsExact)
             });
     for (std::thread& t : threads)
         t.join();
-    for (int round = 0; round < kRounds; ++round)
-        sqlite->append(batches[0][round]), sqlite->append(batches[1][round]);
-    expectSameReports(*sqlite, *writers[0]);
+    expectRollupsMatch(*writers[0], sent, "written at once", false);
 }
 
 uint16_t freePort()

@@ -4,6 +4,8 @@
 // real collection endpoint, each a process of its own. A run that has to send waits for the module's
 // 30-second tick (the timer starts when the module is loaded; 37 s after the program starts leaves
 // room for a slow start), so such runs are few.
+#include "collector_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -12,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -52,32 +53,25 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_collector.setProgram(bin() + "/zncip-collector");
-        m_collector.setArguments(QStringList{"serve", "--listen", "127.0.0.1", "--port", "0", "--no-admin",
-                                             "--db", path("hits.db")} +
-                                 m_collectorOptions);
-        m_collector.start();
-        ASSERT_TRUE(m_collector.waitForStarted(10000));
-        const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
-        for (int i = 0; i < 100 && m_port.isEmpty(); ++i)
-        {
-            m_collector.waitForReadyRead(100);
-            const auto match = listening.match(QString::fromUtf8(m_collector.readLine()).trimmed());
-            if (match.hasMatch())
-                m_port = match.captured(1);
-        }
-        ASSERT_FALSE(m_port.isEmpty()) << m_collector.readAllStandardError().toStdString();
+        std::vector<std::string> args{
+            "serve", "--listen", "127.0.0.1", "--port", "0", "--db", path("hits.db").toStdString()};
+        args.insert(args.end(), m_collectorOptions.begin(), m_collectorOptions.end());
+        m_collector = std::make_unique<zncip::collector::test::Program>(args);
+        m_port = QString::number(m_collector->port());
+        ASSERT_NE(m_port, "0") << m_collector->err();
     }
 
     void TearDown() override
     {
-        m_collector.terminate();
-        m_collector.waitForFinished(10000);
+        if (!m_collector)
+            return;
+        m_collector->process.terminate();
+        m_collector->wait();
         // A failed run is read from both sides: what the host printed and what the collector said.
         if (HasFailure())
             std::cerr << "--- host output\n"
                       << m_output.toStdString() << "--- collector output\n"
-                      << m_collector.readAllStandardError().toStdString() << std::flush;
+                      << m_collector->err() << std::flush;
     }
 
     static QString bin() { return QStringLiteral(ZNCIP_BIN_DIR); }
@@ -119,11 +113,10 @@ protected:
     // Every hit the collector has stored, in the order it stored them.
     QList<Hit> hits()
     {
-        QProcess exporter;
-        exporter.start(bin() + "/zncip-collector", {"export", "--db", path("hits.db")});
-        EXPECT_TRUE(exporter.waitForFinished(10000));
+        zncip::collector::test::Program exporter({"export", "--db", path("hits.db").toStdString()});
+        EXPECT_EQ(exporter.wait(), 0);
         QList<Hit> result;
-        for (const QByteArray& line : exporter.readAllStandardOutput().split('\n'))
+        for (const QByteArray& line : QByteArray::fromStdString(exporter.out()).split('\n'))
         {
             if (line.trimmed().isEmpty())
                 continue;
@@ -147,8 +140,8 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    QStringList m_collectorOptions; // set before SetUp, by a fixture's constructor
-    QProcess m_collector;
+    std::vector<std::string> m_collectorOptions; // set before SetUp, by a fixture's constructor
+    std::unique_ptr<zncip::collector::test::Program> m_collector;
     QString m_port;
     QByteArray m_output;
 };

@@ -1,5 +1,7 @@
 #include "faultproxy.h"
 
+#include "collector_fixture.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -40,21 +42,6 @@ std::string readMessage(int fd, std::string& pending)
     }
 }
 
-int connectTo(uint16_t port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-    {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 void sendAll(int fd, const std::string& bytes)
 {
     send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -63,7 +50,8 @@ void sendAll(int fd, const std::string& bytes)
 } // namespace
 
 FaultProxy::FaultProxy(uint16_t collectorPort, std::vector<Fault> plan)
-    : m_collectorPort(collectorPort), m_plan(std::move(plan)), m_listen(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    : m_collectorPort(collectorPort), m_plan(std::move(plan)),
+      m_listen(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -158,7 +146,8 @@ void FaultProxy::serve(int client)
         if (fault == Fault::Error500)
         {
             record(500);
-            sendAll(client, "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            sendAll(client,
+                    "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
             break;
         }
         const std::string answer = forward(request);
@@ -178,19 +167,8 @@ void FaultProxy::serve(int client)
 // The request on a connection of its own to the collector; its whole answer, or empty.
 std::string FaultProxy::forward(const std::string& request)
 {
-    std::string pending;
-    return exchange(m_collectorPort, request, pending);
-}
-
-std::string FaultProxy::exchange(uint16_t port, const std::string& request, std::string& pending, int* fd)
-{
-    int own = -1;
-    int& connection = fd ? *fd : own;
-    if (connection < 0 && (connection = connectTo(port)) < 0)
-        return {};
-    sendAll(connection, request);
-    std::string answer = readMessage(connection, pending);
-    if (!fd)
-        close(connection);
-    return answer;
+    zncip::collector::test::HttpConnection collector(m_collectorPort);
+    collector.sendRaw(request);
+    const zncip::collector::test::HttpResponse answer = collector.read();
+    return answer.status ? answer.head + "\r\n" + answer.body : std::string();
 }

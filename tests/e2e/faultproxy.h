@@ -34,10 +34,6 @@ public:
     // One line per request: "FAULT STATUS body", the status being what the module was answered (0: none).
     QStringList log();
 
-    // Sends a request to 127.0.0.1:port and reads the whole answer (empty when the connection ends first):
-    // on a connection of its own, or kept open in *fd (opened when -1) for the next call.
-    static std::string exchange(uint16_t port, const std::string& request, std::string& pending, int* fd = nullptr);
-
 private:
     void acceptLoop();
     void serve(int client);
