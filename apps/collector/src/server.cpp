@@ -163,11 +163,10 @@ struct Server::Impl
     {
         if (daemon)
         {
+            // From here on a new connection is closed as soon as it is accepted, and a new request on an
+            // open one is answered 503. (The library's own way to stop listening, quiescing, can abort the
+            // process when its epoll threads remove the listening socket at the same moment.)
             stopping = true;
-            const MHD_socket listening = MHD_quiesce_daemon(daemon);
-            // Refuses new connections at once; the socket itself may be closed only after the daemon.
-            if (listening != MHD_INVALID_SOCKET)
-                shutdown(listening, SHUT_RD);
             {
                 // Bounded: a body may trickle in for the idle timeout, a commit wait for the busy timeout.
                 std::unique_lock<std::mutex> lock(inFlightMutex);
@@ -175,10 +174,8 @@ struct Server::Impl
                                       [&] { return inFlight == 0; });
             }
             // Connection threads may wait for a commit, so the writer outlives the daemon.
-            MHD_stop_daemon(daemon);
+            MHD_stop_daemon(daemon); // closes the listening socket too
             daemon = nullptr;
-            if (listening != MHD_INVALID_SOCKET)
-                close(listening);
         }
         if (queue)
             queue->stop();
@@ -198,6 +195,11 @@ struct Server::Impl
         {
             return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, self->unavailable);
         }
+    }
+
+    static MHD_Result onAccept(void* cls, const sockaddr*, socklen_t)
+    {
+        return static_cast<Impl*>(cls)->stopping ? MHD_NO : MHD_YES;
     }
 
     static void onCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode)
@@ -236,10 +238,11 @@ struct Server::Impl
         limit.rlim_cur = std::min(wanted, limit.rlim_max);
         setrlimit(RLIMIT_NOFILE, &limit);
         if (limit.rlim_cur < wanted)
-            std::fprintf(stderr,
-                         "zncip-collector: at most %llu descriptors are allowed; fewer than the %u connections "
-                         "asked for can be served\n",
-                         static_cast<unsigned long long>(limit.rlim_cur), config.connectionLimit);
+            std::fprintf(
+                stderr,
+                "zncip-collector: at most %llu descriptors are allowed; fewer than the %u connections "
+                "asked for can be served\n",
+                static_cast<unsigned long long>(limit.rlim_cur), config.connectionLimit);
     }
 
     MHD_Result handle(MHD_Connection* connection, const char* url, const char* method, const char* upload,
@@ -247,8 +250,9 @@ struct Server::Impl
     {
         auto* request = static_cast<Request*>(*context);
         if (request && request->waiting) // woken by the writer
-            return request->stored ? MHD_queue_response(connection, MHD_HTTP_OK, pixel)
-                                   : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
+            return request->stored
+                       ? MHD_queue_response(connection, MHD_HTTP_OK, pixel)
+                       : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
         if (!request)
         {
             tuneSocket(connection);
@@ -443,18 +447,18 @@ struct Server::Impl
         raiseDescriptorLimit();
         // A few threads serve every connection through epoll; a connection whose hits wait for the commit
         // is suspended, so a slow or idle client costs a socket and its buffer, never a thread.
-        unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
-                         MHD_USE_ERROR_LOG | MHD_USE_ITC; // the channel lets stop() quiesce the daemon
+        unsigned flags =
+            MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
         if (boundAddress.front() == '[')
             flags |= MHD_USE_IPv6;
         daemon = MHD_start_daemon(
-            flags, 0, nullptr, nullptr, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
-            &logFromHttpLibrary, const_cast<char*>("zncip-collector"), MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED,
-            &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec,
-            MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-            config.connectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes,
-            MHD_OPTION_UNESCAPE_CALLBACK, &keepPathRaw, nullptr, MHD_OPTION_THREAD_POOL_SIZE, config.threads,
-            MHD_OPTION_END);
+            flags, 0, &Impl::onAccept, this, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
+            &logFromHttpLibrary, const_cast<char*>("zncip-collector"), MHD_OPTION_LISTEN_SOCKET, fd,
+            MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT,
+            config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit,
+            MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
+            MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes, MHD_OPTION_UNESCAPE_CALLBACK,
+            &keepPathRaw, nullptr, MHD_OPTION_THREAD_POOL_SIZE, config.threads, MHD_OPTION_END);
         if (!daemon)
         {
             close(fd);

@@ -54,8 +54,9 @@ public:
     Server& operator=(const Server&) = delete;
 
     void start(); // throws StartError
-    // Stops taking connections, lets the requests under way be committed and answered, then closes the
-    // rest; bounded by the idle timeout plus ten seconds.
+    // Stops taking connections (a new one is closed unanswered, a new request on an open one is answered
+    // 503), lets the requests under way be committed and answered, then closes the rest; bounded by the
+    // idle timeout plus ten seconds.
     void stop();
 
     uint16_t port() const;
