@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <sys/epoll.h>
 
 #include <algorithm>
@@ -144,7 +145,8 @@ LoadResult closedLoop(const std::vector<int>& connections, double seconds,
     };
     LoadResult r;
     const auto start = Clock::now();
-    const auto stop = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto stop =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     for (Conn& c : conns)
         send(c);
     size_t inFlight = conns.size();
@@ -181,6 +183,30 @@ LoadResult closedLoop(const std::vector<int>& connections, double seconds,
         close(c.fd);
     close(ep);
     return r;
+}
+
+double medianSyncMs(const std::string& dir, size_t bytes)
+{
+    const std::string path = dir + "/sync-probe";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return -1;
+    std::vector<double> ms;
+    const std::string page(bytes, 'x');
+    for (int i = 0; i < 100; ++i)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        if (write(fd, page.data(), page.size()) < 0 || fdatasync(fd) != 0)
+            break;
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    close(fd);
+    unlink(path.c_str());
+    if (ms.empty())
+        return -1;
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
 }
 
 } // namespace zncip::bench

@@ -58,4 +58,9 @@ struct LoadResult
 LoadResult closedLoop(const std::vector<int>& connections, double seconds,
                       const std::function<std::string(unsigned)>& request, int waitSeconds);
 
+// The median time of a write of `bytes` and its fdatasync, in a file in dir, over 100 tries; -1 when the
+// file cannot be written. Every stored hit waits for such a sync, so the disk sets the ceiling of the
+// stored rate: benchmarks print it beside their figures.
+double medianSyncMs(const std::string& dir, size_t bytes);
+
 } // namespace zncip::bench

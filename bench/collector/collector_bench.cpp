@@ -133,31 +133,6 @@ Result qtStyleRun(uint16_t port, double seconds, int maxRequests)
     return r;
 }
 
-// The commit of every answer waits for one sync of the log, so the disk sets the ceiling: 8 connections
-// cannot go faster than 8 hits per sync. Printed so the figures can be read against it.
-double medianSyncMs(const std::string& dir)
-{
-    const std::string path = dir + "/sync-probe";
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-        return -1;
-    std::vector<double> ms;
-    const std::string page(4096, 'x');
-    for (int i = 0; i < 100; ++i)
-    {
-        const auto start = Clock::now();
-        if (write(fd, page.data(), page.size()) < 0 || fdatasync(fd) != 0)
-            break;
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    close(fd);
-    unlink(path.c_str());
-    if (ms.empty())
-        return -1;
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
-}
-
 // Read with SQLite itself, so that the database of any build of the collector can be counted.
 long storedHits(const std::string& db)
 {
@@ -300,7 +275,8 @@ int main(int argc, char** argv)
 
     try
     {
-        std::printf("disk: 4 KiB write + fdatasync in %s: median %.3f ms\n", dir.c_str(), medianSyncMs(work));
+        std::printf("disk: 4 KiB write + fdatasync in %s: median %.3f ms\n", dir.c_str(),
+                    zncip::bench::medianSyncMs(work, 4096));
         std::printf("zncip-collector: 8 keep-alive connections, %.0f s per row, POST /collect\n", seconds);
         std::printf("  %-34s %10s %8s %8s %8s %9s %9s %11s\n", "server", "hits/s", "p50 ms", "p99 ms",
                     "max ms", "2xx", "stored", "cpu us/hit");

@@ -9,7 +9,6 @@
 #include "hit_store.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -18,7 +17,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +28,7 @@
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
+const std::string kPgBin = "/usr/lib/postgresql/15/bin";
 constexpr double kTargetPerSecond = 10000;
 
 // Hits of many clients, so that the distinct-client rollups have work to do, and each body unique.
@@ -111,30 +109,6 @@ double cpuSeconds(pid_t pid, pid_t childrenOf = 0)
     return total;
 }
 
-// Every answer waits for a sync of the server's log, so a busy disk sets the ceiling: printed first.
-double medianSyncMs(const std::string& dir)
-{
-    const std::string path = dir + "/sync-probe";
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-        return -1;
-    std::vector<double> ms;
-    const std::string page(8192, 'x');
-    for (int i = 0; i < 100; ++i)
-    {
-        const auto start = Clock::now();
-        if (write(fd, page.data(), page.size()) < 0 || fdatasync(fd) != 0)
-            break;
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    close(fd);
-    unlink(path.c_str());
-    if (ms.empty())
-        return -1;
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
-}
-
 std::string lastLine(const std::string& command)
 {
     FILE* out = popen(command.c_str(), "r");
@@ -167,7 +141,7 @@ int main(int argc, char** argv)
     const std::string self = argv[0];
     const std::string program = self.substr(0, self.rfind('/') + 1) + "zncip-collector";
     const std::string script = std::string(ZNCIP_SOURCE_DIR) + "/tools/pg_cluster.sh";
-    if (!std::filesystem::exists("/usr/lib/postgresql/15/bin/pg_ctl"))
+    if (!std::filesystem::exists(kPgBin + "/pg_ctl"))
     {
         std::printf("collector on PostgreSQL: skipped, no PostgreSQL server installed\n");
         return 0;
@@ -178,7 +152,9 @@ int main(int argc, char** argv)
     int status = 1;
     try
     {
-        std::printf("collector on PostgreSQL: fdatasync of the disk: %.2f ms (median)\n", medianSyncMs(dir));
+        // Every answer waits for a sync of the server's log, so a busy disk sets the ceiling: printed first.
+        std::printf("collector on PostgreSQL: fdatasync of the disk: %.2f ms (median)\n",
+                    zncip::bench::medianSyncMs(dir, 8192));
         const std::string db = lastLine(script + " start " + dir + "/pg");
         ChildCollector collectors[] = {startCollector(program, db, sync), startCollector(program, db, sync)};
         run({collectors[0].port, collectors[1].port}, 2, 1, clients); // warm up: clients and keys stored
@@ -196,7 +172,7 @@ int main(int argc, char** argv)
         };
         // Transactions committed in the database, to tell how many hits each of them carried.
         const std::string commits =
-            "/usr/lib/postgresql/15/bin/psql '" + db +
+            kPgBin + "/psql '" + db +
             "' -Atc 'SELECT xact_commit FROM pg_stat_database WHERE datname = current_database()'";
         const long commitsBefore = std::atol(lastLine(commits).c_str());
         const double cpuBefore = used();
