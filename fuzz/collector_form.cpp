@@ -1,8 +1,10 @@
 // A hit body as the collector decodes, validates and exports it: form decoding, UTF-8 repair and the
 // protocol checks must hold for any bytes a client sends.
-#include "export.h"
-#include "form.h"
-#include "validation.h"
+#include "report/export.h"
+#include "ingest/form.h"
+#include "ingest/validation.h"
+#include "text/json.h"
+#include "text/utf8.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 //
 // Input: method, path and header lines, a blank line, then the body; the harness adds Host,
 // Connection: close and, unless the input brings its own framing, a Content-Length.
-#include "server.h"
+#include "ingest/collect_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -46,7 +46,7 @@ public:
 };
 
 MemoryStore* store = nullptr;
-Server* server = nullptr;
+CollectServer* server = nullptr;
 
 std::string nextLine(std::string_view& in)
 {
@@ -107,9 +107,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     auto owned = std::make_unique<MemoryStore>();
     store = owned.get();
-    ServerConfig config;
+    CollectConfig config;
     config.port = 0;
-    server = new Server(config, std::move(owned));
+    server = new CollectServer(config, std::move(owned));
     server->start();
     return 0;
 }

@@ -4,8 +4,9 @@
 //
 // usage: zncip-collector-admin-bench [--db PATH] [--runs N]
 
-#include "admin_server.h"
-#include "hit_facts.h"
+#include "admin/admin_server.h"
+#include "ingest/hit_facts.h"
+#include "text/days.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

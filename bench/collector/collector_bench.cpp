@@ -13,8 +13,8 @@
 // usage: zncip-collector-bench [--seconds S] [--collector PATH] [--compare PATH [--rounds N]] [--dir TMPDIR]
 
 #include "child_collector.h"
-#include "hit_store.h"
-#include "validation.h"
+#include "store/hit_store.h"
+#include "ingest/validation.h"
 
 #include <sqlite3.h>
 
@@ -210,7 +210,7 @@ void storeAlone(const std::string& db, int hits)
         batches.push_back(std::move(batch));
     }
     sqlite3_auto_extension(reinterpret_cast<void (*)()>(&onConnectionOpened));
-    SqliteOptions options;
+    StoreOptions options;
     options.syncFull = false;
     const auto store = openSqliteStore(db, options);
     profile.on = true;

@@ -5,7 +5,7 @@
 // Prints the median and the worst of N loads of each view beside the target, and how long the report
 // request took within it; exits 1 when a median misses the target.
 
-#include "admin_server.h"
+#include "admin/admin_server.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -11,7 +11,7 @@
 // usage: zncip-collector-faults [kill|hostile]... [--rounds N] [--seconds S] [--slow N] [--collector PATH]
 
 #include "child_collector.h"
-#include "hit_store.h"
+#include "store/hit_store.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -180,7 +180,7 @@ bool killRounds(const std::string& program, const std::string& work, int rounds)
     stopCollector(c);
 
     std::map<std::string, int> stored;
-    zncip::collector::SqliteOptions readOnly;
+    zncip::collector::StoreOptions readOnly;
     readOnly.readOnly = true;
     zncip::collector::openSqliteStore(db, readOnly)->forEach([&](const zncip::collector::StoredHit& h) { ++stored[h.body]; });
     long lost = 0, doubled = 0, total = 0;

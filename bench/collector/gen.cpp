@@ -4,9 +4,10 @@
 // usage: zncip-collector-gen --db PATH [--hits N] [--days D] [--versions V] [--clients C]
 //                            [--last-day YYYY-MM-DD] [--seed S]
 
-#include "hit_facts.h"
+#include "ingest/hit_facts.h"
 #include "hit_generator.h"
-#include "hit_store.h"
+#include "store/hit_store.h"
+#include "text/days.h"
 
 #include <algorithm>
 #include <cstdio>

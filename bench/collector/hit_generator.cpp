@@ -1,8 +1,9 @@
 #include "hit_generator.h"
 
-#include "hit_facts.h"
-#include "hit_store.h"
-#include "validation.h"
+#include "ingest/hit_facts.h"
+#include "store/hit_store.h"
+#include "ingest/validation.h"
+#include "text/days.h"
 
 #include <sys/stat.h>
 
@@ -370,7 +371,7 @@ FleetResult generateFleet(const std::string& path, const FleetOptions& o,
         ++runs[i].commands;
     std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.startUs < b.startUs; });
 
-    SqliteOptions sqlite;
+    StoreOptions sqlite;
     sqlite.syncFull = false;
     const auto store = openSqliteStore(path, sqlite);
     HitWriter writer(*store, o.hitsPerAppend, progress);

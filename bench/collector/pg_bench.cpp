@@ -6,7 +6,7 @@
 // (--sync normal: commits not waited for on disk, to tell the disk's share from the processors')
 
 #include "child_collector.h"
-#include "hit_store.h"
+#include "store/hit_store.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -158,7 +158,7 @@ int main(int argc, char** argv)
         const std::string db = lastLine(script + " start " + dir + "/pg");
         ChildCollector collectors[] = {startCollector(program, db, sync), startCollector(program, db, sync)};
         run({collectors[0].port, collectors[1].port}, 2, 1, clients); // warm up: clients and keys stored
-        const long before = static_cast<long>(zncip::collector::openPostgresStore(db)->count());
+        const long before = static_cast<long>(zncip::collector::openPostgresStore(db)->storedHits());
         FILE* pidFile = std::fopen((dir + "/pg/data/postmaster.pid").c_str(), "r");
         long postmaster = 0;
         if (!pidFile || std::fscanf(pidFile, "%ld", &postmaster) != 1)
@@ -187,7 +187,7 @@ int main(int argc, char** argv)
         // The server publishes a session's counts when the session ends; the collectors' have ended.
         sleep(1);
         const long transactions = std::atol(lastLine(commits).c_str()) - commitsBefore;
-        const long stored = static_cast<long>(zncip::collector::openPostgresStore(db)->count()) - before;
+        const long stored = static_cast<long>(zncip::collector::openPostgresStore(db)->storedHits()) - before;
         const double perSecond = static_cast<double>(load.ok) / load.seconds;
         std::printf(
             "collector on PostgreSQL, 2 collectors x 8 keep-alive connections, %u clients, %.1f s:\n"

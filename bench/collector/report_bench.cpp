@@ -7,10 +7,11 @@
 //
 // usage: zncip-collector-report-bench [--db PATH] [--runs N] [--hits N]
 
-#include "hit_facts.h"
+#include "ingest/hit_facts.h"
 #include "hit_generator.h"
-#include "hit_store.h"
-#include "report.h"
+#include "store/hit_store.h"
+#include "report/report.h"
+#include "text/days.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -140,10 +141,10 @@ int main(int argc, char** argv)
             std::printf("  generated in %.0f s, %.0f hits/s\n", made.seconds,
                         static_cast<double>(made.hits) / made.seconds);
         }
-        collector::SqliteOptions readOnly;
+        collector::StoreOptions readOnly;
         readOnly.readOnly = true;
         const auto store = collector::openSqliteStore(db, readOnly);
-        const int64_t hits = store->count();
+        const int64_t hits = store->storedHits();
         if (hits == 0)
             throw collector::StoreError(db + " holds no hits");
 

@@ -1,10 +1,10 @@
 // Who may read the admin pages and their API, what every answer carries, and that nothing of them is
 // reachable on the collection port. The pages themselves are tested in a browser elsewhere.
 
-#include "admin_server.h"
+#include "admin/admin_server.h"
 #include "collector_fixture.h"
-#include "html_report.h"
-#include "report.h"
+#include "report/html_report.h"
+#include "report/report.h"
 
 #include <gtest/gtest.h>
 

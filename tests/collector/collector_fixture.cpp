@@ -1,5 +1,5 @@
 #include "collector_fixture.h"
-#include "report.h"
+#include "report/report.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ std::string moduleEvent(const std::string& category, const std::string& action,
 
 std::vector<StoredHit> readHits(const std::string& dbPath)
 {
-    SqliteOptions options;
+    StoreOptions options;
     options.readOnly = true;
     std::vector<StoredHit> hits;
     openSqliteStore(dbPath, options)->forEach([&](const StoredHit& h) { hits.push_back(h); });
@@ -203,7 +203,7 @@ void expectRollupsThroughTheirLife(const std::function<std::unique_ptr<HitStore>
               std::count_if(hits.begin(), hits.end(), [&](const SentHit& s) { return s.day < keepFrom; }));
     for (SentHit& s : hits)
         s.raw = s.day >= keepFrom;
-    EXPECT_EQ(store->count(),
+    EXPECT_EQ(store->storedHits(),
               std::count_if(hits.begin(), hits.end(), [](const SentHit& s) { return s.raw; }));
     expectRollupsMatch(*store, hits, "pruned", everyPeriod);
     store->forget("c5");
@@ -232,13 +232,13 @@ void FaultStore::append(const std::vector<HitRecord>& hits)
     real_->append(hits);
 }
 
-RunningServer::RunningServer(ServerConfig base) : config(std::move(base))
+RunningServer::RunningServer(CollectConfig base) : config(std::move(base))
 {
     config.port = 0;
     config.dbPath = dir.file("hits.db");
-    auto owned = std::make_unique<FaultStore>(openSqliteStore(config.dbPath, config.sqlite));
+    auto owned = std::make_unique<FaultStore>(openSqliteStore(config.dbPath, config.storeOptions));
     store = owned.get();
-    server = std::make_unique<Server>(config, std::move(owned));
+    server = std::make_unique<CollectServer>(config, std::move(owned));
     server->start();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "hit_store.h"
-#include "server.h"
+#include "store/hit_store.h"
+#include "ingest/collect_server.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -59,7 +59,7 @@ struct FaultStore : HitStore
     explicit FaultStore(std::unique_ptr<HitStore> real) : real_(std::move(real)) {}
     void append(const std::vector<HitRecord>& hits) override;
     void forEach(const std::function<void(const StoredHit&)>& visit) const override { real_->forEach(visit); }
-    int64_t count() const override { return real_->count(); }
+    int64_t storedHits() const override { return real_->storedHits(); }
     Rollups rollups(const Period& period) const override { return real_->rollups(period); }
     std::vector<std::string> versions() const override { return real_->versions(); }
     std::vector<StoredHit> rejectedSamples(const Period& p, int n) const override
@@ -91,11 +91,11 @@ struct FaultStore : HitStore
 struct RunningServer
 {
     TempDir dir;
-    ServerConfig config;
+    CollectConfig config;
     FaultStore* store; // owned by the server
-    std::unique_ptr<Server> server;
+    std::unique_ptr<CollectServer> server;
 
-    explicit RunningServer(ServerConfig base = {});
+    explicit RunningServer(CollectConfig base = {});
     ~RunningServer() { store->release(), server.reset(); }
     uint16_t port() const { return server->port(); }
     std::string db() const { return config.dbPath; }

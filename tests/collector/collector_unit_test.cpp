@@ -1,9 +1,9 @@
 // Decoding, validation and the database, and what `export` and `report` make of hits that came in
 // through the server.
 
-#include "cli.h"
+#include "app/cli.h"
 #include "collector_fixture.h"
-#include "validation.h"
+#include "ingest/validation.h"
 
 #include <sqlite3.h>
 
@@ -134,7 +134,7 @@ TEST(SqliteStore, MigratesOnceKeepsHitsAndRefusesWhatItCannotUse)
     std::ofstream(dir.file("text.db")) << "this is not a database, just some text long enough to be read";
     EXPECT_THROW(openSqliteStore(dir.file("text.db")), StoreError);
     EXPECT_THROW(openSqliteStore(dir.path()), StoreError);
-    SqliteOptions readOnly;
+    StoreOptions readOnly;
     readOnly.readOnly = true;
     EXPECT_THROW(openSqliteStore(dir.file("absent.db"), readOnly), StoreError);
     EXPECT_FALSE(std::ifstream(dir.file("absent.db")).good()) << "a report must not create a database";

@@ -3,9 +3,9 @@
 // shows (headline figures, every table, the CSV behind a table) must equal what the API says for the
 // same period and version, and the charts must actually be drawn, which only a screenshot tells.
 
-#include "admin_server.h"
+#include "admin/admin_server.h"
 #include "collector_fixture.h"
-#include "html_report.h"
+#include "report/html_report.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -455,7 +455,7 @@ TEST_F(Dashboard, EveryViewShowsWhatTheApiSaysAndDrawsItsCharts)
 // data it carries, with no server behind it.
 TEST_F(Dashboard, TheSelfContainedFileShowsEveryViewWithoutAServer)
 {
-    SqliteOptions readOnly;
+    StoreOptions readOnly;
     readOnly.readOnly = true;
     const auto store = openSqliteStore(dir_->file("hits.db"), readOnly);
     std::ofstream(dir_->file("report.html"))

@@ -143,7 +143,7 @@ TEST(Limits, HostileRequests)
 
 TEST(Limits, SlowClientsAndOneAddressCannotHoldEveryConnection)
 {
-    ServerConfig config;
+    CollectConfig config;
     config.idleTimeoutSec = 1;
     config.connectionsPerAddress = 2;
     RunningServer s(config);
@@ -157,8 +157,8 @@ TEST(Limits, SlowClientsAndOneAddressCannotHoldEveryConnection)
 // Never 2xx for a hit that was not committed, and answers again once it can write.
 TEST(Storage, WhatCannotBeStoredIsAnswered503UntilItCanWriteAgain)
 {
-    ServerConfig config;
-    config.sqlite.busyTimeoutMs = 50;
+    CollectConfig config;
+    config.storeOptions.busyTimeoutMs = 50;
     RunningServer s(config);
     const std::string body = moduleEvent("Commands", "Execute", "retry");
     HttpConnection c(s.port()), d(s.port());

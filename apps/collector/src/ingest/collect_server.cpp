@@ -1,0 +1,498 @@
+#include "ingest/collect_server.h"
+
+#include "store/commit_queue.h"
+#include "report/export.h"
+#include "ingest/form.h"
+#include "ingest/hit_facts.h"
+#include "http/http_log.h"
+#include "http/listen_socket.h"
+#include "ingest/validation.h"
+#include "text/json.h"
+
+#include <microhttpd.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <strings.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace zncip::collector
+{
+namespace
+{
+
+// The protocol's answer to a hit: a transparent 1x1 GIF.
+const unsigned char kPixel[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80, 0xff,
+                                0x00, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00,
+                                0x01, 0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
+
+enum class Route
+{
+    Collect,
+    Debug,
+    Batch
+};
+
+struct Request
+{
+    Route route;
+    std::string body;
+    // Set once the hits went to the commit queue; the connection sleeps until the writer has an outcome.
+    bool waiting = false;
+    std::atomic<bool> stored{false};
+};
+
+int64_t nowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+MHD_Response* textResponse(const char* text)
+{
+    MHD_Response* r =
+        MHD_create_response_from_buffer(std::strlen(text), const_cast<char*>(text), MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
+    return r;
+}
+
+// Leaves the request path as it arrived: routing compares it byte for byte, so an escaped "/debug%2Fcollect"
+// or "/collect%00x" reaches no endpoint, as a proxy in front that filters on the raw path expects.
+size_t keepPathRaw(void*, MHD_Connection*, char* text)
+{
+    return std::strlen(text);
+}
+
+// What the request line and headers say about the request, gathered before anything is stored.
+struct Head
+{
+    size_t bytes = 0;
+    const char* length = nullptr;
+    bool conflicting = false; // two different lengths leave the end of the body in doubt
+    bool chunked = false;
+};
+
+MHD_Result measureHeader(void* cls, MHD_ValueKind, const char* name, const char* value)
+{
+    auto* head = static_cast<Head*>(cls);
+    value = value ? value : "";
+    head->bytes += std::strlen(name) + std::strlen(value) + 4; // ": " and CRLF
+    if (strcasecmp(name, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0)
+    {
+        head->conflicting |= head->length && std::strcmp(head->length, value) != 0;
+        head->length = value;
+    }
+    if (strcasecmp(name, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0)
+        head->chunked = true;
+    return MHD_YES;
+}
+
+} // namespace
+
+struct CollectServer::Impl
+{
+    CollectConfig config;
+    std::unique_ptr<HitStore> store;
+    std::unique_ptr<CommitQueue> queue;
+    MHD_Daemon* daemon = nullptr;
+    uint16_t boundPort = 0;
+    std::string boundAddress;
+
+    MHD_Response* pixel = nullptr;
+    MHD_Response* notFound = nullptr;
+    MHD_Response* notAllowed = nullptr;
+    MHD_Response* tooLarge = nullptr;
+    MHD_Response* badBatch = nullptr;
+    MHD_Response* badFraming = nullptr;
+    MHD_Response* headTooLarge = nullptr;
+    MHD_Response* unavailable = nullptr;
+    MHD_Response* closing = nullptr;
+
+    // Requests read and not yet answered; stop() waits for them.
+    std::mutex inFlightMutex;
+    std::condition_variable inFlightDone;
+    int inFlight = 0;
+    std::atomic<bool> stopping{false};
+
+    Impl(CollectConfig c, std::unique_ptr<HitStore> s) : config(std::move(c)), store(std::move(s))
+    {
+        pixel = MHD_create_response_from_buffer(sizeof kPixel, const_cast<unsigned char*>(kPixel),
+                                                MHD_RESPMEM_PERSISTENT);
+        MHD_add_response_header(pixel, MHD_HTTP_HEADER_CONTENT_TYPE, "image/gif");
+        MHD_add_response_header(pixel, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache, no-store, must-revalidate");
+        notFound = textResponse("not found\n");
+        notAllowed = textResponse("method not allowed\n");
+        MHD_add_response_header(notAllowed, MHD_HTTP_HEADER_ALLOW, "POST");
+        tooLarge = textResponse("request body too large\n");
+        badBatch = textResponse("a batch holds at most 20 hits of at most 8192 bytes, 16384 bytes in all\n");
+        // Both are answered before the body is read, so the connection cannot carry another request.
+        badFraming = textResponse("conflicting Content-Length or Transfer-Encoding headers\n");
+        MHD_add_response_header(badFraming, MHD_HTTP_HEADER_CONNECTION, "close");
+        headTooLarge = textResponse("request line and headers too large\n");
+        MHD_add_response_header(headTooLarge, MHD_HTTP_HEADER_CONNECTION, "close");
+        // The client keeps a hit that is not answered 2xx and sends it again later.
+        unavailable = textResponse("the hit could not be stored; send it again later\n");
+        MHD_add_response_header(unavailable, "Retry-After", "30");
+        closing = textResponse("the collector is stopping; send it again later\n");
+        MHD_add_response_header(closing, "Retry-After", "30");
+        MHD_add_response_header(closing, MHD_HTTP_HEADER_CONNECTION, "close");
+    }
+
+    ~Impl()
+    {
+        stop();
+        for (MHD_Response* r : {pixel, notFound, notAllowed, tooLarge, badBatch, badFraming, headTooLarge,
+                                unavailable, closing})
+            MHD_destroy_response(r);
+    }
+
+    // Stops taking connections, lets every request under way be committed and answered, then closes the
+    // rest. Closing a connection whose hit is committed but not yet answered would have it sent again.
+    void stop()
+    {
+        if (daemon)
+        {
+            // From here on a new connection is closed as soon as it is accepted, and a new request on an
+            // open one is answered 503. (The library's own way to stop listening, quiescing, can abort the
+            // process when its epoll threads remove the listening socket at the same moment.)
+            stopping = true;
+            {
+                // Bounded: a body may trickle in for the idle timeout, a commit wait for the busy timeout.
+                std::unique_lock<std::mutex> lock(inFlightMutex);
+                inFlightDone.wait_for(lock, std::chrono::seconds(config.idleTimeoutSec + 10),
+                                      [&] { return inFlight == 0; });
+            }
+            // Connection threads may wait for a commit, so the writer outlives the daemon.
+            MHD_stop_daemon(daemon); // closes the listening socket too
+            daemon = nullptr;
+        }
+        if (queue)
+            queue->stop();
+    }
+
+    static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                                const char*, const char* upload, size_t* uploadSize, void** context)
+    {
+        auto* self = static_cast<Impl*>(cls);
+        // Nothing may unwind into the library's C code: the process would end. Out of memory is the likely
+        // cause, and the hit was not stored, so the client is asked to send it again.
+        try
+        {
+            return self->handle(connection, url, method, upload, uploadSize, context);
+        }
+        catch (...)
+        {
+            return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, self->unavailable);
+        }
+    }
+
+    static MHD_Result onAccept(void* cls, const sockaddr*, socklen_t)
+    {
+        return static_cast<Impl*>(cls)->stopping ? MHD_NO : MHD_YES;
+    }
+
+    static void onCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode)
+    {
+        if (!*context)
+            return;
+        delete static_cast<Request*>(*context);
+        *context = nullptr;
+        auto* self = static_cast<Impl*>(cls);
+        std::lock_guard<std::mutex> lock(self->inFlightMutex);
+        if (--self->inFlight == 0)
+            self->inFlightDone.notify_all();
+    }
+
+    void tuneSocket(MHD_Connection* connection) const
+    {
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (!info)
+            return;
+        const int one = 1;
+        // The kernel drops out of quick-ACK mode on its own, so it is armed again for every request.
+        if (config.quickAck)
+            setsockopt(info->connect_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+
+    // Every connection needs a descriptor: the soft limit (often 1024) is raised towards the connection
+    // limit as far as the hard limit allows.
+    void raiseDescriptorLimit()
+    {
+        rlimit limit{};
+        const rlim_t wanted = config.connectionLimit + 64;
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted)
+            return;
+        limit.rlim_cur = std::min(wanted, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        if (limit.rlim_cur < wanted)
+            std::fprintf(
+                stderr,
+                "zncip-collector: at most %llu descriptors are allowed; fewer than the %u connections "
+                "asked for can be served\n",
+                static_cast<unsigned long long>(limit.rlim_cur), config.connectionLimit);
+    }
+
+    MHD_Result handle(MHD_Connection* connection, const char* url, const char* method, const char* upload,
+                      size_t* uploadSize, void** context)
+    {
+        auto* request = static_cast<Request*>(*context);
+        if (request && request->waiting) // woken by the writer
+            return request->stored
+                       ? MHD_queue_response(connection, MHD_HTTP_OK, pixel)
+                       : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
+        if (!request)
+        {
+            tuneSocket(connection);
+            // Checked before anything is stored: the library's own limit is twice as large, so that a head
+            // just below it still leaves room for the answer.
+            Head head;
+            head.bytes = std::strlen(method) + std::strlen(url) + 13; // " ", " HTTP/1.1", CRLF twice
+            MHD_get_connection_values(connection, MHD_HEADER_KIND, &measureHeader, &head);
+            if (head.bytes > config.maxHeaderBytes)
+                return MHD_queue_response(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, headTooLarge);
+            if (head.conflicting || (head.length && head.chunked))
+                return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badFraming);
+            Route route;
+            if (std::strcmp(url, "/collect") == 0)
+                route = Route::Collect;
+            else if (std::strcmp(url, "/debug/collect") == 0)
+                route = Route::Debug;
+            else if (std::strcmp(url, "/batch") == 0)
+                route = Route::Batch;
+            else
+                return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, notFound);
+            if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0)
+                return MHD_queue_response(connection, MHD_HTTP_METHOD_NOT_ALLOWED, notAllowed);
+            // The head's lengths agree by now, so the one it read stands for all of them.
+            if (head.length && std::strtoull(head.length, nullptr, 10) > config.maxBodyBytes)
+                return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, tooLarge);
+            if (stopping)
+                return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, closing);
+            auto request = std::make_unique<Request>();
+            request->route = route;
+            std::lock_guard<std::mutex> lock(inFlightMutex);
+            ++inFlight;
+            *context = request.release();
+            return MHD_YES;
+        }
+        if (*uploadSize != 0)
+        {
+            // Only a body without a length (chunked) gets here oversized. The library cannot answer in
+            // the middle of a body, so the connection is dropped instead of reading on.
+            if (request->body.size() + *uploadSize > config.maxBodyBytes)
+                return MHD_NO;
+            request->body.append(upload, *uploadSize);
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        switch (request->route)
+        {
+        case Route::Collect:
+            return collect(connection, *request);
+        case Route::Debug:
+            return debug(connection, *request);
+        case Route::Batch:
+            return batch(connection, *request);
+        }
+        return MHD_NO;
+    }
+
+    HitRecord makeRecord(MHD_Connection* connection, const char* path, std::string body) const
+    {
+        HitRecord hit;
+        hit.receivedUs = nowUs();
+        hit.path = path;
+        const DecodedForm form = decodeForm(body);
+        const Verdict verdict = validateHit(body, form);
+        hit.facts = decodeFacts(hit.receivedUs, form);
+        hit.accepted = verdict.valid();
+        hit.reason = verdict.reason();
+        // Up to the 64 KiB read, an oversized body is kept only in part: enough to see what it was, while a
+        // client cannot make the database grow faster than by 8 KiB per hit.
+        if (body.size() > kMaxHitBytes)
+        {
+            body.resize(kMaxHitBytes);
+            hit.reason += "; only its first " + std::to_string(kMaxHitBytes) + " bytes are kept";
+        }
+        hit.body = std::move(body);
+        const char* agent =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_USER_AGENT);
+        hit.userAgent = agent ? agent : "";
+        return hit;
+    }
+
+    // A rejected hit is still answered 200: the client would otherwise resend it forever and hold up
+    // every hit queued behind it. Only a hit that could not be kept gets 503, so that it comes again.
+    // The connection is suspended, holding no thread, until the writer has committed the hits or failed.
+    MHD_Result storeAndAnswer(MHD_Connection* connection, Request& request, std::vector<HitRecord> hits)
+    {
+        request.waiting = true;
+        MHD_suspend_connection(connection);
+        const bool queued = queue->submit(std::move(hits),
+                                          [connection, &request](bool stored)
+                                          {
+                                              request.stored = stored;
+                                              MHD_resume_connection(connection);
+                                          });
+        if (!queued)
+            MHD_resume_connection(connection); // answered 503: stored is false
+        return MHD_YES;
+    }
+
+    MHD_Result collect(MHD_Connection* connection, Request& request)
+    {
+        if (config.discard)
+            return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+        std::vector<HitRecord> hits;
+        hits.push_back(makeRecord(connection, "/collect", std::move(request.body)));
+        return storeAndAnswer(connection, request, std::move(hits));
+    }
+
+    MHD_Result batch(MHD_Connection* connection, Request& request)
+    {
+        if (request.body.size() > kMaxBatchBytes)
+            return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
+        std::vector<std::string> lines;
+        size_t start = 0;
+        while (start < request.body.size())
+        {
+            size_t end = request.body.find('\n', start);
+            if (end == std::string::npos)
+                end = request.body.size();
+            std::string line = request.body.substr(start, end - start);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty())
+                lines.push_back(std::move(line));
+            start = end + 1;
+        }
+        if (lines.size() > kMaxBatchHits)
+            return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
+        for (const std::string& line : lines)
+            if (line.size() > kMaxHitBytes)
+                return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
+        if (config.discard)
+            return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+        std::vector<HitRecord> hits;
+        for (std::string& line : lines)
+            hits.push_back(makeRecord(connection, "/batch", std::move(line)));
+        return storeAndAnswer(connection, request, std::move(hits));
+    }
+
+    MHD_Result debug(MHD_Connection* connection, const Request& request)
+    {
+        const Verdict verdict = validateHit(request.body);
+        std::string json = "{\"hitParsingResult\":[{\"valid\":";
+        json += verdict.valid() ? "true" : "false";
+        json += ",\"parserMessage\":[";
+        for (size_t i = 0; i < verdict.problems.size(); ++i)
+        {
+            const Problem& p = verdict.problems[i];
+            json += i ? ",{" : "{";
+            json += "\"messageType\":\"ERROR\",\"description\":";
+            appendJsonString(json, p.description);
+            if (!p.parameter.empty())
+            {
+                json += ",\"parameter\":";
+                appendJsonString(json, p.parameter);
+            }
+            json += "}";
+        }
+        json += "],\"hit\":";
+        appendJsonString(json, "/debug/collect?" + request.body);
+        json += "}],\"parserMessage\":[{\"messageType\":\"INFO\",\"description\":\"Found 1 hit in the "
+                "request.\"}]}";
+        MHD_Response* response =
+            MHD_create_response_from_buffer(json.size(), json.data(), MHD_RESPMEM_MUST_COPY);
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json; charset=utf-8");
+        const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
+        MHD_destroy_response(response);
+        return result;
+    }
+
+    void start()
+    {
+        if (!config.discard)
+        {
+            if (!store)
+            {
+                try
+                {
+                    store = openStore(config.dbPath, config.storeOptions);
+                }
+                catch (const StoreError& e)
+                {
+                    throw StartError(e.what());
+                }
+            }
+            queue = std::make_unique<CommitQueue>(*store);
+        }
+        const ListenSocket listening = openListenSocket(config.listenAddress, config.port);
+        const int fd = listening.fd;
+        boundAddress = listening.address;
+        boundPort = listening.port;
+        raiseDescriptorLimit();
+        // A few threads serve every connection through epoll; a connection whose hits wait for the commit
+        // is suspended, so a slow or idle client costs a socket and its buffer, never a thread.
+        unsigned flags =
+            MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+        if (boundAddress.front() == '[')
+            flags |= MHD_USE_IPv6;
+        daemon = MHD_start_daemon(
+            flags, 0, &Impl::onAccept, this, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
+            &logFromHttpLibrary, const_cast<char*>("zncip-collector"), MHD_OPTION_LISTEN_SOCKET, fd,
+            MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT,
+            config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit,
+            MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
+            MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes, MHD_OPTION_UNESCAPE_CALLBACK,
+            &keepPathRaw, nullptr, MHD_OPTION_THREAD_POOL_SIZE, config.threads, MHD_OPTION_END);
+        if (!daemon)
+        {
+            close(fd);
+            throw StartError("cannot start the HTTP server");
+        }
+    }
+};
+
+CollectServer::CollectServer(CollectConfig config, std::unique_ptr<HitStore> store)
+    : impl_(std::make_unique<Impl>(std::move(config), std::move(store)))
+{
+}
+
+CollectServer::~CollectServer() = default;
+
+void CollectServer::start()
+{
+    impl_->start();
+}
+
+void CollectServer::stop()
+{
+    impl_->stop();
+}
+
+uint16_t CollectServer::port() const
+{
+    return impl_->boundPort;
+}
+
+std::string CollectServer::address() const
+{
+    return impl_->boundAddress;
+}
+
+} // namespace zncip::collector

@@ -1,0 +1,57 @@
+#include "ingest/hit_facts.h"
+
+#include "ingest/form.h"
+#include "text/days.h"
+
+#include <cstdio>
+#include <tuple>
+
+namespace zncip::collector
+{
+namespace
+{
+
+bool parseInteger(const std::string& text, int64_t& value)
+{
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::stoll(text);
+    return true;
+}
+
+} // namespace
+
+HitFacts decodeFacts(const HitRecord& hit)
+{
+    return hit.facts ? *hit.facts : decodeFacts(hit.receivedUs, decodeForm(hit.body));
+}
+
+HitFacts decodeFacts(int64_t receivedUs, const DecodedForm& form)
+{
+    HitFacts facts;
+    facts.day = dayOf(receivedUs);
+    std::string cid, uid, ev;
+    for (const FormField& f : form.fields)
+    {
+        // The first occurrence counts; a hit with a parameter twice is rejected anyway.
+        std::string* target = f.name == "cid"   ? &cid
+                              : f.name == "uid" ? &uid
+                              : f.name == "t"   ? &facts.type
+                              : f.name == "an"  ? &facts.application
+                              : f.name == "av"  ? &facts.version
+                              : f.name == "ec"  ? &facts.category
+                              : f.name == "ea"  ? &facts.action
+                              : f.name == "el"  ? &facts.label
+                              : f.name == "ev"  ? &ev
+                                                : nullptr;
+        if (target && target->empty())
+            *target = f.value;
+    }
+    facts.client = cid.empty() ? uid : cid;
+    int64_t value = 0;
+    if (parseInteger(ev, value))
+        facts.value = value;
+    return facts;
+}
+
+} // namespace zncip::collector

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "store/hit_store.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace zncip::collector
+{
+
+// How often each value was reported, and by how many distinct clients.
+struct Tally
+{
+    struct Entry
+    {
+        int64_t reports = 0;
+        int64_t clients = 0;
+    };
+    std::map<std::string, Entry> values;
+};
+
+struct SessionCounts
+{
+    int64_t started = 0; // "Start"
+    int64_t ended = 0;   // "End"
+    // Sessions reported as finished by a later run.
+    int64_t finished = 0; // "Global"
+    int64_t good = 0;
+    int64_t bad = 0;
+    int64_t badWithCrashReport = 0;
+    int64_t badWithoutCrashReport = 0;
+
+    // Good finished sessions among good and bad ones; empty when none finished.
+    std::optional<double> crashFreeRate() const;
+};
+
+// What a product team reads about a period, from the accepted hits (rejected ones only counted).
+struct Report
+{
+    std::optional<int32_t> from, to; // the days with hits in the period; empty when there are none
+    std::optional<std::string> version;
+
+    int64_t accepted = 0;
+    int64_t rejected = 0;
+    int64_t clients = 0;
+    std::map<std::string, int64_t> rejectionReasons;
+
+    struct Usage
+    {
+        int64_t hits = 0;
+        int64_t clients = 0;
+    };
+    std::map<std::pair<std::string, std::string>, Usage> applications; // (an, av)
+
+    SessionCounts sessions;
+    struct VersionDay
+    {
+        Usage usage;
+        SessionCounts sessions;
+    };
+    struct Day
+    {
+        Usage usage;
+        SessionCounts sessions;
+        std::map<std::string, VersionDay> versions; // by av: adoption and crash-free rate over time
+    };
+    std::map<int32_t, Day> days;
+    std::map<std::string, SessionCounts> versions; // by av
+
+    Tally commands;        // label "LINE (GROUP)"
+    Tally unknownCommands; // the name as typed
+
+    // Machine facts, reported once per run of the application.
+    Tally operatingSystems, memory, scaling, threads, screenCounts, resolutions;
+    Tally rendererCore, rendererCompatibility, versionCore, versionCompatibility;
+};
+
+Report buildReport(const Rollups& rollups, const Period& period);
+// For a person at a terminal: what came from clients is made printable.
+std::string formatReport(const Report& report);
+// The same numbers for programs: one JSON object.
+std::string reportJson(const Report& report);
+
+} // namespace zncip::collector

@@ -1,0 +1,91 @@
+// What the daily rollups say about a period: the only source of the reports' figures.
+#pragma once
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zncip::collector
+{
+
+// The days a report covers, both included, and optionally one application version.
+struct Period
+{
+    int32_t from = INT32_MIN;
+    int32_t to = INT32_MAX;
+    std::optional<std::string> version;
+};
+
+// Hits are counted under a key of what they say. The rollups hold, for each day, how many hits arrived
+// under each key, and which clients sent at least one of them, at four levels of detail.
+struct RollupKey
+{
+    enum class Scope : int
+    {
+        Event = 0,       // application, version, type, category, action, label
+        EventAnyVersion, // as Event with version empty: the same event in any version
+        Application,     // application and version only
+        All,             // every accepted hit
+    };
+    Scope scope = Scope::Event;
+    std::string application, version, type, category, action, label;
+};
+
+// What the rollups say about a period. Each figure is read from the rollups alone, so reading it takes
+// as long as there are distinct keys and days, however many hits they count.
+struct Rollups
+{
+    struct Count
+    {
+        int32_t day;
+        RollupKey key; // scope Event
+        int64_t hits;
+        int64_t valueSum; // of ev
+    };
+    struct Clients
+    {
+        RollupKey key;
+        int64_t clients; // distinct clients that sent at least one such hit in the period
+    };
+    struct DailyClients
+    {
+        int32_t day;
+        RollupKey key; // scope Application or All
+        int64_t clients;
+    };
+    struct Rejections
+    {
+        int32_t day;
+        std::string reason;
+        int64_t hits;
+    };
+    // Of the period, and of the version when one is chosen. Clients holds the keys of scope Event when a
+    // version is chosen and EventAnyVersion when not, plus Application and All.
+    std::vector<Count> counts;
+    std::vector<Clients> clients;
+    std::vector<DailyClients> dailyClients;
+    std::vector<Rejections> rejections;       // not filtered by version: a rejected hit may have none
+    std::optional<int32_t> firstDay, lastDay; // of everything stored, whatever the period
+
+    // Widens firstDay..lastDay to take in the days first..last of one table.
+    void coverDays(int32_t first, int32_t last)
+    {
+        firstDay = firstDay ? std::min(*firstDay, first) : first;
+        lastDay = lastDay ? std::max(*lastDay, last) : last;
+    }
+    // The days of the period within those stored, so that a walk over its days stays short; none when
+    // nothing stored falls in it.
+    std::optional<std::pair<int32_t, int32_t>> storedDaysOf(const Period& period) const
+    {
+        if (!firstDay)
+            return std::nullopt;
+        const int32_t from = std::max(period.from, *firstDay), to = std::min(period.to, *lastDay);
+        return from <= to ? std::optional(std::pair(from, to)) : std::nullopt;
+    }
+};
+
+} // namespace zncip::collector
