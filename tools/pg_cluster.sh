@@ -8,6 +8,9 @@
 # The server runs as the unprivileged user postgres when started as root (it refuses to run as root), so
 # that user must be able to reach DIR: DIR is created owned by it, and every folder above DIR must be
 # searchable by others (a mktemp -d folder needs chmod 755).
+#
+# Logins are not checked (trust), so the socket is what keeps other local accounts out: its folder is
+# 0700 and the socket itself 0700, both owned by the server's user. Only that user, and root, can connect.
 set -euo pipefail
 
 bin="${PG_BIN:-/usr/lib/postgresql/15/bin}"
@@ -42,10 +45,11 @@ fi
 if [ ! -f "$dir/data/PG_VERSION" ]; then
     as_owner "$bin/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 ||
         { cat "$dir/initdb.log" >&2; exit 1; }
-    as_owner mkdir -p "$dir/socket"
+    as_owner mkdir -p -m 700 "$dir/socket"
     cat >>"$dir/data/postgresql.conf" <<CONF
 listen_addresses = ''
 unix_socket_directories = '$dir/socket'
+unix_socket_permissions = 0700
 max_connections = 100
 shared_buffers = 128MB
 fsync = on
