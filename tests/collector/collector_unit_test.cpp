@@ -85,6 +85,9 @@ TEST(Validation, VerdictsNameTheParameter)
         "[ev] ...pageview&ev=-1",   "[ev] ...pageview&ev=1.5",   "[qt] ...pageview&qt=one", "[ni] ...pageview&ni=2",
         "[cm3] ...pageview&cm3=abc", "[cm3] ...pageview&cm3=1e5", "[sc] ...pageview&sc=restart",
         "[cid] ...pageview&cid=y",
+        // Integers stay within 32 bits, so that no sum of them can overflow.
+        "ok ...pageview&ev=2147483647&qt=002147483647", "[ev] ...pageview&ev=2147483648",
+        "[ev] ...pageview&ev=999999999999999999", "[utt] ...timing&utc=a&utv=b&utt=10000000000",
         // Lengths are limited in bytes after decoding.
         "ok ...pageview&ec=" + x(150), "[ec] ...pageview&ec=" + x(151), "ok ...pageview&el=" + x(500),
         "[el] ...pageview&el=" + x(501), "ok ...pageview&cd=" + x(2048), "[cd] ...pageview&cd=" + x(2049),

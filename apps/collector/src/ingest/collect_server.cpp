@@ -1,12 +1,12 @@
+// The collection port: HTTP framing, limits and routing, on the library's threads. Hits go through the
+// parser to the commit queue; the connection sleeps until the writer has stored them or failed.
 #include "ingest/collect_server.h"
 
-#include "store/commit_queue.h"
-#include "report/export.h"
-#include "ingest/form.h"
-#include "ingest/hit_facts.h"
 #include "http/http_log.h"
 #include "http/listen_socket.h"
+#include "ingest/hit_parser.h"
 #include "ingest/validation.h"
+#include "store/commit_queue.h"
 #include "text/json.h"
 
 #include <microhttpd.h>
@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 namespace zncip::collector
 {
@@ -47,7 +48,11 @@ enum class Route
 
 struct Request
 {
-    Route route;
+    // The request target as it arrived, read before the library splits off the query.
+    const char* target = nullptr;
+    size_t targetLength = 0;
+    bool admitted = false; // past the head's checks, and counted in flight
+    Route route = Route::Collect;
     std::string body;
     // Set once the hits went to the commit queue; the connection sleeps until the writer has an outcome.
     bool waiting = false;
@@ -78,17 +83,16 @@ size_t keepPathRaw(void*, MHD_Connection*, char* text)
 // What the request line and headers say about the request, gathered before anything is stored.
 struct Head
 {
-    size_t bytes = 0;
+    size_t bytes = 0; // request line and headers as they arrived
     const char* length = nullptr;
     bool conflicting = false; // two different lengths leave the end of the body in doubt
     bool chunked = false;
 };
 
-MHD_Result measureHeader(void* cls, MHD_ValueKind, const char* name, const char* value)
+MHD_Result readHeader(void* cls, MHD_ValueKind, const char* name, const char* value)
 {
     auto* head = static_cast<Head*>(cls);
     value = value ? value : "";
-    head->bytes += std::strlen(name) + std::strlen(value) + 4; // ": " and CRLF
     if (strcasecmp(name, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0)
     {
         head->conflicting |= head->length && std::strcmp(head->length, value) != 0;
@@ -183,19 +187,33 @@ struct CollectServer::Impl
     }
 
     static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                                const char*, const char* upload, size_t* uploadSize, void** context)
+                                const char* version, const char* upload, size_t* uploadSize, void** context)
     {
         auto* self = static_cast<Impl*>(cls);
         // Nothing may unwind into the library's C code: the process would end. Out of memory is the likely
         // cause, and the hit was not stored, so the client is asked to send it again.
         try
         {
-            return self->handle(connection, url, method, upload, uploadSize, context);
+            return self->handle(connection, url, method, version, upload, uploadSize, context);
         }
         catch (...)
         {
             return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, self->unavailable);
         }
+    }
+
+    // Every request's state is made here, when the library has read the request line: the one moment the
+    // target can be seen whole. A NUL byte in it would end the path the handler sees early, so that
+    // "/collect\0x" would be routed to /collect. The library frees nothing of ours: onCompleted does.
+    static void* onUri(void*, const char* uri, MHD_Connection*)
+    {
+        auto* request = new (std::nothrow) Request;
+        if (request)
+        {
+            request->target = uri;
+            request->targetLength = std::strlen(uri);
+        }
+        return request;
     }
 
     static MHD_Result onAccept(void* cls, const sockaddr*, socklen_t)
@@ -205,10 +223,12 @@ struct CollectServer::Impl
 
     static void onCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode)
     {
-        if (!*context)
-            return;
-        delete static_cast<Request*>(*context);
+        auto* request = static_cast<Request*>(*context);
         *context = nullptr;
+        const bool admitted = request && request->admitted;
+        delete request;
+        if (!admitted)
+            return;
         auto* self = static_cast<Impl*>(cls);
         std::lock_guard<std::mutex> lock(self->inFlightMutex);
         if (--self->inFlight == 0)
@@ -246,26 +266,42 @@ struct CollectServer::Impl
                 static_cast<unsigned long long>(limit.rlim_cur), config.connectionLimit);
     }
 
-    MHD_Result handle(MHD_Connection* connection, const char* url, const char* method, const char* upload,
-                      size_t* uploadSize, void** context)
+    // The target ended where the library put the version, right after it: a target that is longer than the
+    // text the URI callback read holds a NUL byte. (A request without a version has nothing to compare.)
+    static bool targetHoldsNul(const Request& request, const char* version, size_t headBytes)
+    {
+        const auto target = reinterpret_cast<uintptr_t>(request.target);
+        const auto end = reinterpret_cast<uintptr_t>(version) - 1;
+        return request.target && end > target && end - target <= headBytes && end - target != request.targetLength;
+    }
+
+    MHD_Result handle(MHD_Connection* connection, const char* url, const char* method, const char* version,
+                      const char* upload, size_t* uploadSize, void** context)
     {
         auto* request = static_cast<Request*>(*context);
-        if (request && request->waiting) // woken by the writer
+        if (!request)
+            throw std::bad_alloc(); // the URI callback could not make it
+        if (request->waiting) // woken by the writer
             return request->stored
                        ? MHD_queue_response(connection, MHD_HTTP_OK, pixel)
                        : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
-        if (!request)
+        if (!request->admitted)
         {
             tuneSocket(connection);
             // Checked before anything is stored: the library's own limit is twice as large, so that a head
-            // just below it still leaves room for the answer.
+            // just below it still leaves room for the answer. The library counts the request line, query
+            // string included, and the headers as they arrived.
             Head head;
-            head.bytes = std::strlen(method) + std::strlen(url) + 13; // " ", " HTTP/1.1", CRLF twice
-            MHD_get_connection_values(connection, MHD_HEADER_KIND, &measureHeader, &head);
+            const MHD_ConnectionInfo* size =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+            head.bytes = size ? size->header_size : 0;
+            MHD_get_connection_values(connection, MHD_HEADER_KIND, &readHeader, &head);
             if (head.bytes > config.maxHeaderBytes)
                 return MHD_queue_response(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, headTooLarge);
             if (head.conflicting || (head.length && head.chunked))
                 return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badFraming);
+            if (targetHoldsNul(*request, version, head.bytes))
+                return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, notFound);
             Route route;
             if (std::strcmp(url, "/collect") == 0)
                 route = Route::Collect;
@@ -282,11 +318,10 @@ struct CollectServer::Impl
                 return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, tooLarge);
             if (stopping)
                 return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, closing);
-            auto request = std::make_unique<Request>();
             request->route = route;
             std::lock_guard<std::mutex> lock(inFlightMutex);
             ++inFlight;
-            *context = request.release();
+            request->admitted = true;
             return MHD_YES;
         }
         if (*uploadSize != 0)
@@ -311,28 +346,11 @@ struct CollectServer::Impl
         return MHD_NO;
     }
 
-    HitRecord makeRecord(MHD_Connection* connection, const char* path, std::string body) const
+    static std::string userAgentOf(MHD_Connection* connection)
     {
-        HitRecord hit;
-        hit.receivedUs = nowUs();
-        hit.path = path;
-        const DecodedForm form = decodeForm(body);
-        const Verdict verdict = validateHit(body, form);
-        hit.facts = decodeFacts(hit.receivedUs, form);
-        hit.accepted = verdict.valid();
-        hit.reason = verdict.reason();
-        // Up to the 64 KiB read, an oversized body is kept only in part: enough to see what it was, while a
-        // client cannot make the database grow faster than by 8 KiB per hit.
-        if (body.size() > kMaxHitBytes)
-        {
-            body.resize(kMaxHitBytes);
-            hit.reason += "; only its first " + std::to_string(kMaxHitBytes) + " bytes are kept";
-        }
-        hit.body = std::move(body);
         const char* agent =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_USER_AGENT);
-        hit.userAgent = agent ? agent : "";
-        return hit;
+        return agent ? agent : "";
     }
 
     // A rejected hit is still answered 200: the client would otherwise resend it forever and hold up
@@ -358,38 +376,22 @@ struct CollectServer::Impl
         if (config.discard)
             return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
         std::vector<HitRecord> hits;
-        hits.push_back(makeRecord(connection, "/collect", std::move(request.body)));
+        hits.push_back(parseHit(std::move(request.body), "/collect", userAgentOf(connection), nowUs()));
         return storeAndAnswer(connection, request, std::move(hits));
     }
 
     MHD_Result batch(MHD_Connection* connection, Request& request)
     {
-        if (request.body.size() > kMaxBatchBytes)
+        std::optional<std::vector<std::string>> lines = splitBatch(request.body);
+        if (!lines)
             return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
-        std::vector<std::string> lines;
-        size_t start = 0;
-        while (start < request.body.size())
-        {
-            size_t end = request.body.find('\n', start);
-            if (end == std::string::npos)
-                end = request.body.size();
-            std::string line = request.body.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (!line.empty())
-                lines.push_back(std::move(line));
-            start = end + 1;
-        }
-        if (lines.size() > kMaxBatchHits)
-            return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
-        for (const std::string& line : lines)
-            if (line.size() > kMaxHitBytes)
-                return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
         if (config.discard)
             return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+        const std::string agent = userAgentOf(connection);
+        const int64_t received = nowUs();
         std::vector<HitRecord> hits;
-        for (std::string& line : lines)
-            hits.push_back(makeRecord(connection, "/batch", std::move(line)));
+        for (std::string& line : *lines)
+            hits.push_back(parseHit(std::move(line), "/batch", agent, received));
         return storeAndAnswer(connection, request, std::move(hits));
     }
 
@@ -455,7 +457,7 @@ struct CollectServer::Impl
         daemon = MHD_start_daemon(
             flags, 0, &Impl::onAccept, this, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
             &logFromHttpLibrary, const_cast<char*>("zncip-collector"), MHD_OPTION_LISTEN_SOCKET, fd,
-            MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_CONNECTION_TIMEOUT,
+            MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_URI_LOG_CALLBACK, &Impl::onUri, this, MHD_OPTION_CONNECTION_TIMEOUT,
             config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit,
             MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
             MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes, MHD_OPTION_UNESCAPE_CALLBACK,

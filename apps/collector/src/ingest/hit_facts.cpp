@@ -1,6 +1,7 @@
 #include "ingest/hit_facts.h"
 
 #include "ingest/form.h"
+#include "ingest/validation.h"
 #include "text/days.h"
 
 #include <cstdio>
@@ -11,12 +12,13 @@ namespace zncip::collector
 namespace
 {
 
+// A value is counted only within the bound validation holds hits to; a rejected hit is not counted anyway.
 bool parseInteger(const std::string& text, int64_t& value)
 {
     if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     value = std::stoll(text);
-    return true;
+    return value <= kMaxInteger;
 }
 
 } // namespace

@@ -45,6 +45,15 @@ bool allDigits(std::string_view s)
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Digits only, already checked; leading zeros allowed.
+bool withinIntegerBound(std::string_view digits)
+{
+    const size_t first = std::min(digits.find_first_not_of('0'), digits.size());
+    const std::string_view significant = digits.substr(first);
+    const std::string bound = std::to_string(kMaxInteger);
+    return significant.size() < bound.size() || (significant.size() == bound.size() && significant <= bound);
+}
+
 // "cd7" / "cm12": a custom dimension or metric with an index from 1 to 200.
 bool isIndexed(std::string_view name, std::string_view prefix)
 {
@@ -196,6 +205,8 @@ Verdict validateHit(std::string_view body, const DecodedForm& form)
                              std::to_string(max) + " bytes allowed");
         if (integerParameters().count(name) && !v.empty() && !allDigits(v))
             problem(key, "the value must be a non-negative integer");
+        else if (integerParameters().count(name) && !v.empty() && !withinIntegerBound(v))
+            problem(key, "the value must be at most " + std::to_string(kMaxInteger));
         if (booleanParameters().count(name) && v != "0" && v != "1")
             problem(key, "the value must be 0 or 1");
         if (name == "sc" && v != "start" && v != "end")

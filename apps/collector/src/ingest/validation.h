@@ -3,6 +3,7 @@
 #include "ingest/form.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,11 @@ namespace zncip::collector
 constexpr size_t kMaxHitBytes = 8192;
 constexpr size_t kMaxBatchBytes = 16384;
 constexpr size_t kMaxBatchHits = 20;
+
+// The largest integer a hit may carry (the module's values are 32-bit). Rollups add values up per key and
+// day in 64 bits: at this bound it would take 2^32 hits on one key in one day to overflow, far beyond what
+// the collectors can store in a day, so no client can overflow a sum another client's hits share.
+constexpr int64_t kMaxInteger = 2147483647;
 
 struct Problem
 {
