@@ -227,7 +227,10 @@ void FaultStore::append(const std::vector<HitRecord>& hits)
     released_.wait(lock, [this] { return passes_ != 0; });
     passes_ -= passes_ > 0;
     if (failures_-- > 0)
-        throw StoreError("the store was made to fail");
+        throw StoreError("the store was made to fail", true);
+    for (const HitRecord& h : hits)
+        if (!refused_.empty() && h.body.find(refused_) != std::string::npos)
+            throw StoreError("the store was made to refuse " + refused_);
     lock.unlock();
     real_->append(hits);
 }

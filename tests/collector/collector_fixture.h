@@ -70,6 +70,8 @@ struct FaultStore : HitStore
     int64_t pruneRawBefore(int32_t day) override { return real_->pruneRawBefore(day); }
 
     void failNext(int appends) { failures_ = appends; }
+    // Appends holding a hit whose body contains marker are refused, as a database refuses a row.
+    void refuseBodiesWith(std::string marker) { refused_ = std::move(marker); }
     // From now on appends wait: release(n) lets n more through, release() every one from then on.
     void hold() { setPasses(0); }
     void release(int appends = -1) { setPasses(appends); }
@@ -85,6 +87,7 @@ struct FaultStore : HitStore
     std::condition_variable released_;
     int passes_ = -1; // -1 while not holding
     std::atomic<int> failures_{0}, arrived_{0};
+    std::string refused_;
 };
 
 // The server on its own threads in this process, on a fresh database in a temporary folder.

@@ -1,3 +1,4 @@
+// Group commit for the collection port: one writer thread stores what the request threads hand it.
 #include "store/commit_queue.h"
 
 #include <cstdio>
@@ -19,6 +20,7 @@ bool CommitQueue::submit(std::vector<HitRecord> hits, Done done)
         return false;
     for (HitRecord& h : hits)
         open_.hits.push_back(std::move(h));
+    open_.ends.push_back(open_.hits.size());
     open_.waiting.push_back(std::move(done));
     work_.notify_one();
     return true;
@@ -55,20 +57,48 @@ void CommitQueue::run()
         Batch batch = std::move(open_);
         open_ = Batch();
         lock.unlock();
-        bool stored = false;
-        try
-        {
-            store_.append(batch.hits);
-            stored = true;
-        }
-        catch (const std::exception& e) // out of memory included: the writer must live on
-        {
-            std::fprintf(stderr, "zncip-collector: %zu hit(s) not stored, answered 503: %s\n",
-                         batch.hits.size(), e.what());
-        }
-        for (const Done& done : batch.waiting)
-            done(stored);
+        commit(batch);
         lock.lock();
+    }
+}
+
+// One transaction for the whole group. Should the database refuse it while it is reachable, each
+// submitter's hits are tried again in a transaction of their own: a hit the database refuses then fails
+// alone, and the other clients' hits that happened to share its group are stored and answered as usual.
+void CommitQueue::commit(const Batch& batch)
+{
+    const Outcome whole = append(batch.hits);
+    if (whole != Outcome::Refused || batch.waiting.size() == 1)
+    {
+        for (const Done& done : batch.waiting)
+            done(whole == Outcome::Stored);
+        return;
+    }
+    for (size_t i = 0, begin = 0; i < batch.waiting.size(); begin = batch.ends[i++])
+    {
+        const auto first = batch.hits.begin();
+        const std::vector<HitRecord> alone(first + static_cast<std::ptrdiff_t>(begin),
+                                           first + static_cast<std::ptrdiff_t>(batch.ends[i]));
+        batch.waiting[i](append(alone) == Outcome::Stored);
+    }
+}
+
+CommitQueue::Outcome CommitQueue::append(const std::vector<HitRecord>& hits)
+{
+    try
+    {
+        store_.append(hits);
+        return Outcome::Stored;
+    }
+    catch (const StoreError& e)
+    {
+        std::fprintf(stderr, "zncip-collector: %zu hit(s) not stored: %s\n", hits.size(), e.what());
+        return e.unavailable() ? Outcome::Unavailable : Outcome::Refused;
+    }
+    catch (const std::exception& e) // out of memory included: the writer must live on
+    {
+        std::fprintf(stderr, "zncip-collector: %zu hit(s) not stored: %s\n", hits.size(), e.what());
+        return Outcome::Unavailable;
     }
 }
 

@@ -1,3 +1,4 @@
+// Group commit for the collection port: one writer thread stores what the request threads hand it.
 #pragma once
 
 #include "store/hit_store.h"
@@ -37,9 +38,18 @@ private:
     struct Batch
     {
         std::vector<HitRecord> hits;
+        std::vector<size_t> ends; // where each submitter's hits end in hits
         std::vector<Done> waiting;
     };
+    enum class Outcome
+    {
+        Stored,
+        Refused,     // the database turned these hits down: others may still go in
+        Unavailable, // nothing could go in now
+    };
     void run();
+    void commit(const Batch& batch);
+    Outcome append(const std::vector<HitRecord>& hits);
 
     HitStore& store_;
     std::mutex mutex_;

@@ -44,7 +44,16 @@ struct StoredHit : HitRecord
 class StoreError : public std::runtime_error
 {
 public:
-    using std::runtime_error::runtime_error;
+    // unavailable: the database could not be reached at all, so that trying the same hits in smaller
+    // transactions would fail the same way.
+    explicit StoreError(const std::string& what, bool unavailable = false)
+        : std::runtime_error(what), unavailable_(unavailable)
+    {
+    }
+    bool unavailable() const { return unavailable_; }
+
+private:
+    bool unavailable_;
 };
 
 } // namespace zncip::collector
