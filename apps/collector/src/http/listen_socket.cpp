@@ -1,13 +1,18 @@
+// The listening sockets of both listeners, and what each connection on them is set up with.
 #include "http/listen_socket.h"
 
-#include "ingest/collect_server.h"
+#include "http/start_error.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace zncip::collector
@@ -35,8 +40,7 @@ ListenSocket openListenSocket(const std::string& listenAddress, uint16_t port)
         length = sizeof *v6;
     }
     else
-        throw StartError("bad listen address '" + listenAddress +
-                         "': give a numeric IPv4 or IPv6 address");
+        throw StartError("bad listen address '" + listenAddress + "': give a numeric IPv4 or IPv6 address");
 
     const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -81,6 +85,29 @@ ListenSocket openListenSocket(const std::string& listenAddress, uint16_t port)
         result.port = ntohs(v6->sin6_port);
     }
     return result;
+}
+
+void tuneConnection(int fd, bool quickAck)
+{
+    const int one = 1;
+    if (quickAck)
+        setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+void raiseDescriptorLimit(unsigned connections)
+{
+    rlimit limit{};
+    const rlim_t wanted = connections + 64;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted)
+        return;
+    limit.rlim_cur = std::min(wanted, limit.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < wanted)
+        std::fprintf(stderr,
+                     "zncip-collector: at most %llu descriptors are allowed; fewer than the %u connections "
+                     "asked for can be served\n",
+                     static_cast<unsigned long long>(limit.rlim_cur), connections);
 }
 
 } // namespace zncip::collector

@@ -1,3 +1,4 @@
+// The listening sockets of both listeners, and what each connection on them is set up with.
 #pragma once
 
 #include <cstdint>
@@ -17,5 +18,14 @@ struct ListenSocket
 // StartError with a message fit for the user: a bad address, a port in use, an address not of this
 // machine.
 ListenSocket openListenSocket(const std::string& listenAddress, uint16_t port);
+
+// Answers leave at once (no Nagle delay); with quickAck the request head is acknowledged at once too, since a
+// client that writes head and body separately without TCP_NODELAY (Qt does) otherwise waits for our delayed
+// ACK, about 40 ms per request. The kernel drops out of quick-ACK mode on its own: call it for every request.
+void tuneConnection(int fd, bool quickAck);
+
+// Every connection needs a descriptor: the soft limit (often 1024) is raised towards connections as far as
+// the hard limit allows, with a warning when that is not far enough.
+void raiseDescriptorLimit(unsigned connections);
 
 } // namespace zncip::collector

@@ -4,10 +4,11 @@
 
 #include "http/http_log.h"
 #include "http/listen_socket.h"
+#include "ingest/collect_answers.h"
 #include "ingest/hit_parser.h"
 #include "ingest/validation.h"
+#include "ingest/validation_json.h"
 #include "store/commit_queue.h"
-#include "text/json.h"
 
 #include <microhttpd.h>
 
@@ -34,11 +35,6 @@ namespace zncip::collector
 namespace
 {
 
-// The protocol's answer to a hit: a transparent 1x1 GIF.
-const unsigned char kPixel[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80, 0xff,
-                                0x00, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00,
-                                0x01, 0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
-
 enum class Route
 {
     Collect,
@@ -63,14 +59,6 @@ int64_t nowUs()
 {
     using namespace std::chrono;
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-MHD_Response* textResponse(const char* text)
-{
-    MHD_Response* r =
-        MHD_create_response_from_buffer(std::strlen(text), const_cast<char*>(text), MHD_RESPMEM_PERSISTENT);
-    MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
-    return r;
 }
 
 // Leaves the request path as it arrived: routing compares it byte for byte, so an escaped "/debug%2Fcollect"
@@ -114,15 +102,7 @@ struct CollectServer::Impl
     uint16_t boundPort = 0;
     std::string boundAddress;
 
-    MHD_Response* pixel = nullptr;
-    MHD_Response* notFound = nullptr;
-    MHD_Response* notAllowed = nullptr;
-    MHD_Response* tooLarge = nullptr;
-    MHD_Response* badBatch = nullptr;
-    MHD_Response* badFraming = nullptr;
-    MHD_Response* headTooLarge = nullptr;
-    MHD_Response* unavailable = nullptr;
-    MHD_Response* closing = nullptr;
+    const CollectAnswers answers;
 
     // Requests read and not yet answered; stop() waits for them.
     std::mutex inFlightMutex;
@@ -130,37 +110,9 @@ struct CollectServer::Impl
     int inFlight = 0;
     std::atomic<bool> stopping{false};
 
-    Impl(CollectConfig c, std::unique_ptr<HitStore> s) : config(std::move(c)), store(std::move(s))
-    {
-        pixel = MHD_create_response_from_buffer(sizeof kPixel, const_cast<unsigned char*>(kPixel),
-                                                MHD_RESPMEM_PERSISTENT);
-        MHD_add_response_header(pixel, MHD_HTTP_HEADER_CONTENT_TYPE, "image/gif");
-        MHD_add_response_header(pixel, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache, no-store, must-revalidate");
-        notFound = textResponse("not found\n");
-        notAllowed = textResponse("method not allowed\n");
-        MHD_add_response_header(notAllowed, MHD_HTTP_HEADER_ALLOW, "POST");
-        tooLarge = textResponse("request body too large\n");
-        badBatch = textResponse("a batch holds at most 20 hits of at most 8192 bytes, 16384 bytes in all\n");
-        // Both are answered before the body is read, so the connection cannot carry another request.
-        badFraming = textResponse("conflicting Content-Length or Transfer-Encoding headers\n");
-        MHD_add_response_header(badFraming, MHD_HTTP_HEADER_CONNECTION, "close");
-        headTooLarge = textResponse("request line and headers too large\n");
-        MHD_add_response_header(headTooLarge, MHD_HTTP_HEADER_CONNECTION, "close");
-        // The client keeps a hit that is not answered 2xx and sends it again later.
-        unavailable = textResponse("the hit could not be stored; send it again later\n");
-        MHD_add_response_header(unavailable, "Retry-After", "30");
-        closing = textResponse("the collector is stopping; send it again later\n");
-        MHD_add_response_header(closing, "Retry-After", "30");
-        MHD_add_response_header(closing, MHD_HTTP_HEADER_CONNECTION, "close");
-    }
+    Impl(CollectConfig c, std::unique_ptr<HitStore> s) : config(std::move(c)), store(std::move(s)) {}
 
-    ~Impl()
-    {
-        stop();
-        for (MHD_Response* r : {pixel, notFound, notAllowed, tooLarge, badBatch, badFraming, headTooLarge,
-                                unavailable, closing})
-            MHD_destroy_response(r);
-    }
+    ~Impl() { stop(); }
 
     // Stops taking connections, lets every request under way be committed and answered, then closes the
     // rest. Closing a connection whose hit is committed but not yet answered would have it sent again.
@@ -198,7 +150,7 @@ struct CollectServer::Impl
         }
         catch (...)
         {
-            return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, self->unavailable);
+            return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, self->answers.unavailable);
         }
     }
 
@@ -237,33 +189,9 @@ struct CollectServer::Impl
 
     void tuneSocket(MHD_Connection* connection) const
     {
-        const MHD_ConnectionInfo* info =
-            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-        if (!info)
-            return;
-        const int one = 1;
-        // The kernel drops out of quick-ACK mode on its own, so it is armed again for every request.
-        if (config.quickAck)
-            setsockopt(info->connect_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-        setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-
-    // Every connection needs a descriptor: the soft limit (often 1024) is raised towards the connection
-    // limit as far as the hard limit allows.
-    void raiseDescriptorLimit()
-    {
-        rlimit limit{};
-        const rlim_t wanted = config.connectionLimit + 64;
-        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted)
-            return;
-        limit.rlim_cur = std::min(wanted, limit.rlim_max);
-        setrlimit(RLIMIT_NOFILE, &limit);
-        if (limit.rlim_cur < wanted)
-            std::fprintf(
-                stderr,
-                "zncip-collector: at most %llu descriptors are allowed; fewer than the %u connections "
-                "asked for can be served\n",
-                static_cast<unsigned long long>(limit.rlim_cur), config.connectionLimit);
+        if (const MHD_ConnectionInfo* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
+            tuneConnection(info->connect_fd, config.quickAck);
     }
 
     // The target ended where the library put the version, right after it: a target that is longer than the
@@ -272,7 +200,52 @@ struct CollectServer::Impl
     {
         const auto target = reinterpret_cast<uintptr_t>(request.target);
         const auto end = reinterpret_cast<uintptr_t>(version) - 1;
-        return request.target && end > target && end - target <= headBytes && end - target != request.targetLength;
+        return request.target && end > target && end - target <= headBytes &&
+               end - target != request.targetLength;
+    }
+
+    // The head alone decides whether a request is read at all: its size and framing, its route and method,
+    // its declared length. An admitted request counts as in flight until it is answered.
+    MHD_Result admit(MHD_Connection* connection, Request& request, const char* url, const char* method,
+                     const char* version)
+    {
+        tuneSocket(connection);
+        // Checked before anything is stored: the library's own limit is twice as large, so that a head
+        // just below it still leaves room for the answer. The library counts the request line, query
+        // string included, and the headers as they arrived.
+        Head head;
+        const MHD_ConnectionInfo* size =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+        head.bytes = size ? size->header_size : 0;
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, &readHeader, &head);
+        if (head.bytes > config.maxHeaderBytes)
+            return MHD_queue_response(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE,
+                                      answers.headTooLarge);
+        if (head.conflicting || (head.length && head.chunked))
+            return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, answers.badFraming);
+        if (targetHoldsNul(request, version, head.bytes))
+            return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, answers.notFound);
+        Route route;
+        if (std::strcmp(url, "/collect") == 0)
+            route = Route::Collect;
+        else if (std::strcmp(url, "/debug/collect") == 0)
+            route = Route::Debug;
+        else if (std::strcmp(url, "/batch") == 0)
+            route = Route::Batch;
+        else
+            return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, answers.notFound);
+        if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0)
+            return MHD_queue_response(connection, MHD_HTTP_METHOD_NOT_ALLOWED, answers.notAllowed);
+        // The head's lengths agree by now, so the one it read stands for all of them.
+        if (head.length && std::strtoull(head.length, nullptr, 10) > config.maxBodyBytes)
+            return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, answers.tooLarge);
+        if (stopping)
+            return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, answers.closing);
+        request.route = route;
+        std::lock_guard<std::mutex> lock(inFlightMutex);
+        ++inFlight;
+        request.admitted = true;
+        return MHD_YES;
     }
 
     MHD_Result handle(MHD_Connection* connection, const char* url, const char* method, const char* version,
@@ -281,49 +254,12 @@ struct CollectServer::Impl
         auto* request = static_cast<Request*>(*context);
         if (!request)
             throw std::bad_alloc(); // the URI callback could not make it
-        if (request->waiting) // woken by the writer
+        if (request->waiting)       // woken by the writer
             return request->stored
-                       ? MHD_queue_response(connection, MHD_HTTP_OK, pixel)
-                       : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, unavailable);
+                       ? MHD_queue_response(connection, MHD_HTTP_OK, answers.pixel)
+                       : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, answers.unavailable);
         if (!request->admitted)
-        {
-            tuneSocket(connection);
-            // Checked before anything is stored: the library's own limit is twice as large, so that a head
-            // just below it still leaves room for the answer. The library counts the request line, query
-            // string included, and the headers as they arrived.
-            Head head;
-            const MHD_ConnectionInfo* size =
-                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
-            head.bytes = size ? size->header_size : 0;
-            MHD_get_connection_values(connection, MHD_HEADER_KIND, &readHeader, &head);
-            if (head.bytes > config.maxHeaderBytes)
-                return MHD_queue_response(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, headTooLarge);
-            if (head.conflicting || (head.length && head.chunked))
-                return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badFraming);
-            if (targetHoldsNul(*request, version, head.bytes))
-                return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, notFound);
-            Route route;
-            if (std::strcmp(url, "/collect") == 0)
-                route = Route::Collect;
-            else if (std::strcmp(url, "/debug/collect") == 0)
-                route = Route::Debug;
-            else if (std::strcmp(url, "/batch") == 0)
-                route = Route::Batch;
-            else
-                return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, notFound);
-            if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0)
-                return MHD_queue_response(connection, MHD_HTTP_METHOD_NOT_ALLOWED, notAllowed);
-            // The head's lengths agree by now, so the one it read stands for all of them.
-            if (head.length && std::strtoull(head.length, nullptr, 10) > config.maxBodyBytes)
-                return MHD_queue_response(connection, MHD_HTTP_CONTENT_TOO_LARGE, tooLarge);
-            if (stopping)
-                return MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, closing);
-            request->route = route;
-            std::lock_guard<std::mutex> lock(inFlightMutex);
-            ++inFlight;
-            request->admitted = true;
-            return MHD_YES;
-        }
+            return admit(connection, *request, url, method, version);
         if (*uploadSize != 0)
         {
             // Only a body without a length (chunked) gets here oversized. The library cannot answer in
@@ -374,7 +310,7 @@ struct CollectServer::Impl
     MHD_Result collect(MHD_Connection* connection, Request& request)
     {
         if (config.discard)
-            return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+            return MHD_queue_response(connection, MHD_HTTP_OK, answers.pixel);
         std::vector<HitRecord> hits;
         hits.push_back(parseHit(std::move(request.body), "/collect", userAgentOf(connection), nowUs()));
         return storeAndAnswer(connection, request, std::move(hits));
@@ -384,9 +320,9 @@ struct CollectServer::Impl
     {
         std::optional<std::vector<std::string>> lines = splitBatch(request.body);
         if (!lines)
-            return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, badBatch);
+            return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, answers.badBatch);
         if (config.discard)
-            return MHD_queue_response(connection, MHD_HTTP_OK, pixel);
+            return MHD_queue_response(connection, MHD_HTTP_OK, answers.pixel);
         const std::string agent = userAgentOf(connection);
         const int64_t received = nowUs();
         std::vector<HitRecord> hits;
@@ -397,27 +333,7 @@ struct CollectServer::Impl
 
     MHD_Result debug(MHD_Connection* connection, const Request& request)
     {
-        const Verdict verdict = validateHit(request.body);
-        std::string json = "{\"hitParsingResult\":[{\"valid\":";
-        json += verdict.valid() ? "true" : "false";
-        json += ",\"parserMessage\":[";
-        for (size_t i = 0; i < verdict.problems.size(); ++i)
-        {
-            const Problem& p = verdict.problems[i];
-            json += i ? ",{" : "{";
-            json += "\"messageType\":\"ERROR\",\"description\":";
-            appendJsonString(json, p.description);
-            if (!p.parameter.empty())
-            {
-                json += ",\"parameter\":";
-                appendJsonString(json, p.parameter);
-            }
-            json += "}";
-        }
-        json += "],\"hit\":";
-        appendJsonString(json, "/debug/collect?" + request.body);
-        json += "}],\"parserMessage\":[{\"messageType\":\"INFO\",\"description\":\"Found 1 hit in the "
-                "request.\"}]}";
+        std::string json = verdictJson(request.body);
         MHD_Response* response =
             MHD_create_response_from_buffer(json.size(), json.data(), MHD_RESPMEM_MUST_COPY);
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json; charset=utf-8");
@@ -447,7 +363,7 @@ struct CollectServer::Impl
         const int fd = listening.fd;
         boundAddress = listening.address;
         boundPort = listening.port;
-        raiseDescriptorLimit();
+        raiseDescriptorLimit(config.connectionLimit);
         // A few threads serve every connection through epoll; a connection whose hits wait for the commit
         // is suspended, so a slow or idle client costs a socket and its buffer, never a thread.
         unsigned flags =
@@ -457,9 +373,9 @@ struct CollectServer::Impl
         daemon = MHD_start_daemon(
             flags, 0, &Impl::onAccept, this, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
             &logFromHttpLibrary, const_cast<char*>("zncip-collector"), MHD_OPTION_LISTEN_SOCKET, fd,
-            MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_URI_LOG_CALLBACK, &Impl::onUri, this, MHD_OPTION_CONNECTION_TIMEOUT,
-            config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit,
-            MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
+            MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_URI_LOG_CALLBACK, &Impl::onUri,
+            this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT,
+            config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
             MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes, MHD_OPTION_UNESCAPE_CALLBACK,
             &keepPathRaw, nullptr, MHD_OPTION_THREAD_POOL_SIZE, config.threads, MHD_OPTION_END);
         if (!daemon)
