@@ -2,6 +2,10 @@
 // collectors behind a load balancer, and the database going away while serving.
 
 #include "collector_fixture.h"
+#include "store/postgres/presence_cache.h"
+#include "store/postgres/schema.h"
+#include "store/postgres/sql_files.h"
+#include "store/schema_constants.h"
 
 #include <libpq-fe.h>
 
@@ -13,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -78,6 +83,121 @@ TEST(PostgresStore, RollupsCountWhatTheHitsSay)
         GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
     const std::string db = cluster.freshDatabase();
     expectRollupsThroughTheirLife([&] { return openPostgresStore(db); }, false);
+}
+
+// The database a collector creates, as pg_dump prints it (the functions' source byte for byte, the one row
+// of erasures), equals the checked-in copy: old and new builds share databases, so none of it may drift.
+// A change on purpose is a new migration; the dump to compare is left beside the test.
+TEST(PostgresStore, FreshDatabaseIsTheCheckedInSchema)
+{
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
+    const std::string db = cluster.freshDatabase();
+    openPostgresStore(db);
+    QProcess dump;
+    dump.start(QString::fromStdString(kPgBin + "/pg_dump"),
+               {"--no-owner", "--no-privileges", "--exclude-table-data=schema_version", "--dbname",
+                QString::fromStdString(db)});
+    ASSERT_TRUE(dump.waitForFinished(60000) && dump.exitCode() == 0) << dump.readAllStandardError().data();
+    // Without what differs between runs and server versions: the versions, settings and restore keys.
+    std::string actual;
+    for (const QByteArray& line : dump.readAllStandardOutput().split('\n'))
+        if (!line.startsWith("-- Dumped") && !line.startsWith("SET ") &&
+            !line.startsWith("SELECT pg_catalog.set_config") && !line.startsWith("\\restrict") &&
+            !line.startsWith("\\unrestrict"))
+            actual += line.toStdString() + '\n';
+    std::stringstream golden;
+    golden << std::ifstream(ZNCIP_SOURCE_DIR "/tests/collector/golden/postgres_schema.sql").rdbuf();
+    std::ofstream(ZNCIP_BIN_DIR "/postgres_schema.sql") << actual;
+    EXPECT_TRUE(golden.str() == actual)
+        << "the schema differs: diff tests/collector/golden/postgres_schema.sql "
+        << ZNCIP_BIN_DIR "/postgres_schema.sql";
+}
+
+// The numbers the SQL spells out are those of schema_constants.h and RollupKey: the lock of the whole
+// database that batches share and forgetting takes alone, the day before every real day, the four keys of
+// a hit, and the scopes the reads pick. A change on one side alone fails here.
+TEST(PostgresSql, SaysWhatTheConstantsSay)
+{
+    using S = RollupKey::Scope;
+    const auto n = [](auto v) { return std::to_string(static_cast<int64_t>(v)); };
+    HitFacts facts;
+    facts.application = "a", facts.version = "v", facts.type = "t", facts.category = "c", facts.action = "e";
+    facts.label = "l";
+    std::string keys; // as the SQL's VALUES list, without its casts
+    for (const RollupKey& k : schema::keysOf(facts))
+    {
+        keys += (keys.empty() ? "(" : ", (") + n(k.scope);
+        for (const std::string* field :
+             {&k.application, &k.version, &k.type, &k.category, &k.action, &k.label})
+            keys += ", " + (field->empty() ? "''" : *field);
+        keys += ")";
+    }
+    const std::string erasureLock = "(" + n(schema::kLockSpace) + ", " + n(schema::kErasureLock) + ")";
+    const struct
+    {
+        const char* file;
+        std::string text;
+        int times;
+    } rows[] = {
+        {"migration1/append.sql", "pg_advisory_xact_lock_shared" + erasureLock, 1},
+        {"migration1/forget.sql", "pg_advisory_xact_lock" + erasureLock, 1},
+        {"migration1/append.sql", n(schema::kNoDay), 1},
+        {"migration1/forget.sql", n(schema::kNoDay), 1},
+        {"migration1/append.sql", keys, 2},
+        {"queries/clients.sql",
+         "k.scope IN (" + n(S::EventAnyVersion) + ", " + n(S::Application) + ", " + n(S::All) + ")", 1},
+        {"queries/clients.sql", "k.scope IN (" + n(S::Event) + ", " + n(S::Application) + ")", 1},
+        {"queries/daily.sql", "k.scope IN (" + n(S::Application) + ", " + n(S::All) + ")", 1},
+        {"queries/daily.sql", "k.scope = " + n(S::Application), 1},
+        {"queries/versions.sql", "scope = " + n(S::Application), 1},
+    };
+    // Each file with its whitespace collapsed and its casts dropped.
+    const auto text = [](std::string_view file)
+    {
+        const std::string sql = std::regex_replace(postgres::sqlText(file), std::regex("::bytea"), "");
+        return std::regex_replace(sql, std::regex(R"(\s+)"), " ");
+    };
+    for (const auto& row : rows)
+    {
+        const std::string sql = text(row.file);
+        int times = 0;
+        for (size_t at = sql.find(row.text); at != std::string::npos; at = sql.find(row.text, at + 1))
+            ++times;
+        EXPECT_EQ(times, row.times) << row.file << ": " << row.text;
+    }
+    // Nor does another lock of the whole database, or another day before every real day, hide in them.
+    const std::regex locks(R"(pg_advisory_xact_lock(_shared)?\((-?\d+), (-?\d+)\))"), days(R"(-\d{5,})");
+    for (const std::vector<std::string_view>& migration : postgres::migrationFiles())
+        for (std::string_view file : migration)
+        {
+            const std::string sql = text(file);
+            for (std::sregex_iterator m(sql.begin(), sql.end(), locks), end; m != end; ++m)
+                EXPECT_EQ("(" + (*m)[2].str() + ", " + (*m)[3].str() + ")", erasureLock) << file;
+            for (std::sregex_iterator m(sql.begin(), sql.end(), days), end; m != end; ++m)
+                EXPECT_EQ(m->str(), n(schema::kNoDay)) << file;
+        }
+}
+
+// The writer's memory of presence stays within its budget in bytes, however long the cids; a batch stored
+// after a client was forgotten anywhere (a new generation) starts it again.
+TEST(PostgresStore, PresenceCacheStaysWithinItsBudget)
+{
+    constexpr size_t kBudget = 100000, kCid = 7000;
+    const std::string field = "x";
+    const std::string* const fields[6] = {&field, &field, &field, &field, &field, &field};
+    postgres::PresenceCache cache(kBudget);
+    for (int32_t day = 0; day < 100; ++day)
+    {
+        std::vector<std::string> batch{postgres::PresenceCache::entry(std::string(kCid, 'c'), day, fields),
+                                       postgres::PresenceCache::entry("short", day, fields)};
+        cache.stored(0, std::move(batch));
+        ASSERT_LE(cache.size() / 2 * kCid, kBudget) << "day " << day;
+        EXPECT_TRUE(cache.known(postgres::PresenceCache::entry(std::string(kCid, 'c'), day, fields)));
+    }
+    EXPECT_GT(cache.size(), 2u) << "it remembers more than the last batch";
+    cache.stored(1, {});
+    EXPECT_FALSE(cache.known(postgres::PresenceCache::entry("short", 99, fields)));
 }
 
 // Two collectors adding days of the same client at once, one the even days and one the odd ones, before a

@@ -1,0 +1,2 @@
+-- How many raw hits are stored.
+SELECT count(*) FROM hits

@@ -1,0 +1,2 @@
+-- Records that a migration was applied.
+INSERT INTO schema_version (version) VALUES ($1::integer)
