@@ -2,6 +2,7 @@
 // collectors behind a load balancer, and the database going away while serving.
 
 #include "collector_fixture.h"
+#include "report/report.h"
 #include "store/postgres/presence_cache.h"
 #include "store/postgres/schema.h"
 #include "store/postgres/sql_files.h"
@@ -334,6 +335,77 @@ TEST(ScaleOut, AKilledCollectorLosesNoAnsweredHit)
     EXPECT_LE(extra, kClients) << "at most the hits under way when it was killed";
     std::printf("%d hits answered, %d attempts without 2xx, %lld stored twice\n", answered.load(),
                 missed.load(), static_cast<long long>(extra));
+}
+
+// A client sending the largest values it can beside honest clients on the same event, all through one
+// collector, so that their hits share its transactions: every honest hit is answered 2xx at once and
+// stored, and the day's report can still be read. Prints the honest hits answered with and without it.
+TEST(ScaleOut, APoisonClientSpoilsNoOtherClientsHits)
+{
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
+    const std::string db = cluster.freshDatabase();
+    Program collector({"serve", "--port", "0", "--db", db});
+    const uint16_t port = collector.port();
+    ASSERT_TRUE(port);
+    // Nine of the largest values one hit could carry fill a 64-bit counter; a tenth would overflow it.
+    std::string poison;
+    for (int i = 0; i < 9; ++i)
+    {
+        std::string hit = moduleEvent("Commands", "Execute", "LINE", "poison");
+        poison += hit.replace(hit.find("&ev=1"), 5, "&ev=999999999999999999") + "\n";
+    }
+    constexpr int kHonest = 4, kEach = 100;
+    auto honestRound = [&](bool withPoison)
+    {
+        std::atomic<int> answered{0}, poisonSent{0};
+        std::atomic<bool> done{false};
+        std::thread attacker;
+        if (withPoison)
+            attacker = std::thread(
+                [&]
+                {
+                    HttpConnection c(port);
+                    while (!done)
+                        c.post("/batch", poison), ++poisonSent;
+                });
+        std::vector<std::thread> clients;
+        for (int t = 0; t < kHonest; ++t)
+            clients.emplace_back(
+                [&, t]
+                {
+                    HttpConnection c(port);
+                    for (int i = 0; i < kEach; ++i)
+                        answered += c.post("/collect", moduleEvent("Commands", "Execute", "LINE",
+                                                                   "honest" + std::to_string(t)))
+                                            .status /
+                                        100 ==
+                                    2;
+                });
+        for (std::thread& c : clients)
+            c.join();
+        done = true;
+        if (attacker.joinable())
+            attacker.join();
+        std::printf("%s: %d of %d honest hits answered 2xx at once, %d poison batches\n",
+                    withPoison ? "beside a poison client" : "alone", answered.load(), kHonest * kEach,
+                    poisonSent.load());
+        return answered.load();
+    };
+    EXPECT_EQ(honestRound(false), kHonest * kEach);
+    EXPECT_EQ(honestRound(true), kHonest * kEach);
+
+    StoreOptions readOnly;
+    readOnly.readOnly = true;
+    const std::unique_ptr<HitStore> store = openPostgresStore(db, readOnly);
+    int64_t honest = 0;
+    store->forEach([&](const StoredHit& h)
+                   { honest += h.accepted && h.body.find("cid=honest") != std::string::npos; });
+    EXPECT_EQ(honest, 2 * kHonest * kEach);
+    Rollups rollups;
+    ASSERT_NO_THROW(rollups = store->rollups({}));
+    const Report report = buildReport(rollups, {});
+    EXPECT_EQ(report.commands.values.at("LINE").reports, 2 * kHonest * kEach);
 }
 
 // The database stopped while serving: hits are answered 503 with Retry-After, nothing is lost, and the

@@ -93,13 +93,13 @@ void Connection::connect()
     PQfinish(conn_);
     conn_ = PQconnectdbParams(keywords, values, 1);
     if (!conn_)
-        throw StoreError("cannot connect to " + described() + ": out of memory");
+        throw StoreError("cannot connect to " + described() + ": out of memory", true);
     if (PQstatus(conn_) != CONNECTION_OK)
     {
         const std::string message = oneLine(PQerrorMessage(conn_));
         PQfinish(conn_);
         conn_ = nullptr;
-        throw StoreError("cannot connect to " + described() + ": " + message);
+        throw StoreError("cannot connect to " + described() + ": " + message, true);
     }
     PQsetNoticeProcessor(
         conn_, [](void*, const char*) {}, nullptr); // "already exists, skipping"
@@ -193,18 +193,29 @@ void Connection::stream(const PreparedQuery& q, const char* what,
             }
         }
         else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && error.empty())
-            error = std::string(what) + " failed: " + oneLine(PQresultErrorMessage(raw));
+            error = std::string(what) + " failed: " + errorOf(raw);
     }
     if (!error.empty())
         throw StoreError(error);
 }
 
+// The server's own words without the context it adds (the text of the statement, which for the batch
+// function is a page long): one short line per failure, however often it happens.
+std::string Connection::errorOf(const PGresult* r) const
+{
+    const char* primary = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    if (!primary)
+        return oneLine(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+    const char* severity = PQresultErrorField(r, PG_DIAG_SEVERITY);
+    return oneLine(((severity ? std::string(severity) + ":  " : std::string()) + primary).c_str());
+}
+
 StoreError Connection::failure(const char* what, const PGresult* r) const
 {
-    const std::string message = oneLine(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+    const std::string message = errorOf(r);
     if (PQstatus(conn_) != CONNECTION_OK)
-        return StoreError(std::string(what) + " failed: lost the connection to " + described() + ": " +
-                          message);
+        return StoreError(
+            std::string(what) + " failed: lost the connection to " + described() + ": " + message, true);
     return StoreError(std::string(what) + " failed: " + message);
 }
 

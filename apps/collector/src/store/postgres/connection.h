@@ -65,6 +65,7 @@ public:
     void stream(const PreparedQuery& q, const char* what, const std::function<void(const PGresult*)>& onRow);
 
     // "<what> failed: <the server's message>", saying when the connection was lost.
+    std::string errorOf(const PGresult* r) const;
     StoreError failure(const char* what, const PGresult* r) const;
 
 private:
