@@ -11,6 +11,7 @@
 
 #include <array>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 
@@ -138,6 +139,60 @@ TEST(SqliteStore, MigratesOnceKeepsHitsAndRefusesWhatItCannotUse)
     readOnly.readOnly = true;
     EXPECT_THROW(openSqliteStore(dir.file("absent.db"), readOnly), StoreError);
     EXPECT_FALSE(std::ifstream(dir.file("absent.db")).good()) << "a report must not create a database";
+}
+
+// The schema as SQLite keeps it, with the pragmas and migrations that go with it, as SQL a person can read.
+std::string schemaOf(const std::string& db)
+{
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    std::string text;
+    auto each = [&](const char* statement, const std::function<void(sqlite3_stmt*)>& row)
+    {
+        sqlite3_stmt* s = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(h, statement, -1, &s, nullptr), SQLITE_OK) << statement;
+        while (sqlite3_step(s) == SQLITE_ROW)
+            row(s);
+        sqlite3_finalize(s);
+    };
+    auto column = [](sqlite3_stmt* s, int i)
+    {
+        const auto* t = sqlite3_column_text(s, i);
+        return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+    };
+    each("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name",
+         [&](sqlite3_stmt* s)
+         {
+             const std::string sql = column(s, 3);
+             text += "-- " + column(s, 0) + " " + column(s, 1) + " on " + column(s, 2) +
+                     (sql.empty() ? " (automatic)\n\n" : "\n" + sql + ";\n\n");
+         });
+    for (const char* pragma : {"journal_mode", "user_version"})
+        each((std::string("PRAGMA ") + pragma).c_str(),
+             [&](sqlite3_stmt* s) { text += std::string("-- PRAGMA ") + pragma + ": " + column(s, 0) + "\n"; });
+    // The rows the migrations write.
+    for (const auto& [table, column0] : {std::pair("schema_version", "version"), std::pair("erasures", "generation")})
+    {
+        text += std::string("-- ") + table + ":";
+        each((std::string("SELECT ") + column0 + " FROM " + table + " ORDER BY 1").c_str(),
+             [&](sqlite3_stmt* s) { text += " " + column(s, 0); });
+        text += "\n";
+    }
+    sqlite3_close(h);
+    return text;
+}
+
+// Old and new builds share databases: whatever the store's code looks like, a fresh database is this one.
+TEST(SqliteStore, AFreshDatabaseHasTheCheckedInSchema)
+{
+    TempDir dir;
+    const std::string db = dir.file("hits.db");
+    openSqliteStore(db);
+    std::ifstream golden(ZNCIP_SOURCE_DIR "/tests/collector/golden/sqlite_schema.sql");
+    ASSERT_TRUE(golden.good());
+    std::ostringstream expected;
+    expected << golden.rdbuf();
+    EXPECT_EQ(schemaOf(db), expected.str());
 }
 
 std::string runCommand(const std::string& command, const std::string& db)
