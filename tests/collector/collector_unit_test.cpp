@@ -171,10 +171,11 @@ std::string schemaOf(const std::string& db)
                      (sql.empty() ? " (automatic)\n\n" : "\n" + sql + ";\n\n");
          });
     for (const char* pragma : {"journal_mode", "user_version"})
-        each((std::string("PRAGMA ") + pragma).c_str(),
-             [&](sqlite3_stmt* s) { text += std::string("-- PRAGMA ") + pragma + ": " + column(s, 0) + "\n"; });
+        each((std::string("PRAGMA ") + pragma).c_str(), [&](sqlite3_stmt* s)
+             { text += std::string("-- PRAGMA ") + pragma + ": " + column(s, 0) + "\n"; });
     // The rows the migrations write.
-    for (const auto& [table, column0] : {std::pair("schema_version", "version"), std::pair("erasures", "generation")})
+    for (const auto& [table, column0] :
+         {std::pair("schema_version", "version"), std::pair("erasures", "generation")})
     {
         text += std::string("-- ") + table + ":";
         each((std::string("SELECT ") + column0 + " FROM " + table + " ORDER BY 1").c_str(),
@@ -238,7 +239,8 @@ TEST(SqliteStore, TheEmbeddedSqlIsTheFilesAndSpellsTheScopesOfTheCode)
     long expected = 0;
     for (const auto& [name, fragment] : spelled)
     {
-        EXPECT_NE(sqlite::sql::embeddedFile(name).find(fragment), std::string_view::npos) << name << ": " << fragment;
+        EXPECT_NE(sqlite::sql::embeddedFile(name).find(fragment), std::string_view::npos)
+            << name << ": " << fragment;
         expected += count(fragment);
     }
     EXPECT_EQ(count(all), expected) << "a scope number spelled in SQL that this test does not check";

@@ -78,7 +78,7 @@ Statement& RollupWriter::bindFacts(Statement& s, int i, const Decoded& d)
     s.bind(i, d.facts.day);
     d.client ? s.bind(i + 1, d.client) : s.bindNull(i + 1);
     d.eventKey ? s.bind(i + 2, d.eventKey) : s.bindNull(i + 2);
-    d.eventKey && d.facts.value ? s.bind(i + 3, *d.facts.value) : s.bindNull(i + 3);
+    d.eventKey&& d.facts.value ? s.bind(i + 3, *d.facts.value) : s.bindNull(i + 3);
     return s;
 }
 
@@ -99,7 +99,8 @@ void RollupWriter::addToRollups(const HitRecord& hit, const Decoded& d)
         markPresent(d.client, key, day);
 }
 
-void RollupWriter::uncountHit(int32_t day, int64_t key, bool accepted, int64_t value, const std::string& reason)
+void RollupWriter::uncountHit(int32_t day, int64_t key, bool accepted, int64_t value,
+                              const std::string& reason)
 {
     if (accepted)
         addCount_.bind(1, day).bind(2, key).bind(3, -1).bind(4, -value).run("uncounting a hit");

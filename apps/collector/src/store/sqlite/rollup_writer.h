@@ -73,7 +73,10 @@ private:
     {
         int64_t client, key;
         int32_t day;
-        bool operator==(const Presence& o) const { return client == o.client && key == o.key && day == o.day; }
+        bool operator==(const Presence& o) const
+        {
+            return client == o.client && key == o.key && day == o.day;
+        }
     };
     struct PresenceHash
     {

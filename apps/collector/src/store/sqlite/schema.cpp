@@ -28,17 +28,23 @@ constexpr int kFactsVersion = 3;
 
 const char* const kCreateVersions =
     "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL, applied_us INTEGER NOT NULL)";
+const char* const kHasVersions =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'";
+const char* const kLatestVersion = "SELECT max(version) FROM schema_version";
+const char* const kCountHits = "SELECT count(*) FROM hits";
+const char* const kHitsToDecode = "SELECT id, received_us, body, accepted, reason FROM hits ORDER BY id";
 const char* const kRecordVersion =
     "INSERT INTO schema_version VALUES (?, CAST((julianday('now') - 2440587.5) * 86400000000 AS INTEGER))";
 
 int currentVersion(const Connection& db)
 {
-    Statement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
+    Statement exists(db, kHasVersions);
     int64_t tables = 0;
-    eachRow(exists, ("reading database " + db.path()).c_str(), [&](const Statement& s) { tables = s.integer(0); });
+    eachRow(exists, ("reading database " + db.path()).c_str(),
+            [&](const Statement& s) { tables = s.integer(0); });
     if (tables == 0)
         return 0;
-    Statement version(db, "SELECT max(version) FROM schema_version");
+    Statement version(db, kLatestVersion);
     int64_t v = 0;
     eachRow(version, ("reading the schema version of " + db.path()).c_str(),
             [&](const Statement& s) { v = s.integer(0); });
@@ -48,7 +54,8 @@ int currentVersion(const Connection& db)
 void refuseNewer(const Connection& db, int version)
 {
     if (version > sqliteSchemaVersion())
-        throw StoreError(db.path() + " was written by a newer collector (schema " + std::to_string(version) + ")");
+        throw StoreError(db.path() + " was written by a newer collector (schema " + std::to_string(version) +
+                         ")");
 }
 
 // Hits stored before the rollups existed: decoded and counted in the order they arrived, in the
@@ -57,13 +64,13 @@ void decodeStoredHits(const Connection& db)
 {
     RollupWriter writer(db);
     Statement setFacts(db, sqlFile("set_hit_facts.sql"));
-    Statement total(db, "SELECT count(*) FROM hits");
+    Statement total(db, kCountHits);
     int64_t n = 0;
     eachRow(total, "counting hits", [&](const Statement& s) { n = s.integer(0); });
     const char* path = db.path().c_str();
     std::fprintf(stderr, "zncip-collector: upgrading %s: decoding %lld stored hits\n", path,
                  static_cast<long long>(n));
-    Statement select(db, "SELECT id, received_us, body, accepted, reason FROM hits ORDER BY id");
+    Statement select(db, kHitsToDecode);
     int64_t done = 0;
     HitRecord hit;
     eachRow(select, "reading hits",
@@ -80,7 +87,8 @@ void decodeStoredHits(const Connection& db)
                     std::fprintf(stderr, "zncip-collector: upgrading %s: %lld of %lld hits\n", path,
                                  static_cast<long long>(done), static_cast<long long>(n));
             });
-    std::fprintf(stderr, "zncip-collector: upgraded %s: %lld hits decoded\n", path, static_cast<long long>(done));
+    std::fprintf(stderr, "zncip-collector: upgraded %s: %lld hits decoded\n", path,
+                 static_cast<long long>(done));
 }
 
 } // namespace

@@ -16,6 +16,10 @@ namespace sqlite
 namespace
 {
 
+const char* const kAllHits =
+    "SELECT id, received_us, path, body, accepted, reason, user_agent FROM hits ORDER BY id";
+const char* const kCountHits = "SELECT count(*) FROM hits";
+
 std::pair<dev_t, ino_t> fileIdentity(const std::string& path)
 {
     struct stat file;
@@ -47,18 +51,15 @@ int32_t dayOf(const Statement& s, int i)
 SqliteStore::SqliteStore(const std::string& path, const StoreOptions& options) : db_(path, options)
 {
     if (options.readOnly)
+    {
         olderSchema_ = holdsOlderSchema(db_);
-    else
-    {
-        configureForWriting(db_, options);
-        migrate(db_);
+        return;
     }
-    file_ = fileIdentity(path);
-    if (!options.readOnly)
-    {
-        writer_ = std::make_unique<RollupWriter>(db_);
-        insert_ = std::make_unique<Statement>(db_, sqlFile("insert_hit.sql"));
-    }
+    configureForWriting(db_, options);
+    migrate(db_);
+    file_ = fileIdentity(path); // now that the file surely exists
+    writer_ = std::make_unique<RollupWriter>(db_);
+    insert_ = std::make_unique<Statement>(db_, sqlFile("insert_hit.sql"));
 }
 
 RollupWriter& SqliteStore::writer()
@@ -97,7 +98,7 @@ void SqliteStore::append(const std::vector<HitRecord>& hits)
 
 void SqliteStore::forEach(const std::function<void(const StoredHit&)>& visit) const
 {
-    Statement select(db_, "SELECT id, received_us, path, body, accepted, reason, user_agent FROM hits ORDER BY id");
+    Statement select(db_, kAllHits);
     StoredHit hit;
     eachRow(select, "reading hits",
             [&](const Statement& s)
@@ -115,7 +116,7 @@ void SqliteStore::forEach(const std::function<void(const StoredHit&)>& visit) co
 
 int64_t SqliteStore::storedHits() const
 {
-    Statement s(db_, "SELECT count(*) FROM hits");
+    Statement s(db_, kCountHits);
     int64_t n = 0;
     eachRow(s, "counting hits", [&](const Statement& row) { n = row.integer(0); });
     return n;
@@ -149,13 +150,21 @@ Rollups SqliteStore::rollups(const Period& period) const
         period.version ? s->bind(3, *period.version) : s->bindNull(3);
 
     eachRow(counts, "reading the daily counts",
-            [&](const Statement& s) { r.counts.push_back({dayOf(s, 0), keyOf(s, 1), s.integer(8), s.integer(9)}); });
+            [&](const Statement& s) {
+                r.counts.push_back({dayOf(s, 0), keyOf(s, 1), s.integer(8), s.integer(9)});
+            });
     eachRow(clients, "reading the client counts",
-            [&](const Statement& s) { r.clients.push_back({keyOf(s, 0), s.integer(7)}); });
+            [&](const Statement& s) {
+                r.clients.push_back({keyOf(s, 0), s.integer(7)});
+            });
     eachRow(daily, "reading the daily client counts",
-            [&](const Statement& s) { r.dailyClients.push_back({dayOf(s, 0), keyOf(s, 1), s.integer(8)}); });
+            [&](const Statement& s) {
+                r.dailyClients.push_back({dayOf(s, 0), keyOf(s, 1), s.integer(8)});
+            });
     eachRow(rejections, "reading the rejections",
-            [&](const Statement& s) { r.rejections.push_back({dayOf(s, 0), s.text(1), s.integer(2)}); });
+            [&](const Statement& s) {
+                r.rejections.push_back({dayOf(s, 0), s.text(1), s.integer(2)});
+            });
     return r;
 }
 
@@ -196,32 +205,32 @@ Forgotten SqliteStore::forget(const std::string& cid)
     const int64_t client = w.knownClient(cid);
     if (!client)
         return gone;
-    const auto [lastRead, ids] = findHitsOf(client);
+    const HitsOf found = findHitsOf(client);
     w.transaction(
-        [&, lastRead = lastRead, &ids = ids]
+        [&]
         {
             Statement(db_, sqlFile("record_erasure.sql")).run("recording the erasure");
-            gone.hits = removeHitsOf(client, lastRead, ids);
+            gone.hits = removeHitsOf(client, found);
             gone.daysPresent = removePresenceOf(client);
         });
     return gone;
 }
 
-std::pair<int64_t, std::vector<int64_t>> SqliteStore::findHitsOf(int64_t client)
+SqliteStore::HitsOf SqliteStore::findHitsOf(int64_t client)
 {
     // The hits are not indexed by client: an index that every hit adds to at a random place would cost
     // each commit a page per hit. So the client's hits are found by reading them all, before the write
     // lock is taken, while hits go on being stored; those that arrive meanwhile follow the last id read.
-    int64_t lastRead = 0;
-    std::vector<int64_t> ids;
+    HitsOf found;
     Statement last(db_, sqlFile("forget_last_hit.sql"));
     Statement scan(db_, sqlFile("forget_find_hits.sql"));
     db_.exec("BEGIN");
     try
     {
-        eachRow(last, "reading hits", [&](const Statement& s) { lastRead = s.integer(0); });
+        eachRow(last, "reading hits", [&](const Statement& s) { found.lastRead = s.integer(0); });
         scan.bind(1, client);
-        eachRow(scan, "finding the client's hits", [&](const Statement& s) { ids.push_back(s.integer(0)); });
+        eachRow(scan, "finding the client's hits",
+                [&](const Statement& s) { found.ids.push_back(s.integer(0)); });
         db_.exec("COMMIT");
     }
     catch (...)
@@ -229,10 +238,10 @@ std::pair<int64_t, std::vector<int64_t>> SqliteStore::findHitsOf(int64_t client)
         db_.rollback();
         throw;
     }
-    return {lastRead, std::move(ids)};
+    return found;
 }
 
-int64_t SqliteStore::removeHitsOf(int64_t client, int64_t lastRead, const std::vector<int64_t>& ids)
+int64_t SqliteStore::removeHitsOf(int64_t client, const HitsOf& found)
 {
     int64_t removed = 0;
     // Each hit removed is taken out of the counts as it was stored.
@@ -242,17 +251,18 @@ int64_t SqliteStore::removeHitsOf(int64_t client, int64_t lastRead, const std::v
                 [&](const Statement& h)
                 {
                     ++removed;
-                    writer_->uncountHit(dayOf(h, 0), h.integer(1), h.integer(2) != 0, h.integer(3), h.text(4));
+                    writer_->uncountHit(dayOf(h, 0), h.integer(1), h.integer(2) != 0, h.integer(3),
+                                        h.text(4));
                 });
     };
     Statement removeOne(db_, sqlFile("forget_hit.sql"));
-    for (const int64_t id : ids)
+    for (const int64_t id : found.ids)
     {
         removeOne.bind(1, id).bind(2, client);
         uncount(removeOne);
     }
     Statement removeLater(db_, sqlFile("forget_hits_after.sql"));
-    removeLater.bind(1, lastRead).bind(2, client);
+    removeLater.bind(1, found.lastRead).bind(2, client);
     uncount(removeLater);
     return removed;
 }

@@ -35,9 +35,14 @@ private:
     // Throws when the file was deleted or replaced under the connection.
     void checkSameFile() const;
     // The ids of a client's hits, and the last id of all when they were read.
-    std::pair<int64_t, std::vector<int64_t>> findHitsOf(int64_t client);
+    struct HitsOf
+    {
+        std::vector<int64_t> ids;
+        int64_t lastRead = 0;
+    };
+    HitsOf findHitsOf(int64_t client);
     // Removes the hits of a client, the ones found and those stored since, from the hits and the counts.
-    int64_t removeHitsOf(int64_t client, int64_t lastRead, const std::vector<int64_t>& ids);
+    int64_t removeHitsOf(int64_t client, const HitsOf& found);
     // Removes a client from the distinct-client counts and its id; the (key, day) entries removed.
     int64_t removePresenceOf(int64_t client);
     // The writer; throws for a store opened read-only.

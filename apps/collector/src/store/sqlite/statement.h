@@ -47,8 +47,7 @@ private:
 };
 
 // Reads rows of a statement, resetting it however the reading ends.
-template <typename Visit>
-void eachRow(Statement& s, const char* what, Visit visit)
+template <typename Visit> void eachRow(Statement& s, const char* what, Visit visit)
 {
     try
     {
