@@ -4,13 +4,17 @@
 #include "app/cli.h"
 #include "collector_fixture.h"
 #include "ingest/validation.h"
+#include "store/sqlite/id_cache.h"
+#include "store/sqlite/sql_files.h"
 
 #include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 
@@ -141,6 +145,128 @@ TEST(SqliteStore, MigratesOnceKeepsHitsAndRefusesWhatItCannotUse)
     readOnly.readOnly = true;
     EXPECT_THROW(openSqliteStore(dir.file("absent.db"), readOnly), StoreError);
     EXPECT_FALSE(std::ifstream(dir.file("absent.db")).good()) << "a report must not create a database";
+}
+
+// The schema as SQLite keeps it, with the pragmas and migrations that go with it, as SQL a person can read.
+std::string schemaOf(const std::string& db)
+{
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    std::string text;
+    auto each = [&](const char* statement, const std::function<void(sqlite3_stmt*)>& row)
+    {
+        sqlite3_stmt* s = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(h, statement, -1, &s, nullptr), SQLITE_OK) << statement;
+        while (sqlite3_step(s) == SQLITE_ROW)
+            row(s);
+        sqlite3_finalize(s);
+    };
+    auto column = [](sqlite3_stmt* s, int i)
+    {
+        const auto* t = sqlite3_column_text(s, i);
+        return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+    };
+    each("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name",
+         [&](sqlite3_stmt* s)
+         {
+             const std::string sql = column(s, 3);
+             text += "-- " + column(s, 0) + " " + column(s, 1) + " on " + column(s, 2) +
+                     (sql.empty() ? " (automatic)\n\n" : "\n" + sql + ";\n\n");
+         });
+    for (const char* pragma : {"journal_mode", "user_version"})
+        each((std::string("PRAGMA ") + pragma).c_str(), [&](sqlite3_stmt* s)
+             { text += std::string("-- PRAGMA ") + pragma + ": " + column(s, 0) + "\n"; });
+    // The rows the migrations write.
+    for (const auto& [table, column0] :
+         {std::pair("schema_version", "version"), std::pair("erasures", "generation")})
+    {
+        text += std::string("-- ") + table + ":";
+        each((std::string("SELECT ") + column0 + " FROM " + table + " ORDER BY 1").c_str(),
+             [&](sqlite3_stmt* s) { text += " " + column(s, 0); });
+        text += "\n";
+    }
+    sqlite3_close(h);
+    return text;
+}
+
+// Old and new builds share databases: whatever the store's code looks like, a fresh database is this one.
+TEST(SqliteStore, AFreshDatabaseHasTheCheckedInSchema)
+{
+    TempDir dir;
+    const std::string db = dir.file("hits.db");
+    openSqliteStore(db);
+    std::ifstream golden(ZNCIP_SOURCE_DIR "/tests/collector/golden/sqlite_schema.sql");
+    ASSERT_TRUE(golden.good());
+    std::ostringstream expected;
+    expected << golden.rdbuf();
+    EXPECT_EQ(schemaOf(db), expected.str());
+}
+
+// The SQL under store/sqlite/sql is what the program carries (no file left out of the build's list, no
+// stale copy), its migrations are the schema versions, and the scope numbers it spells are RollupKey's.
+TEST(SqliteStore, TheEmbeddedSqlIsTheFilesAndSpellsTheScopesOfTheCode)
+{
+    namespace fs = std::filesystem;
+    std::string all; // every file, without comments
+    int migrations = 0;
+    for (const auto& entry : fs::directory_iterator(ZNCIP_SOURCE_DIR "/apps/collector/src/store/sqlite/sql"))
+    {
+        const std::string name = entry.path().filename().string();
+        std::ostringstream file;
+        file << std::ifstream(entry.path()).rdbuf();
+        EXPECT_EQ(sqlite::sql::embeddedFile(name), file.str()) << name;
+        migrations += std::regex_search(name, std::regex("^[0-9]{3}_.*\\.sql$"));
+        all += std::regex_replace(file.str(), std::regex("--[^\n]*"), "");
+    }
+    EXPECT_EQ(migrations, sqliteSchemaVersion());
+
+    using S = RollupKey::Scope;
+    auto in = [](std::initializer_list<S> scopes)
+    {
+        std::string list;
+        for (const S s : scopes)
+            list += (list.empty() ? "" : ", ") + std::to_string(static_cast<int>(s));
+        return "scope IN (" + list + ")";
+    };
+    auto is = [](S s) { return "scope = " + std::to_string(static_cast<int>(s)) + " "; };
+    const std::pair<const char*, std::string> spelled[] = {
+        {"rollup_clients.sql", "THEN k." + in({S::EventAnyVersion, S::Application, S::All}) + " ELSE k." +
+                                   in({S::Event, S::Application}) + " AND"},
+        {"rollup_daily_clients.sql", "WHERE k." + in({S::Application, S::All}) + " AND"},
+        {"rollup_daily_clients.sql", "OR k." + is(S::Application) + "AND"},
+        {"versions.sql", "WHERE " + is(S::Application) + "ORDER"},
+    };
+    const std::regex number("scope\\s*(=|IN)\\s*\\(?\\s*[0-9]", std::regex::icase);
+    auto count = [&](const std::string& text)
+    { return std::distance(std::sregex_iterator(text.begin(), text.end(), number), std::sregex_iterator()); };
+    long expected = 0;
+    for (const auto& [name, fragment] : spelled)
+    {
+        EXPECT_NE(sqlite::sql::embeddedFile(name).find(fragment), std::string_view::npos)
+            << name << ": " << fragment;
+        expected += count(fragment);
+    }
+    EXPECT_EQ(count(all), expected) << "a scope number spelled in SQL that this test does not check";
+}
+
+// Client ids and rollup keys are remembered within a budget of bytes, whatever their length.
+TEST(SqliteStore, IdCacheHoldsNoMoreBytesThanItsBudget)
+{
+    constexpr size_t kFit = 10, kText = 100, kBudget = kFit * (kText + sqlite::IdCache::kEntryOverhead) + 50;
+    sqlite::IdCache cache(kBudget);
+    cache.add(std::string(kBudget, 'x'), 1);
+    EXPECT_EQ(cache.size(), 0u) << "an entry bigger than the budget";
+    size_t most = 0;
+    for (int i = 0; i < 25; ++i)
+    {
+        const std::string text = std::to_string(i) + std::string(kText - std::to_string(i).size(), 'x');
+        cache.add(text, i);
+        EXPECT_EQ(cache.find(text), std::optional<int64_t>(i));
+        EXPECT_EQ(cache.find(std::string(kText, 'y')), std::nullopt);
+        most = std::max(most, cache.size());
+    }
+    EXPECT_EQ(most, kFit);
+    EXPECT_EQ(cache.size(), 25 % kFit);
 }
 
 std::string runCommand(const std::string& command, const std::string& db)

@@ -1,0 +1,2 @@
+-- Removes a client's id.
+DELETE FROM clients WHERE id = ?

@@ -1,0 +1,2 @@
+-- Removes every day a client was present.
+DELETE FROM presence WHERE client = ?
