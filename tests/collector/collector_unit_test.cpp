@@ -1,7 +1,5 @@
-// Decoding, validation and the database, and what `export` and `report` make of hits that came in
-// through the server.
+// Decoding, validation and the database.
 
-#include "app/cli.h"
 #include "collector_fixture.h"
 #include "ingest/validation.h"
 
@@ -9,10 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <fstream>
-#include <regex>
-#include <sstream>
 
 namespace zncip::collector::test
 {
@@ -138,149 +133,6 @@ TEST(SqliteStore, MigratesOnceKeepsHitsAndRefusesWhatItCannotUse)
     readOnly.readOnly = true;
     EXPECT_THROW(openSqliteStore(dir.file("absent.db"), readOnly), StoreError);
     EXPECT_FALSE(std::ifstream(dir.file("absent.db")).good()) << "a report must not create a database";
-}
-
-std::string runCommand(const std::string& command, const std::string& db)
-{
-    std::ostringstream out, err;
-    EXPECT_EQ(runCli({command, "--db", db}, out, err), 0) << err.str();
-    return out.str();
-}
-
-const std::string kAlice = "alice", kBob = "bob";
-
-// Hits of a few runs of the module and some that are not, posted through the server, then read back
-// whole by `export` and `report`.
-TEST(GoldenDatabase, ExportAndReport)
-{
-    std::vector<std::string> bodies = {
-        moduleEvent("Commands", "Execute", "C++%20(TOOLS)", kBob), // '+' unencoded: reads as blanks
-        "v=1&cid=mallory&t=event&%1B[2J=&%1B[2J=",                 // rejected: its client is not counted
-        // What a client sends reaches no terminal as it is: no escape sequences, no line of its own.
-        moduleEvent("Commands", "Execute", "X%1B[2J%0AHits:%2099999%20stored%C2%9B%C2%A0", kBob),
-        std::string("v=1&el=a\0b\"\\", 12), "v=\xFF\x01"};
-    // Sessions and commands of "A" Alice, "B" Bob or both.
-    const std::array<const char*, 4> events[] = {
-        {"AB", "Session", "Start", ""},       {"AB", "Commands", "Execute", "LINE%20(A)"},
-        {"A", "Session", "Good", "Good"},     {"A", "Session", "Global", "Global"},
-        {"A", "Session", "End", ""},          {"A", "Commands", "Execute", "LINE%20(A)"},
-        {"B", "Session", "Global", "Global"}, {"A", "Unknown%20Commands", "Execute", "XYZ"},
-        {"B", "Session", "Bad", "Bad"},       {"B", "Session", "Bad", "With_Crash_Report"}};
-    for (const auto& [who, category, action, label] : events)
-        for (const char client : std::string(who))
-            bodies.push_back(moduleEvent(category, action, label, client == 'A' ? kAlice : kBob));
-    // Each fact, reported by both, and the table of the report that counts it.
-    const std::array<const char*, 4> facts[] = {
-        {"System", "OS", "W10[AMD64]", "Operating systems"},
-        {"System", "Memory", "16384", "Physical memory (MiB)"},
-        {"System", "DPI", "125", "Screen scaling (%)"},
-        {"System", "Thread%20Count", "8", "Processor threads"},
-        {"System", "Screen%20Count", "2", "Screens"},
-        {"Screen", "Resolution", "1920x1080", "Screen resolutions"},
-        {"OpenGL", "Renderer%20CORE", "GL", "OpenGL renderers (core profile)"},
-        {"OpenGL", "Version%20CORE", "ACME:4.5", "OpenGL vendor:version (core profile)"},
-        {"OpenGL", "Renderer%20COMPATIBILITY", "Soft", "OpenGL renderers (compatibility profile)"}};
-    std::string factTables;
-    for (const auto& [category, action, value, title] : facts)
-    {
-        bodies.push_back(moduleEvent(category, action, value, kAlice));
-        bodies.push_back(moduleEvent(category, action, value, kBob));
-        factTables += std::string("\n") + title + "\n     reports  clients  value\n           2        2  " +
-                      value + "\n";
-    }
-    bodies.push_back("v=1&tid=UA-1-1&cid=" + kAlice +
-                     "&t=event&an=Other&av=2.0&ec=Commands&ea=Execute&el=OTHER");
-
-    RunningServer s;
-    for (const std::string& body : bodies)
-    {
-        const HttpResponse r = post(s.port(), "/collect", body);
-        ASSERT_EQ(r.status, 200) << body;
-        EXPECT_EQ(r.header("Content-Type") + " " + r.body.substr(0, 6) + std::to_string(r.body.size()),
-                  "image/gif GIF89a35");
-    }
-
-    std::string exported = runCommand("export", s.db());
-    EXPECT_EQ(std::count(exported.begin(), exported.end(), '\n'), static_cast<long>(bodies.size()));
-    exported.erase(exported.find("\n{\"id\":6,"));
-    // The time of arrival, as 2024-05-01T12:00:00.123456Z, is the one field that differs between runs.
-    for (size_t at = 0; (at = exported.find("\"received\":\"", at)) != std::string::npos; at += 12)
-        exported.replace(at + 12, 27, "T");
-    const std::string ua = R"j(,"user_agent":"App SP2 x64/1.0 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)"})j";
-    const std::string accepted =
-        R"j(,"received":"T","path":"/collect","accepted":true,"reason":null,"params":[["v","1"],)j"
-        R"j(["tid","UA-582047-16"],["cid","bob"],["t","event"],["ul","en-us"],["qt","1"],)j"
-        R"j(["an","App SP2 x64"],["av","1.0"],["ec","Commands"],["ea","Execute"],["el",")j";
-    EXPECT_EQ(
-        exported,
-        R"j({"id":1)j" + accepted + R"j(C   (TOOLS)"],["ev","1"]],"body":")j" + bodies[0] + "\"" + ua + "\n" +
-            R"j({"id":2,"received":"T","path":"/collect","accepted":false,"reason":"\u001b[2J: the parameter )j"
-            R"j(appears more than once; tid: a value is required; ec: a value is required; ea: a value is )j"
-            R"j(required","params":[["v","1"],["cid","mallory"],["t","event"],["\u001b[2J",""],["\u001b[2J",""]],)j"
-            R"j("body":"v=1&cid=mallory&t=event&%1B[2J=&%1B[2J=")j" +
-            ua + "\n" + R"j({"id":3)j" + accepted +
-            R"j(X\u001b[2J\nHits: 99999 stored)j"
-            "\xC2\x9B\xC2\xA0"
-            R"j("],["ev","1"]],"body":")j" +
-            bodies[2] + "\"" + ua + "\n" +
-            R"j({"id":4,"received":"T","path":"/collect","accepted":false,"reason":"tid: a value is required; )j"
-            R"j(cid: a client identifier (or a user identifier) is required; t: a value is required",)j"
-            R"j("params":[["v","1"],["el","a\u0000b\"\\"]],"body":"v=1&el=a\u0000b\"\\")j" +
-            ua + "\n" +
-            R"j({"id":5,"received":"T","path":"/collect","accepted":false,"reason":"a decoded name or value is not )j"
-            R"j(valid UTF-8; v: the protocol version must be 1; tid: a value is required; cid: a client identifier )j"
-            "(or a user identifier) is required; t: a value is "
-            "required\",\"params\":[[\"v\",\"\xEF\xBF\xBD\\u0001\"]],"
-            R"j("body_base64":"dj3/AQ==")j" +
-            ua);
-
-    // The day they arrived is the one part of the report that differs between runs.
-    const std::string report =
-        std::regex_replace(runCommand("report", s.db()), std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}"), "DAY");
-    EXPECT_EQ(report, R"r(Hits: 36 stored, 33 accepted, 3 rejected
-Distinct clients: 2
-Days: DAY to DAY
-
-Rejected hits by reason
-           1  \x1b[2J: the parameter appears more than once; tid: a value is required; ec: a value is required; ea: a value is required
-           1  a decoded name or value is not valid UTF-8; v: the protocol version must be 1; tid: a value is required; cid: a client identifier (or a user identifier) is required; t: a value is required
-           1  tid: a value is required; cid: a client identifier (or a user identifier) is required; t: a value is required
-
-Applications
-        hits  clients  name / version
-          32        2  App SP2 x64 / 1.0
-           1        1  Other / 2.0
-
-Sessions
-    started 2, ended 1
-    finished 2: good 1, bad 1 (with crash report 1, without 0)
-    crash-free sessions: 50.0%
-
-Per day
-    day            hits  clients  started finished   good    bad  crash-free
-    DAY       33        2        2        2      1      1  50.0%
-
-Per version
-    version       started finished   good    bad  crash-free
-    1.0                 2        2      1      1  50.0%
-
-Commands
-     reports  clients  value
-           3        2  LINE (A)
-           1        1  C   (TOOLS)
-           1        1  OTHER
-           1        1  X\x1b[2J\x0aHits: 99999 stored\x9b)r"
-                                            "\xC2\xA0"
-                                            R"r(
-
-Unknown commands
-     reports  clients  value
-           1        1  XYZ
-)r" + factTables + R"r(
-OpenGL vendor:version (compatibility profile)
-     reports  clients  value
-    (none)
-)r");
 }
 
 } // namespace
