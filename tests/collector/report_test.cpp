@@ -4,7 +4,9 @@
 
 #include "app/cli.h"
 #include "collector_fixture.h"
+#include "czncipeventtexts.h"
 #include "report/csv.h"
+#include "report/event_vocabulary.h"
 #include "report/html_report.h"
 #include "report/replace_file.h"
 #include "report/report.h"
@@ -295,6 +297,26 @@ TEST(ReportWriters, HostileInputTable)
             EXPECT_EQ(out.find(row.forbidden), std::string::npos) << row.fault;
         }
     }
+}
+
+// The report counts events by the texts the module sends; the two sides keep their own copies.
+TEST(ReportWriters, ReadTheEventsAsTheModuleSpellsThem)
+{
+    namespace v = vocabulary;
+    namespace m = ZnCIPEventTexts;
+    // clang-format off
+    const std::pair<std::string_view, std::string_view> texts[] = {
+        {v::kEventHit, m::eventHit}, {v::kCommands, m::commands}, {v::kUnknownCommands, m::unknownCommands},
+        {v::kSystem, m::system}, {v::kOperatingSystem, m::os}, {v::kMemory, m::memory}, {v::kScaling, m::dpi},
+        {v::kThreadCount, m::threadCount}, {v::kScreenCount, m::screenCount}, {v::kScreen, m::screen},
+        {v::kResolution, m::resolution}, {v::kOpenGL, m::openGL}, {v::kRendererCore, m::rendererCore},
+        {v::kVersionCore, m::versionCore}, {v::kRendererCompatibility, m::rendererCompatibility},
+        {v::kVersionCompatibility, m::versionCompatibility}, {v::kSession, m::session}, {v::kStart, m::start},
+        {v::kEnd, m::end}, {v::kFinished, m::global}, {v::kGood, m::good}, {v::kBad, m::bad},
+        {v::kWithCrashReport, m::withCrashReport}, {v::kWithoutCrashReport, m::withoutCrashReport}};
+    // clang-format on
+    for (const auto& [collector, module] : texts)
+        EXPECT_EQ(collector, module);
 }
 
 // A file is replaced whole or not at all, and nothing is left beside it when it cannot be.
