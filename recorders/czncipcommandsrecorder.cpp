@@ -1,5 +1,6 @@
 #include "czncipcommandsrecorder.h"
 
+#include "czncipeventtexts.h"
 #include "editorregistration.h"
 #include "recorderevents.h"
 
@@ -7,13 +8,13 @@ namespace
 {
 const CZnString& commandsCategory()
 {
-    static const CZnString s("Commands");
+    static const CZnString s(ZnCIPEventTexts::commands);
     return s;
 }
 
 const CZnString& unknownCommandsCategory()
 {
-    static const CZnString s("Unknown Commands");
+    static const CZnString s(ZnCIPEventTexts::unknownCommands);
     return s;
 }
 

@@ -1,5 +1,6 @@
 #include "czncipsessionrecorder.h"
 
+#include "czncipeventtexts.h"
 #include "cznsession.h"
 #include "editorregistration.h"
 #include "recorderevents.h"
@@ -20,12 +21,12 @@ struct Texts
     const QString bad{QStringLiteral("bad")};
     const QString good{QStringLiteral("good")};
     const QString crashReport{QStringLiteral("crashrpt.xml")};
-    const CZnString session{"Session"};
-    const CZnString badAction{"Bad"};
-    const CZnString goodAction{"Good"};
-    const CZnString global{"Global"};
-    const CZnString withCrashReport{"With_Crash_Report"};
-    const CZnString withoutCrashReport{"Without_Crash_Report"};
+    const CZnString session{ZnCIPEventTexts::session};
+    const CZnString badAction{ZnCIPEventTexts::bad};
+    const CZnString goodAction{ZnCIPEventTexts::good};
+    const CZnString global{ZnCIPEventTexts::global};
+    const CZnString withCrashReport{ZnCIPEventTexts::withCrashReport};
+    const CZnString withoutCrashReport{ZnCIPEventTexts::withoutCrashReport};
 };
 
 const Texts& texts()

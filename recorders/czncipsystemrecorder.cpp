@@ -1,5 +1,6 @@
 #include "czncipsystemrecorder.h"
 
+#include "czncipeventtexts.h"
 #include "czngldriverinfo.h"
 #include "cznplatform.h"
 #include "cznutils.h"
@@ -17,19 +18,19 @@ namespace
 // The recorder's fixed texts, built once on first use.
 struct Texts
 {
-    const CZnString system{"System"};
-    const CZnString screen{"Screen"};
-    const CZnString openGL{"OpenGL"};
-    const CZnString dpi{"DPI"};
-    const CZnString threadCount{"Thread Count"};
-    const CZnString screenCount{"Screen Count"};
-    const CZnString os{"OS"};
-    const CZnString memory{"Memory"};
-    const CZnString resolution{"Resolution"};
-    const CZnString rendererCore{"Renderer CORE"};
-    const CZnString versionCore{"Version CORE"};
-    const CZnString rendererCompatibility{"Renderer COMPATIBILITY"};
-    const CZnString versionCompatibility{"Version COMPATIBILITY"};
+    const CZnString system{ZnCIPEventTexts::system};
+    const CZnString screen{ZnCIPEventTexts::screen};
+    const CZnString openGL{ZnCIPEventTexts::openGL};
+    const CZnString dpi{ZnCIPEventTexts::dpi};
+    const CZnString threadCount{ZnCIPEventTexts::threadCount};
+    const CZnString screenCount{ZnCIPEventTexts::screenCount};
+    const CZnString os{ZnCIPEventTexts::os};
+    const CZnString memory{ZnCIPEventTexts::memory};
+    const CZnString resolution{ZnCIPEventTexts::resolution};
+    const CZnString rendererCore{ZnCIPEventTexts::rendererCore};
+    const CZnString versionCore{ZnCIPEventTexts::versionCore};
+    const CZnString rendererCompatibility{ZnCIPEventTexts::rendererCompatibility};
+    const CZnString versionCompatibility{ZnCIPEventTexts::versionCompatibility};
     const QString architecturePattern{QStringLiteral(" [%1]")};
     const QString resolutionPattern{QStringLiteral("%1 x %2")};
     const QString driverPattern{QStringLiteral("%1:%2")};

@@ -1,5 +1,6 @@
 #include "czncipservice_ga.h"
 
+#include "czncipeventtexts.h"
 #include "czncip.h"
 #include "cznregistry.h"
 #include "cznresources.h"
@@ -93,11 +94,11 @@ struct Texts
     const QString ev = QStringLiteral("ev");
     const QString cd = QStringLiteral("cd");
     const QString sc = QStringLiteral("sc");
-    const QString event = QStringLiteral("event");
+    const QString event = QString::fromLatin1(ZnCIPEventTexts::eventHit);
     const QString screenview = QStringLiteral("screenview");
-    const QString session = QStringLiteral("Session");
-    const QString start = QStringLiteral("Start");
-    const QString end = QStringLiteral("End");
+    const QString session = QString::fromLatin1(ZnCIPEventTexts::session);
+    const QString start = QString::fromLatin1(ZnCIPEventTexts::start);
+    const QString end = QString::fromLatin1(ZnCIPEventTexts::end);
     const QString startValue = QStringLiteral("start");
     const QString endValue = QStringLiteral("end");
 };

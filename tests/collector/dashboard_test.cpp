@@ -4,6 +4,7 @@
 // same period and version, and the charts must actually be drawn, which only a screenshot tells.
 
 #include "admin/admin_server.h"
+#include "app/cli.h"
 #include "collector_fixture.h"
 #include "report/html_report.h"
 
@@ -13,12 +14,14 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 namespace zncip::collector::test
 {
@@ -478,6 +481,82 @@ TEST_F(Dashboard, TheSelfContainedFileShowsEveryViewWithoutAServer)
     for (const QRect& box : boxes)
         EXPECT_GT(saturatedPixels(page.screenshot, box), 1000)
             << page.screenshotFile << ": the chart at " << box.y();
+}
+
+// Labels and rejected bodies that any client can send, written by `report --html` and opened in the
+// browser, a page for each label since one hostile label can undo another: each page still comes up
+// with its figures and shows the texts as text, and its CSV download is the collector's, formulas guarded.
+TEST_F(Dashboard, TheSelfContainedFileShowsHostileLabelsAsText)
+{
+    const std::string labels[] = {"<!--<script>", "</script><script>document.body.remove()</script>",
+                                  "line\u2028paragraph\u2029end", "<script" + std::string(400, 'x'), "=1+2"};
+    const std::string formula = labels[4];
+    TempDir dir;
+    std::vector<Page> pages;
+    std::vector<QJsonObject> reports;
+    std::vector<size_t> accepted;
+    for (const std::string& label : labels)
+    {
+        const std::string name = "hostile-" + std::to_string(pages.size());
+        std::vector<HitRecord> hits;
+        const auto add = [&](const std::string& body, bool isAccepted)
+        {
+            HitRecord h;
+            h.receivedUs = (int64_t{kFirstDay} * 86400 + static_cast<int64_t>(hits.size())) * 1000000;
+            h.path = "/collect";
+            h.body = body;
+            h.accepted = isAccepted;
+            h.reason = isAccepted ? "" : label;
+            hits.push_back(h);
+        };
+        add(moduleEvent("Session", "Start", ""), true);
+        add(moduleEvent("Commands", "Execute", QUrl::toPercentEncoding(QString::fromStdString(label)).toStdString()),
+            true);
+        add(moduleEvent("Commands", "Execute", "SAVE"), true);
+        for (int i = 0; i < 4; ++i)
+            add("<script" + std::string(8000, static_cast<char>('a' + i)), false);
+        openSqliteStore(dir.file(name + ".db"))->append(hits);
+        std::ostringstream out, err;
+        ASSERT_EQ(runCli({"report", "--db", dir.file(name + ".db"), "--html", dir.file(name + ".html")}, out, err), 0)
+            << err.str();
+        StoreOptions readOnly;
+        readOnly.readOnly = true;
+        const auto store = openSqliteStore(dir.file(name + ".db"), readOnly);
+        reports.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(reportJson(buildReport(store->rollups({}), {}))))
+                              .object());
+        accepted.push_back(hits.size() - 4);
+        pages.push_back({"file://" + dir.file(name + ".html"), screenshots() + "/dashboard-report-" + name + ".png",
+                         nullptr, "", {}});
+        pages.back().open(dir.file("profile-" + name), 4800);
+    }
+    for (size_t i = 0; i < pages.size(); ++i)
+    {
+        Page& page = pages[i];
+        page.wait();
+        SCOPED_TRACE(labels[i].substr(0, 60));
+        if (page.dom.find("data-ready=\"1\"") == std::string::npos)
+        {
+            ADD_FAILURE() << "the page never became ready: " << page.dom.substr(0, 3000);
+            continue;
+        }
+        EXPECT_EQ(figure(page.dom, "hits"), std::to_string(accepted[i]));
+        EXPECT_EQ(figure(page.dom, "sessions_started"), "1");
+        const Rows commands = pageTable(page.dom, "commands");
+        EXPECT_EQ(commands, apiTable(reports[i].value("commands"), kTally));
+        EXPECT_EQ(commands.size(), 2u);
+        EXPECT_EQ(pageTable(page.dom, "samples").size(), 4u);
+
+        const QRegularExpressionMatch csv =
+            QRegularExpression("href=\"data:text/csv;charset=utf-8,([^\"]*)\" download=\"commands.csv\"")
+                .match(QString::fromStdString(page.dom));
+        ASSERT_TRUE(csv.hasMatch());
+        if (labels[i] == formula)
+        {
+            EXPECT_NE(QUrl::fromPercentEncoding(csv.captured(1).toUtf8()).toStdString().find("\r\n'=1+2,1,1\r\n"),
+                      std::string::npos)
+                << csv.captured(1).toStdString();
+        }
+    }
 }
 
 } // namespace

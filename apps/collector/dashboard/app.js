@@ -6,20 +6,9 @@
   // Saturated colours for the charts; the rest of the page stays grey.
   const COLOURS = ['#1565e0', '#e0301e', '#11a048', '#f09000', '#8a2be2', '#00a0b8', '#d81b70', '#6a9a00'];
 
-  const TALLY_TITLES = {
-    commands: 'Commands',
-    unknown_commands: 'Unknown commands',
-    operating_systems: 'Operating systems',
-    memory_mib: 'Physical memory (MiB)',
-    screen_scaling_percent: 'Screen scaling (%)',
-    processor_threads: 'Processor threads',
-    screens: 'Screens',
-    screen_resolutions: 'Screen resolutions',
-    opengl_renderers_core: 'OpenGL renderers (core profile)',
-    opengl_versions_core: 'OpenGL vendor:version (core profile)',
-    opengl_renderers_compatibility: 'OpenGL renderers (compatibility profile)',
-    opengl_versions_compatibility: 'OpenGL vendor:version (compatibility profile)',
-  };
+  // The tables of values the commands view shows; the machines view shows every other one. Their order
+  // and titles are the report's own ("tables").
+  const COMMAND_TABLES = ['commands', 'unknown_commands'];
 
   const VIEWS = [
     { name: 'overview', path: '/', title: 'Overview', draw: drawOverview },
@@ -59,19 +48,12 @@
     return typeof rate === 'number' ? (rate * 100).toFixed(1) + '%' : '–';
   }
 
-  function csvField(v) {
-    const s = String(v === null || v === undefined ? '' : v);
-    return /[",\r\n]/.test(s) ? '"' + s.replace(/"/g, '""') + '"' : s;
-  }
-
-  // Where the CSV of a table comes from: the API, or, in a self-contained copy, the rows themselves.
-  function csvLink(name, columns, rows) {
+  // Where the CSV of a table comes from: the API, or, in a self-contained copy, the text the API would
+  // answer, carried with the data; either way every row, each cell guarded by the collector.
+  function csvLink(name) {
     const a = el('a', 'csv', 'CSV');
     if (inline) {
-      const lines = [columns.map((c) => csvField(c.key)).join(',')];
-      for (const r of rows)
-        lines.push(columns.map((c) => csvField(r[c.key])).join(','));
-      a.href = 'data:text/csv;charset=utf-8,' + encodeURIComponent(lines.join('\r\n') + '\r\n');
+      a.href = 'data:text/csv;charset=utf-8,' + encodeURIComponent(inline.csv[name] || '');
       a.download = name + '.csv';
     } else {
       a.href = '/api/csv/' + name + (query ? '?' + query : '');
@@ -85,7 +67,7 @@
     const head = el('div', 'table-head');
     head.append(el('h3', null, title));
     if (csv)
-      head.append(csvLink(csv, columns, rows));
+      head.append(csvLink(csv));
     box.append(head);
     const t = el('table');
     if (csv || name)
@@ -118,8 +100,13 @@
     { key: 'clients', title: 'Clients', numeric: true, format: number },
   ];
 
+  // A table of values; its last row may stand for the values past the top of the list ("value" null),
+  // whose distinct clients no one can tell.
   function tallyTable(report, name) {
-    return table(TALLY_TITLES[name], TALLY_COLUMNS, report[name] || [], name);
+    const title = ((report.tables || []).find((t) => t.name === name) || { title: name }).title;
+    const rows = (report[name] || []).map((r) => (r.value === null
+      ? Object.assign({}, r, { value: number(r.values) + ' other values' }) : r));
+    return table(title, TALLY_COLUMNS, rows, name);
   }
 
   // A chart in a box of its own; Chart.js sizes the canvas to the box.
@@ -254,7 +241,7 @@
     const top = (report.commands || []).slice(0, 15).map((r) => ({ label: r.value, count: r.reports }));
     return [
       chart('Most used commands', bars(top, 'Reports', true)),
-      grid(tallyTable(report, 'commands'), tallyTable(report, 'unknown_commands')),
+      grid(...COMMAND_TABLES.map((name) => tallyTable(report, name))),
     ];
   }
 
@@ -265,12 +252,12 @@
 
   // Reports of physical memory by size in GiB. A machine sold with 8 GiB reports a little less (what
   // the firmware keeps), so sizes are rounded to whole GiB first. A value that is not a number of MiB
-  // counts as unknown.
+  // counts as unknown, and so do the values past the top of the list, which the report only sums.
   function memoryBuckets(rows) {
     const buckets = MEMORY_BUCKETS.map((b) => ({ label: b.label, count: 0 }));
     const unknown = { label: 'Unknown', count: 0 };
     for (const r of rows) {
-      const mib = /^\s*\d+(\.\d+)?\s*$/.test(r.value) ? Number(r.value) : NaN;
+      const mib = /^\s*\d+(\.\d+)?\s*$/.test(r.value || '') ? Number(r.value) : NaN;
       if (Number.isNaN(mib))
         unknown.count += r.reports;
       else
@@ -289,17 +276,21 @@
       { key: 'label', title: 'Size' },
       { key: 'count', title: 'Reports', numeric: true, format: number },
     ], memory, null, 'memory_gib');
-    memoryTable.querySelector('.table-head').append(csvLink('memory_mib', TALLY_COLUMNS, report.memory_mib || []));
+    memoryTable.querySelector('.table-head').append(csvLink('memory_mib'));
+    const tables = [];
+    for (const t of report.tables || []) {
+      if (COMMAND_TABLES.includes(t.name))
+        continue;
+      if (t.name === 'memory_mib')
+        tables.push(memoryTable);
+      tables.push(tallyTable(report, t.name));
+    }
     return [
       grid(chart('Operating systems', bars(topRows(report, 'operating_systems', 10), 'Reports', true)),
         chart('Physical memory', bars(memory, 'Reports', false)),
         chart('Screen resolutions', bars(topRows(report, 'screen_resolutions', 10), 'Reports', true)),
         chart('OpenGL renderers (core profile)', bars(topRows(report, 'opengl_renderers_core', 10), 'Reports', true))),
-      grid(tallyTable(report, 'operating_systems'), memoryTable, tallyTable(report, 'memory_mib'),
-        tallyTable(report, 'processor_threads'), tallyTable(report, 'screens'),
-        tallyTable(report, 'screen_resolutions'), tallyTable(report, 'screen_scaling_percent'),
-        tallyTable(report, 'opengl_renderers_core'), tallyTable(report, 'opengl_versions_core'),
-        tallyTable(report, 'opengl_renderers_compatibility'), tallyTable(report, 'opengl_versions_compatibility')),
+      grid(...tables),
     ];
   }
 

@@ -5,6 +5,7 @@
 #include "ingest/form.h"
 #include "ingest/hit_facts.h"
 #include "report/html_report.h"
+#include "report/replace_file.h"
 #include "report/report.h"
 #include "ingest/collect_server.h"
 #include "text/days.h"
@@ -316,11 +317,10 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             const Report report = buildReport(store->rollups(options.period), options.period);
             if (!options.htmlFile.empty())
             {
-                std::ofstream html(options.htmlFile, std::ios::binary | std::ios::trunc);
-                html << htmlReport(report, store->versions(), store->rejectedSamples(options.period, 5));
-                if (!html.flush())
+                if (const auto error = replaceFile(options.htmlFile, htmlReport(report, store->versions(),
+                                                                                store->rejectedSamples(options.period, 5))))
                 {
-                    err << "zncip-collector: cannot write " << options.htmlFile << std::endl;
+                    err << "zncip-collector: " << *error << std::endl;
                     return kExitFailure;
                 }
                 out << "wrote " << options.htmlFile << std::endl;

@@ -1,11 +1,11 @@
+// The report's tables as CSV, for the API's downloads and for the self-contained page's: the one place
+// where a cell is guarded against being read as a formula.
 #include "report/csv.h"
 
-#include "ingest/form.h"
-#include "ingest/hit_facts.h"
+#include "report/report_tables.h"
 #include "text/days.h"
 #include "text/utf8.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -54,48 +54,38 @@ std::string rows(const std::vector<std::vector<std::string>>& lines)
     return out;
 }
 
-const Tally* tallyNamed(const Report& r, std::string_view name)
-{
-    const std::pair<const char*, const Tally*> tallies[] = {
-        {"commands", &r.commands},
-        {"unknown_commands", &r.unknownCommands},
-        {"operating_systems", &r.operatingSystems},
-        {"memory_mib", &r.memory},
-        {"screen_scaling_percent", &r.scaling},
-        {"processor_threads", &r.threads},
-        {"screens", &r.screenCounts},
-        {"screen_resolutions", &r.resolutions},
-        {"opengl_renderers_core", &r.rendererCore},
-        {"opengl_versions_core", &r.versionCore},
-        {"opengl_renderers_compatibility", &r.rendererCompatibility},
-        {"opengl_versions_compatibility", &r.versionCompatibility}};
-    for (const auto& [n, t] : tallies)
-        if (name == n)
-            return t;
-    return nullptr;
-}
-
 } // namespace
+
+constexpr std::string_view kApplications = "applications", kDays = "days", kVersions = "versions",
+                           kRejections = "rejections";
+
+std::vector<std::string_view> csvTableNames()
+{
+    std::vector<std::string_view> names;
+    for (const ReportTable& t : reportTables())
+        names.push_back(t.name);
+    names.insert(names.end(), {kApplications, kDays, kVersions, kRejections});
+    return names;
+}
 
 std::optional<std::string> reportCsv(const Report& r, std::string_view table)
 {
     std::vector<std::vector<std::string>> lines;
-    if (const Tally* t = tallyNamed(r, table))
+    if (const ReportTable* t = reportTableNamed(table))
     {
+        // Every row, unlike the JSON the pages read: a download is how the rows past the top of a list
+        // are seen, and it costs the collector only when someone asks for it.
         lines.push_back({"value", "reports", "clients"});
-        std::vector<std::pair<std::string, Tally::Entry>> sorted(t->values.begin(), t->values.end());
-        std::stable_sort(sorted.begin(), sorted.end(),
-                         [](const auto& a, const auto& b) { return a.second.reports > b.second.reports; });
-        for (const auto& [value, e] : sorted)
+        for (const auto& [value, e] : sortedRows(r.*t->tally))
             lines.push_back({value, number(e.reports), number(e.clients)});
     }
-    else if (table == "applications")
+    else if (table == kApplications)
     {
         lines.push_back({"name", "version", "hits", "clients"});
         for (const auto& [key, u] : r.applications)
             lines.push_back({key.first, key.second, number(u.hits), number(u.clients)});
     }
-    else if (table == "days")
+    else if (table == kDays)
     {
         lines.push_back({"day", "hits", "clients", "sessions_started", "sessions_ended", "finished", "good", "bad",
                          "crash_free_rate"});
@@ -104,13 +94,13 @@ std::optional<std::string> reportCsv(const Report& r, std::string_view table)
                              number(d.sessions.started), number(d.sessions.ended), number(d.sessions.finished),
                              number(d.sessions.good), number(d.sessions.bad), rate(d.sessions)});
     }
-    else if (table == "versions")
+    else if (table == kVersions)
     {
         lines.push_back({"version", "sessions_started", "finished", "good", "bad", "crash_free_rate"});
         for (const auto& [version, v] : r.versions)
             lines.push_back({version, number(v.started), number(v.finished), number(v.good), number(v.bad), rate(v)});
     }
-    else if (table == "rejections")
+    else if (table == kRejections)
     {
         lines.push_back({"reason", "hits"});
         for (const auto& [reason, n] : r.rejectionReasons)

@@ -1,9 +1,9 @@
+// The dashboard's files (index.html, app.js, app.css, chart.js), carried inside the program so that it
+// serves them without a network or a folder to install.
 #pragma once
 
 #include <string_view>
 
-// The dashboard's files (index.html, app.js, app.css, chart.js), carried inside the program so that it
-// serves them without a network or a folder to install.
 namespace zncip::collector::dashboard
 {
 

@@ -1,3 +1,4 @@
+// Every stored hit as a line of JSON, for `export`.
 #include "report/export.h"
 
 #include "ingest/form.h"

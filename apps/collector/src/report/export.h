@@ -1,3 +1,4 @@
+// The `export` command's output: every stored hit, one JSON object per line.
 #pragma once
 
 #include "store/hit_store.h"

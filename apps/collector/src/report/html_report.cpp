@@ -1,11 +1,12 @@
+// The self-contained page: the dashboard's template with its style, its scripts and a report's data put
+// in place. The template is searched for its own tags only, never the data, which any client can shape.
 #include "report/html_report.h"
 
+#include "report/csv.h"
 #include "report/dashboard_files.h"
-#include "report/export.h"
 #include "text/days.h"
 #include "text/json.h"
 
-#include <regex>
 #include <utility>
 
 namespace zncip::collector
@@ -13,7 +14,13 @@ namespace zncip::collector
 namespace
 {
 
-// Text placed inside a <script> or <style> element must not close it early.
+// The tags of index.html that the files they load replace, in the order they stand there.
+constexpr std::string_view kStyleLink = R"(<link rel="stylesheet" href="/static/app.css">)";
+constexpr std::string_view kChartScript = R"(<script src="/static/chart.js" defer></script>)";
+constexpr std::string_view kAppScript = R"(<script src="/static/app.js" defer></script>)";
+constexpr std::string_view kDataElementId = "zncip-data";
+
+// The dashboard's own text placed inside a <script> or <style> element must not close it early.
 std::string inertInElement(std::string_view text)
 {
     std::string out(text);
@@ -22,12 +29,28 @@ std::string inertInElement(std::string_view text)
     return out;
 }
 
-// Puts text in place of the first match, taken as it is (no $ references).
-void replaceFirst(std::string& html, const char* pattern, const std::string& text)
+std::string element(std::string_view tag, std::string_view content)
 {
-    std::smatch match;
-    if (std::regex_search(html, match, std::regex(pattern)))
-        html.replace(static_cast<size_t>(match.position(0)), static_cast<size_t>(match.length(0)), text);
+    return "<" + std::string(tag) + ">\n" + inertInElement(content) + "\n</" + std::string(tag) + ">";
+}
+
+// What the page reads instead of the API: the report, the versions, the rejected samples, and each
+// table's CSV as the API would answer it, so that a download is guarded as the API's are and holds every
+// row.
+std::string pageData(const Report& report, const std::vector<std::string>& versions,
+                     const std::vector<StoredHit>& rejectedSamples)
+{
+    std::string data = "{\"report\":" + reportJson(report) + ",\"versions\":" + versionsJson(versions) +
+                       ",\"rejected\":" + samplesJson(rejectedSamples) + ",\"csv\":{";
+    const char* comma = "";
+    for (const std::string_view name : csvTableNames())
+    {
+        data += std::exchange(comma, ",");
+        appendJsonString(data, name);
+        data += ":";
+        appendJsonString(data, reportCsv(report, name).value_or(""));
+    }
+    return data + "}}";
 }
 
 } // namespace
@@ -64,24 +87,25 @@ std::string samplesJson(const std::vector<StoredHit>& samples)
 std::string htmlReport(const Report& report, const std::vector<std::string>& versions,
                        const std::vector<StoredHit>& rejectedSamples)
 {
-    std::string html(dashboard::embeddedFile("index.html"));
-    const std::string style =
-        "<style>\n" + inertInElement(dashboard::embeddedFile("app.css")) + "</style>";
-    replaceFirst(html, R"(<link[^>]*href="/static/app\.css"[^>]*>)", style);
-    const std::string data = "<script type=\"application/json\" id=\"zncip-data\">" +
-                             inertInElement("{\"report\":" + reportJson(report) + ",\"versions\":" +
-                                            versionsJson(versions) + ",\"rejected\":" +
-                                            samplesJson(rejectedSamples) + "}") +
-                             "</script>\n";
-    for (const auto& [name, pattern] : {std::pair{"chart.js", R"(<script[^>]*src="/static/chart\.js"[^>]*></script>)"},
-                                        std::pair{"app.js", R"(<script[^>]*src="/static/app\.js"[^>]*></script>)"}})
+    const std::string_view page = dashboard::embeddedFile("index.html");
+    // The data goes before the first script, which is Chart.js.
+    const std::string data = "<script type=\"application/json\" id=\"" + std::string(kDataElementId) + "\">" +
+                             jsonForScriptElement(pageData(report, versions, rejectedSamples)) + "</script>\n";
+    const std::pair<std::string_view, std::string> inlined[] = {
+        {kStyleLink, element("style", dashboard::embeddedFile("app.css"))},
+        {kChartScript, data + element("script", dashboard::embeddedFile("chart.js"))},
+        {kAppScript, element("script", dashboard::embeddedFile("app.js"))}};
+    std::string html;
+    size_t from = 0;
+    for (const auto& [tag, text] : inlined)
     {
-        // The data goes before the first script, which is Chart.js.
-        const std::string inlined = std::string(name == std::string_view("chart.js") ? data : "") +
-                                    "<script>\n" + inertInElement(dashboard::embeddedFile(name)) + "\n</script>";
-        replaceFirst(html, pattern, inlined);
+        const size_t at = page.find(tag, from);
+        if (at == std::string_view::npos)
+            continue;
+        html.append(page.substr(from, at - from)) += text;
+        from = at + tag.size();
     }
-    return html;
+    return html.append(page.substr(from));
 }
 
 } // namespace zncip::collector

@@ -1,3 +1,5 @@
+// The self-contained HTML report (`report --html`) and the JSON of versions and rejected samples that
+// the dashboard reads beside the report.
 #pragma once
 
 #include "store/hit_store.h"

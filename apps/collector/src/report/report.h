@@ -1,3 +1,5 @@
+// The report of a period: what a product team reads, built from the rollups (report.cpp) and written as
+// text (report_text.cpp) or JSON (report_json.cpp); the CSV and the page are in csv.h and html_report.h.
 #pragma once
 
 #include "store/hit_store.h"
@@ -79,9 +81,10 @@ struct Report
 };
 
 Report buildReport(const Rollups& rollups, const Period& period);
-// For a person at a terminal: what came from clients is made printable.
+// For a person at a terminal: what came from clients is made printable; every row of every table.
 std::string formatReport(const Report& report);
-// The same numbers for programs: one JSON object.
+// The same numbers for programs: one JSON object. Its tables of values give their most reported rows
+// only (kJsonTableRows), the rest summed in a last row; "tables" lists them with their titles.
 std::string reportJson(const Report& report);
 
 } // namespace zncip::collector

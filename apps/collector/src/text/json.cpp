@@ -45,4 +45,28 @@ void appendJsonString(std::string& out, std::string_view text)
     out += '"';
 }
 
+std::string jsonForScriptElement(std::string_view json)
+{
+    static constexpr std::string_view kLineSeparator = "\xE2\x80\xA8", kParagraphSeparator = "\xE2\x80\xA9";
+    std::string out;
+    out.reserve(json.size());
+    for (size_t i = 0; i < json.size(); ++i)
+    {
+        const std::string_view rest = json.substr(i);
+        if (json[i] == '<')
+            out += "\\u003c";
+        else if (json[i] == '>')
+            out += "\\u003e";
+        else if (json[i] == '&')
+            out += "\\u0026";
+        else if (rest.substr(0, 3) == kLineSeparator)
+            out += "\\u2028", i += 2;
+        else if (rest.substr(0, 3) == kParagraphSeparator)
+            out += "\\u2029", i += 2;
+        else
+            out += json[i];
+    }
+    return out;
+}
+
 } // namespace zncip::collector

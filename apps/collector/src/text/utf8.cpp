@@ -81,6 +81,20 @@ std::string sanitizeUtf8(std::string_view text)
     return out;
 }
 
+namespace
+{
+
+// Characters that print nothing yet change how a terminal shows the rest of the line: bidirectional
+// embeddings, overrides and isolates (a name that reads backwards), zero-width characters (a name that
+// looks like another), and the line and paragraph separators.
+bool isInvisibleFormat(unsigned code)
+{
+    return (code >= 0x200B && code <= 0x200F) || (code >= 0x2028 && code <= 0x202E) || code == 0x2060 ||
+           (code >= 0x2066 && code <= 0x2069) || code == 0xFEFF;
+}
+
+} // namespace
+
 std::string printableText(std::string_view text)
 {
     static const char hex[] = "0123456789abcdef";
@@ -93,8 +107,12 @@ std::string printableText(std::string_view text)
         const size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4; // valid after sanitizing
         // C0 controls and DEL are one byte; C1 controls (U+0080..U+009F) are C2 80..C2 9F.
         const unsigned code = length == 2 && c == 0xC2 ? static_cast<unsigned char>(clean[i + 1]) : c;
+        const auto next = [&](size_t k) { return static_cast<unsigned char>(clean[i + k]) & 0x3Fu; };
+        const unsigned wide = length == 3 ? (c & 0x0Fu) << 12 | next(1) << 6 | next(2) : 0; // U+0800..U+FFFF
         if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
             out += {'\\', 'x', hex[code >> 4], hex[code & 15]};
+        else if (isInvisibleFormat(wide))
+            out += {'\\', 'u', hex[wide >> 12], hex[(wide >> 8) & 15], hex[(wide >> 4) & 15], hex[wide & 15]};
         else
             out.append(clean, i, length);
         i += length;
