@@ -238,7 +238,6 @@ struct AdminServer::Impl
     {
         if (config.noToken && !config.tokenFile.empty())
             throw StartError("an admin token file and no admin token exclude each other");
-        AdminAuth::Settings settings{token(), config.hostNames, {}, 0, config.sessionLifetime};
         try
         {
             StoreOptions readOnly = config.storeOptions;
@@ -249,6 +248,7 @@ struct AdminServer::Impl
         {
             throw StartError(e.what());
         }
+        AdminAuth::Settings settings{token(), config.hostNames, {}, 0, config.sessionLifetime};
         const ListenSocket listening = openListenSocket(config.listenAddress, config.port);
         sockaddr_storage bound{};
         socklen_t length = sizeof bound;
