@@ -147,6 +147,7 @@ bool AdminAuth::hostAllowed(std::string_view host) const
     if (!port.empty() && port != std::to_string(settings_.port))
         return false;
     return sameName(name, settings_.listenAddress) ||
+           (!settings_.listenName.empty() && sameName(name, settings_.listenName)) ||
            (isWildcard(settings_.listenAddress) && isNumericAddress(name));
 }
 

@@ -27,6 +27,7 @@ public:
         std::string token;                  // empty: no token, clients on this machine only
         std::vector<std::string> hostNames; // names a request may give as its Host, any port
         std::string listenAddress;          // as the listener prints it: 127.0.0.1, [::1], 0.0.0.0
+        std::string listenName;             // as it was given, when that differs: localhost
         uint16_t port = 0;
         std::chrono::seconds sessionLifetime{12 * 3600};
     };

@@ -248,7 +248,8 @@ struct AdminServer::Impl
         {
             throw StartError(e.what());
         }
-        AdminAuth::Settings settings{token(), config.hostNames, {}, 0, config.sessionLifetime};
+        AdminAuth::Settings settings{token(), config.hostNames,      {}, config.listenAddress,
+                                     0,       config.sessionLifetime};
         const ListenSocket listening = openListenSocket(config.listenAddress, config.port);
         sockaddr_storage bound{};
         socklen_t length = sizeof bound;
