@@ -183,6 +183,7 @@ int main(int argc, char** argv)
     config.listenAddress = "127.0.0.1";
     config.port = 0;
     config.dbPath = db; // the listener opens it read-only
+    config.noToken = true; // loopback only, so the browser needs no sign-in
     AdminServer server(config);
     try
     {

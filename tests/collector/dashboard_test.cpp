@@ -319,6 +319,8 @@ protected:
         config.listenAddress = "127.0.0.1";
         config.port = 0;
         config.dbPath = dir_->file("hits.db");
+        config.noToken = true; // the browsers' profiles are new each run: nothing to sign in with
+        config.connectionsPerAddress = config.connectionLimit; // ten browsers at once, all from this machine
         openSqliteStore(config.dbPath)->append(usageHits());
         server_ = new AdminServer(config);
         server_->start();

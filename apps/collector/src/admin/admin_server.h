@@ -1,10 +1,15 @@
+// The product team's pages and the JSON API behind them, on a listener of their own so that nothing of it
+// is reachable on the collection port. The serve command starts and stops it from its main thread; the
+// HTTP library answers on two threads of its own, which share one read-only store connection under a lock.
 #pragma once
 
 #include "store/hit_store.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zncip::collector
 {
@@ -15,20 +20,24 @@ struct AdminConfig
     uint16_t port = 8090;                    // 0: the system picks a free one, see AdminServer::port()
     std::string dbPath = "zncip-collector.db";
     StoreOptions storeOptions;
-    // A file holding the token that opens the pages and the API. Without one, only clients on this
-    // machine (loopback) are let in.
+    // The file holding the token that opens the pages and the API. Without one, a token is made at first
+    // start in stateFolder (empty: see defaultStateFolder in admin_auth.h), unless noToken.
     std::string tokenFile;
+    std::string stateFolder;
+    bool noToken = false;               // every client on this machine is let in; loopback listeners only
+    std::vector<std::string> hostNames; // Host names a request may give besides the listen address
+    unsigned connectionsPerAddress = 8;
+    unsigned connectionLimit = 64;
+    unsigned requestTimeoutSec = 10; // idle, or to complete a request
+    std::chrono::seconds sessionLifetime{12 * 3600};
 };
 
-// The product team's pages and the JSON API behind them, on a listener of their own so that nothing of
-// it is reachable on the collection port. Reads the rollups through a connection of its own.
+// Everything it answers:
 //   GET /, /commands, /machines, /versions, /rejected   the pages (one document, the script picks the view)
 //   GET /static/app.js, /static/app.css, /static/chart.js
-//   GET /api/report?from=YYYY-MM-DD&to=YYYY-MM-DD&version=V   as `report --json`
-//   GET /api/versions                                   {"versions":["1.0",...]} of everything stored
-//   GET /api/rejected?from=&to=&limit=N                 {"samples":[{"received","reason","body"},...]}
-//   GET /api/csv/TABLE?from=&to=&version=               one table of the report as CSV
-//   GET /login, POST /login (token=...)                 sets the session cookie
+//   GET /api/...                                        see admin_api.h
+//   GET /login, POST /login (token=...)                 opens a session, held in a cookie
+//   POST /logout                                        ends it
 class AdminServer
 {
 public:
@@ -37,10 +46,12 @@ public:
     AdminServer(const AdminServer&) = delete;
     AdminServer& operator=(const AdminServer&) = delete;
 
-    void start(); // throws StartError (server.h)
+    void start(); // throws StartError (http/start_error.h)
     void stop();
     uint16_t port() const;
-    std::string address() const; // as printed: 127.0.0.1 or [::1]
+    std::string address() const;   // as printed: 127.0.0.1 or [::1]
+    std::string tokenFile() const; // the token's file once started; empty with noToken
+    bool tokenMade() const;        // start() wrote the token file
 
 private:
     struct Impl;

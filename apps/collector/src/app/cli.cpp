@@ -1,21 +1,18 @@
+// The zncip-collector command line: its usage, the options of each command, and the report, export and
+// forget commands; serve is in serve.cpp. main calls runCli on the program's only thread.
 #include "app/cli.h"
 
-#include "admin/admin_server.h"
+#include "app/options.h"
+#include "app/serve.h"
 #include "report/export.h"
-#include "ingest/form.h"
-#include "ingest/hit_facts.h"
 #include "report/html_report.h"
 #include "report/replace_file.h"
 #include "report/report.h"
-#include "ingest/collect_server.h"
 #include "text/days.h"
 #include "text/utf8.h"
 
-#include <chrono>
-#include <csignal>
 #include <fstream>
 #include <cstdlib>
-#include <pthread.h>
 
 namespace zncip::collector
 {
@@ -27,6 +24,7 @@ const char kUsage[] =
     "                             [--timeout SECONDS] [--max-connections N] [--max-per-address N]\n"
     "                             [--discard] [--no-quickack] [--keep-raw-days N] [--max-db-mib N]\n"
     "                             [--admin-listen ADDR:PORT | --no-admin] [--admin-token-file FILE]\n"
+    "                             [--admin-no-token] [--admin-host NAME]...\n"
     "       zncip-collector report [--db PATH] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--version V]\n"
     "                              [--json | --html FILE]\n"
     "       zncip-collector export [--db PATH]\n"
@@ -34,28 +32,35 @@ const char kUsage[] =
     "\n"
     "serve   receive hits on POST /collect, /batch and /debug/collect (default 127.0.0.1:8089;\n"
     "        --port 0 picks a free port; the first line printed says which); the pages for the product\n"
-    "        team and their API on --admin-listen (default 127.0.0.1:8090; port 0 picks one)\n"
+    "        team and their API on --admin-listen (default 127.0.0.1:8090; port 0 picks one), opened by\n"
+    "        the token in --admin-token-file or else in admin-token beside the database (made at first\n"
+    "        start), or by nothing for this machine's users with --admin-no-token; --admin-host names a\n"
+    "        Host the pages may be reached by besides the listen address\n"
     "report  summary of the hits received in a period (default: all), of one version or all\n"
     "export  every stored hit as one JSON object per line\n"
     "forget  removes the hits of one client and takes it out of every count of clients\n"
     "The database defaults to ./zncip-collector.db; --db postgresql://... (a libpq address) uses a\n"
     "PostgreSQL database that several collectors can share.\n";
 
-struct Options
+// The arguments after the command, one at a time: the option, and the value that follows it.
+class Arguments
 {
-    CollectConfig server;
-    AdminConfig admin;
-    bool noAdmin = false;
-    std::string htmlFile;
-    Period period;
-    bool json = false;
-    std::string client;
-    unsigned keepRawDays = 0; // 0: keep every raw hit
-    bool help = false;
-};
+public:
+    explicit Arguments(const std::vector<std::string>& args) : args_(args) {}
+    bool more() const { return i_ + 1 < args_.size(); }
+    const std::string& option() { return args_[++i_]; }
+    bool value(std::string& v)
+    {
+        if (i_ + 1 >= args_.size())
+            return false;
+        v = args_[++i_];
+        return true;
+    }
 
-// How often a collector that keeps raw hits for a limited time looks for old ones.
-constexpr int kPruneEverySeconds = 3600;
+private:
+    const std::vector<std::string>& args_;
+    size_t i_ = 0; // the command
+};
 
 bool parseUnsigned(const std::string& text, unsigned long max, unsigned long& value)
 {
@@ -65,205 +70,174 @@ bool parseUnsigned(const std::string& text, unsigned long max, unsigned long& va
     return value <= max;
 }
 
-// Returns an error message, empty when the options are fine.
-std::string parseOptions(const std::string& command, const std::vector<std::string>& args, Options& o)
+// Each parser below takes the options of one command or listener: it returns false for an option not its
+// own, and otherwise sets problem when the option's value is wrong.
+
+bool parseCollectOption(const std::string& a, Arguments& in, Options& o, std::string& problem)
 {
-    const bool serve = command == "serve";
-    const bool report = command == "report";
-    for (size_t i = 1; i < args.size(); ++i)
+    std::string v;
+    unsigned long n = 0;
+    if (a == "--listen")
     {
-        const std::string& a = args[i];
-        auto next = [&](std::string& value)
-        {
-            if (i + 1 >= args.size())
-                return false;
-            value = args[++i];
-            return true;
-        };
-        std::string v;
-        unsigned long n = 0;
-        if (a == "--help" || a == "-h")
-            o.help = true;
-        else if (a == "--db")
-        {
-            if (!next(o.server.dbPath) || o.server.dbPath.empty())
-                return "--db needs a path";
-        }
-        else if (serve && a == "--listen")
-        {
-            if (!next(o.server.listenAddress))
-                return "--listen needs an address";
-        }
-        else if (serve && a == "--port")
-        {
-            if (!next(v) || !parseUnsigned(v, 65535, n))
-                return "--port needs a number from 0 to 65535";
-            o.server.port = static_cast<uint16_t>(n);
-        }
-        else if (serve && a == "--max-db-mib")
-        {
-            if (!next(v) || !parseUnsigned(v, 1u << 30, n) || n == 0)
-                return "--max-db-mib needs a number of MiB";
-            o.server.storeOptions.maxBytes = static_cast<int64_t>(n) << 20;
-        }
-        else if (serve && a == "--sync")
-        {
-            if (!next(v) || (v != "full" && v != "normal"))
-                return "--sync needs full or normal";
-            o.server.storeOptions.syncFull = v == "full";
-        }
-        else if (serve && a == "--timeout")
-        {
-            if (!next(v) || !parseUnsigned(v, 3600, n) || n == 0)
-                return "--timeout needs a number of seconds from 1 to 3600";
-            o.server.idleTimeoutSec = static_cast<unsigned>(n);
-        }
-        else if (serve && a == "--max-connections")
-        {
-            if (!next(v) || !parseUnsigned(v, 10000, n) || n == 0)
-                return "--max-connections needs a number from 1 to 10000";
-            o.server.connectionLimit = static_cast<unsigned>(n);
-        }
-        else if (serve && a == "--max-per-address")
-        {
-            if (!next(v) || !parseUnsigned(v, 10000, n) || n == 0)
-                return "--max-per-address needs a number from 1 to 10000";
-            o.server.connectionsPerAddress = static_cast<unsigned>(n);
-        }
-        else if (report && (a == "--from" || a == "--to"))
-        {
-            int32_t day = 0;
-            if (!next(v) || !parseDay(v, day))
-                return a + " needs a date as YYYY-MM-DD";
-            (a == "--from" ? o.period.from : o.period.to) = day;
-        }
-        else if (report && a == "--version")
-        {
-            if (!next(v))
-                return "--version needs a version";
-            o.period.version = v;
-        }
-        else if (report && a == "--json")
-            o.json = true;
-        else if (report && a == "--html")
-        {
-            if (!next(o.htmlFile) || o.htmlFile.empty())
-                return "--html needs a file";
-        }
-        else if (serve && a == "--admin-listen")
-        {
-            const size_t colon = next(v) ? v.rfind(':') : std::string::npos;
-            if (colon == std::string::npos || !parseUnsigned(v.substr(colon + 1), 65535, n))
-                return "--admin-listen needs ADDRESS:PORT, such as 127.0.0.1:8090 or [::1]:8090";
-            o.admin.listenAddress = v.substr(0, colon);
-            o.admin.port = static_cast<uint16_t>(n);
-        }
-        else if (serve && a == "--no-admin")
-            o.noAdmin = true;
-        else if (serve && a == "--admin-token-file")
-        {
-            if (!next(o.admin.tokenFile) || o.admin.tokenFile.empty())
-                return "--admin-token-file needs a file";
-        }
-        else if (command == "forget" && a == "--cid")
-        {
-            if (!next(o.client) || o.client.empty())
-                return "--cid needs a client identifier";
-        }
-        else if (serve && a == "--keep-raw-days")
-        {
-            if (!next(v) || !parseUnsigned(v, 100000, n) || n == 0)
-                return "--keep-raw-days needs a number of days from 1 to 100000";
-            o.keepRawDays = static_cast<unsigned>(n);
-        }
-        else if (serve && a == "--discard")
-            o.server.discard = true;
-        else if (serve && a == "--no-quickack")
-            o.server.quickAck = false;
-        else
-            return "unknown option " + a;
+        if (!in.value(o.server.listenAddress))
+            problem = "--listen needs an address";
     }
+    else if (a == "--port")
+    {
+        if (!in.value(v) || !parseUnsigned(v, 65535, n))
+            problem = "--port needs a number from 0 to 65535";
+        o.server.port = static_cast<uint16_t>(n);
+    }
+    else if (a == "--max-db-mib")
+    {
+        if (!in.value(v) || !parseUnsigned(v, 1u << 30, n) || n == 0)
+            problem = "--max-db-mib needs a number of MiB";
+        o.server.storeOptions.maxBytes = static_cast<int64_t>(n) << 20;
+    }
+    else if (a == "--sync")
+    {
+        if (!in.value(v) || (v != "full" && v != "normal"))
+            problem = "--sync needs full or normal";
+        o.server.storeOptions.syncFull = v == "full";
+    }
+    else if (a == "--timeout")
+    {
+        if (!in.value(v) || !parseUnsigned(v, 3600, n) || n == 0)
+            problem = "--timeout needs a number of seconds from 1 to 3600";
+        o.server.idleTimeoutSec = static_cast<unsigned>(n);
+    }
+    else if (a == "--max-connections")
+    {
+        if (!in.value(v) || !parseUnsigned(v, 10000, n) || n == 0)
+            problem = "--max-connections needs a number from 1 to 10000";
+        o.server.connectionLimit = static_cast<unsigned>(n);
+    }
+    else if (a == "--max-per-address")
+    {
+        if (!in.value(v) || !parseUnsigned(v, 10000, n) || n == 0)
+            problem = "--max-per-address needs a number from 1 to 10000";
+        o.server.connectionsPerAddress = static_cast<unsigned>(n);
+    }
+    else if (a == "--keep-raw-days")
+    {
+        if (!in.value(v) || !parseUnsigned(v, 100000, n) || n == 0)
+            problem = "--keep-raw-days needs a number of days from 1 to 100000";
+        o.keepRawDays = static_cast<unsigned>(n);
+    }
+    else if (a == "--discard")
+        o.server.discard = true;
+    else if (a == "--no-quickack")
+        o.server.quickAck = false;
+    else
+        return false;
+    return true;
+}
+
+bool parseAdminOption(const std::string& a, Arguments& in, Options& o, std::string& problem)
+{
+    std::string v;
+    unsigned long n = 0;
+    if (a == "--admin-listen")
+    {
+        const size_t colon = in.value(v) ? v.rfind(':') : std::string::npos;
+        if (colon == std::string::npos || !parseUnsigned(v.substr(colon + 1), 65535, n))
+            problem = "--admin-listen needs ADDRESS:PORT, such as 127.0.0.1:8090 or [::1]:8090";
+        else
+            o.admin.listenAddress = v.substr(0, colon);
+        o.admin.port = static_cast<uint16_t>(n);
+    }
+    else if (a == "--no-admin")
+        o.noAdmin = true;
+    else if (a == "--admin-token-file")
+    {
+        if (!in.value(o.admin.tokenFile) || o.admin.tokenFile.empty())
+            problem = "--admin-token-file needs a file";
+    }
+    else if (a == "--admin-no-token")
+        o.admin.noToken = true;
+    else if (a == "--admin-host")
+    {
+        if (!in.value(v) || v.empty() || v.find_first_of(":/[] ") != std::string::npos)
+            problem = "--admin-host needs a host name, without a port";
+        o.admin.hostNames.push_back(v);
+    }
+    else
+        return false;
+    return true;
+}
+
+bool parseReportOption(const std::string& a, Arguments& in, Options& o, std::string& problem)
+{
+    std::string v;
+    if (a == "--from" || a == "--to")
+    {
+        int32_t day = 0;
+        if (!in.value(v) || !parseDay(v, day))
+            problem = a + " needs a date as YYYY-MM-DD";
+        (a == "--from" ? o.period.from : o.period.to) = day;
+    }
+    else if (a == "--version")
+    {
+        if (!in.value(v))
+            problem = "--version needs a version";
+        o.period.version = v;
+    }
+    else if (a == "--json")
+        o.json = true;
+    else if (a == "--html")
+    {
+        if (!in.value(o.htmlFile) || o.htmlFile.empty())
+            problem = "--html needs a file";
+    }
+    else
+        return false;
+    return true;
+}
+
+// What the options say together that none says alone; empty when they agree.
+std::string checkTogether(const std::string& command, const Options& o)
+{
     if (command == "forget" && o.client.empty() && !o.help)
         return "forget needs --cid ID";
     if (o.json && !o.htmlFile.empty())
         return "--json and --html exclude each other";
     if (o.noAdmin && !o.admin.tokenFile.empty())
         return "--no-admin and --admin-token-file exclude each other";
+    if (o.admin.noToken && !o.admin.tokenFile.empty())
+        return "--admin-no-token and --admin-token-file exclude each other";
+    if (o.noAdmin && (o.admin.noToken || !o.admin.hostNames.empty()))
+        return "--no-admin excludes the other --admin options";
     return {};
 }
 
-int64_t todayUtc()
+// Returns an error message, empty when the options are fine.
+std::string parseOptions(const std::string& command, const std::vector<std::string>& args, Options& o)
 {
-    return dayOf(std::chrono::duration_cast<std::chrono::microseconds>(
-                     std::chrono::system_clock::now().time_since_epoch())
-                     .count());
-}
-
-// Raw hits older than the days to keep, removed on a connection of its own; the rollups keep them.
-void pruneRaw(const CollectConfig& config, unsigned keepDays, std::ostream& err)
-{
-    try
+    const bool serve = command == "serve";
+    Arguments in(args);
+    while (in.more())
     {
-        const int64_t removed = openStore(config.dbPath, config.storeOptions)
-                                    ->pruneRawBefore(static_cast<int32_t>(todayUtc() - keepDays + 1));
-        if (removed)
-            err << "zncip-collector: pruned " << removed << " raw hit(s) older than " << keepDays << " day(s)"
-                << std::endl;
+        const std::string& a = in.option();
+        std::string problem;
+        if (a == "--help" || a == "-h")
+            o.help = true;
+        else if (a == "--db")
+        {
+            if (!in.value(o.server.dbPath) || o.server.dbPath.empty())
+                return "--db needs a path";
+        }
+        else if (command == "forget" && a == "--cid")
+        {
+            if (!in.value(o.client) || o.client.empty())
+                return "--cid needs a client identifier";
+        }
+        else if (!(serve && parseCollectOption(a, in, o, problem)) && !(serve && parseAdminOption(a, in, o, problem)) &&
+                 !(command == "report" && parseReportOption(a, in, o, problem)))
+            return "unknown option " + a;
+        if (!problem.empty())
+            return problem;
     }
-    catch (const StoreError& e)
-    {
-        err << "zncip-collector: pruning failed, tried again later: " << e.what() << std::endl;
-    }
-}
-
-int serve(const Options& options, std::ostream& out, std::ostream& err)
-{
-    // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    // Under a file-size limit a write past it must fail (and the hit be answered 503), not end the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-
-    const CollectConfig& config = options.server;
-    const unsigned keepRawDays = options.keepRawDays;
-    CollectServer server(config);
-    AdminConfig adminConfig = options.admin;
-    adminConfig.dbPath = config.dbPath;
-    adminConfig.storeOptions = config.storeOptions;
-    AdminServer admin(adminConfig);
-    try
-    {
-        server.start();
-        if (!options.noAdmin && !config.discard)
-            admin.start();
-    }
-    catch (const StartError& e)
-    {
-        err << "zncip-collector: " << e.what() << std::endl;
-        return kExitFailure;
-    }
-    out << "listening on " << server.address() << ":" << server.port() << std::endl;
-    if (!options.noAdmin && !config.discard)
-        out << "admin pages on http://" << admin.address() << ":" << admin.port() << "/" << std::endl;
-    if (keepRawDays)
-    {
-        const timespec interval{kPruneEverySeconds, 0};
-        do
-            pruneRaw(config, keepRawDays, err);
-        while (sigtimedwait(&stopSignals, nullptr, &interval) < 0);
-    }
-    else
-    {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-    }
-    admin.stop();
-    server.stop();
-    return 0;
+    return checkTogether(command, o);
 }
 
 } // namespace

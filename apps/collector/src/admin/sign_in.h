@@ -1,0 +1,29 @@
+// The admin listener's answers about credentials: the sign-in form and its POST, the sign-out, and the
+// refusal of a request without a valid credential. AdminServer calls them from the HTTP library's
+// threads, after the Host check; the AdminAuth they are given locks what it changes.
+#pragma once
+
+#include "admin/admin_api.h"
+#include "admin/admin_auth.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zncip::collector
+{
+
+// The cookie that carries a session id.
+const char* sessionCookie();
+
+// GET or POST /login; form is the POST body (nullptr when it was too large).
+AdminAnswer signIn(AdminAuth& auth, const std::string& method, const std::string& client,
+                   const std::string* form);
+// POST /logout with the session cookie, if any.
+AdminAnswer signOut(AdminAuth& auth, const std::string& method, std::string_view cookie);
+// Why a request is not answered (a page sends to the form, the API wants a bearer token, an address that
+// gave wrong tokens waits); nothing when its credential is valid.
+std::optional<AdminAnswer> refusal(AdminAuth& auth, const std::string& client, std::string_view authorization,
+                                   std::string_view cookie, bool api);
+
+} // namespace zncip::collector

@@ -1,0 +1,114 @@
+// The serve command (see serve.h): signals first, then the collection listener, then the admin listener
+// (which reads the store the first one may have just created or migrated), then the prune timer on the
+// main thread until a stop signal; stopping in the reverse order.
+#include "app/serve.h"
+
+#include "app/cli.h"
+#include "text/days.h"
+
+#include <chrono>
+#include <csignal>
+#include <pthread.h>
+
+namespace zncip::collector
+{
+namespace
+{
+
+// How often a collector that keeps raw hits for a limited time looks for old ones.
+constexpr int kPruneEverySeconds = 3600;
+
+int64_t todayUtc()
+{
+    return dayOf(std::chrono::duration_cast<std::chrono::microseconds>(
+                     std::chrono::system_clock::now().time_since_epoch())
+                     .count());
+}
+
+// Raw hits older than the days to keep, removed on a connection of its own; the rollups keep them.
+void pruneRaw(const CollectConfig& config, unsigned keepDays, std::ostream& err)
+{
+    try
+    {
+        const int64_t removed = openStore(config.dbPath, config.storeOptions)
+                                    ->pruneRawBefore(static_cast<int32_t>(todayUtc() - keepDays + 1));
+        if (removed)
+            err << "zncip-collector: pruned " << removed << " raw hit(s) older than " << keepDays << " day(s)"
+                << std::endl;
+    }
+    catch (const StoreError& e)
+    {
+        err << "zncip-collector: pruning failed, tried again later: " << e.what() << std::endl;
+    }
+}
+
+// Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
+sigset_t blockStopSignals()
+{
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    // Under a file-size limit a write past it must fail (and the hit be answered 503), not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    return stopSignals;
+}
+
+// The admin lines after "listening on": where the pages are and what opens them.
+void tellAdmin(const AdminServer& admin, std::ostream& out)
+{
+    out << "admin pages on http://" << admin.address() << ":" << admin.port() << "/" << std::endl;
+    if (admin.tokenFile().empty())
+        out << "admin pages open to every user of this machine, without a token" << std::endl;
+    else
+        out << (admin.tokenMade() ? "admin token written to " : "admin token in ") << admin.tokenFile()
+            << std::endl;
+}
+
+} // namespace
+
+int serve(const Options& options, std::ostream& out, std::ostream& err)
+{
+    sigset_t stopSignals = blockStopSignals();
+    const CollectConfig& config = options.server;
+    const unsigned keepRawDays = options.keepRawDays;
+    const bool withAdmin = !options.noAdmin && !config.discard;
+    CollectServer server(config);
+    AdminConfig adminConfig = options.admin;
+    adminConfig.dbPath = config.dbPath;
+    adminConfig.storeOptions = config.storeOptions;
+    AdminServer admin(adminConfig);
+    try
+    {
+        server.start();
+        if (withAdmin)
+            admin.start();
+    }
+    catch (const StartError& e)
+    {
+        err << "zncip-collector: " << e.what() << std::endl;
+        return kExitFailure;
+    }
+    out << "listening on " << server.address() << ":" << server.port() << std::endl;
+    if (withAdmin)
+        tellAdmin(admin, out);
+    if (keepRawDays)
+    {
+        const timespec interval{kPruneEverySeconds, 0};
+        do
+            pruneRaw(config, keepRawDays, err);
+        while (sigtimedwait(&stopSignals, nullptr, &interval) < 0);
+    }
+    else
+    {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    }
+    admin.stop();
+    server.stop();
+    return 0;
+}
+
+} // namespace zncip::collector
