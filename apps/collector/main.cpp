@@ -1,3 +1,4 @@
+// The zncip-collector program: everything it does is in the library, behind runCli.
 #include "app/cli.h"
 
 #include <iostream>

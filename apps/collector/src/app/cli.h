@@ -1,3 +1,4 @@
+// The zncip-collector command line: serve, report, export and forget.
 #pragma once
 
 #include <ostream>

@@ -1,3 +1,4 @@
+// The HTTP library's messages, made printable, on stderr.
 #include "http/http_log.h"
 
 #include "ingest/form.h"

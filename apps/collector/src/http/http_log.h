@@ -1,3 +1,4 @@
+// The HTTP library's messages, made printable, on stderr; shared by both listeners.
 #pragma once
 
 #include <cstdarg>

@@ -1,5 +1,7 @@
 // The collection port: HTTP framing, limits and routing, on the library's threads. Hits go through the
-// parser to the commit queue; the connection sleeps until the writer has stored them or failed.
+// parser to the commit queue; the connection sleeps until the writer has stored them or failed. It runs a
+// little over 400 lines because a request's whole life with the library (its state from the request line
+// on, the checks of its head, its body, the wait for the commit and the stop) reads best in one place.
 #include "ingest/collect_server.h"
 
 #include "http/http_log.h"

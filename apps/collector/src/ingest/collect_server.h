@@ -1,3 +1,4 @@
+// The collection port: receives hits over HTTP and answers each once it is stored (or could not be).
 #pragma once
 
 #include "http/start_error.h"

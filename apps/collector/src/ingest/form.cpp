@@ -1,3 +1,4 @@
+// Decoding a hit body as application/x-www-form-urlencoded, the way browsers and the module encode it.
 #include "ingest/form.h"
 
 #include "text/utf8.h"

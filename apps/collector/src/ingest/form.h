@@ -1,3 +1,4 @@
+// Decoding a hit body as application/x-www-form-urlencoded; never fails, so that export can show anything.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// The facts every report needs of a hit, read once from its decoded form.
 #include "ingest/hit_facts.h"
 
 #include "ingest/form.h"

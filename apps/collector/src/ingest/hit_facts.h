@@ -1,3 +1,4 @@
+// The facts every report needs of a hit (day, client, event, value), read once from its decoded form.
 #pragma once
 
 #include "ingest/form.h"

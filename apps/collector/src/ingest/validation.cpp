@@ -1,3 +1,4 @@
+// What the protocol requires of one hit: each rule, and the verdict that names every problem found.
 #include "ingest/validation.h"
 
 #include <algorithm>

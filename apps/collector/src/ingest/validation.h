@@ -1,3 +1,4 @@
+// What the protocol requires of one hit, and the limits of a /collect or /batch body.
 #pragma once
 
 #include "ingest/form.h"

@@ -1,3 +1,4 @@
+// The store a --db argument names: PostgreSQL for a postgresql:// address, SQLite otherwise.
 #include "store/hit_store.h"
 
 namespace zncip::collector
