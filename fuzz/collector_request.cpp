@@ -34,7 +34,7 @@ public:
         stored.insert(stored.end(), hits.begin(), hits.end());
     }
     void forEach(const std::function<void(const StoredHit&)>&) const override {}
-    int64_t count() const override { return static_cast<int64_t>(stored.size()); }
+    int64_t storedHits() const override { return static_cast<int64_t>(stored.size()); }
     Rollups rollups(const Period&) const override { return {}; }
     std::vector<std::string> versions() const override { return {}; }
     std::vector<StoredHit> rejectedSamples(const Period&, int) const override { return {}; }
