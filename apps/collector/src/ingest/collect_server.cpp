@@ -161,13 +161,17 @@ struct CollectServer::Impl
     // "/collect\0x" would be routed to /collect. The library frees nothing of ours: onCompleted does.
     static void* onUri(void*, const char* uri, MHD_Connection*)
     {
-        auto* request = new (std::nothrow) Request;
-        if (request)
+        try // nothing may unwind into the library; without the state, the handler answers 503
         {
+            auto* request = new Request;
             request->target = uri;
             request->targetLength = std::strlen(uri);
+            return request;
         }
-        return request;
+        catch (...)
+        {
+            return nullptr;
+        }
     }
 
     static MHD_Result onAccept(void* cls, const sockaddr*, socklen_t)
