@@ -165,8 +165,8 @@ function checkCharts(shown, period) {
       same(c.labels, daysFrom(period.from, period.to), where + ': its days');
     if (rate)
       for (const d of c.datasets)
-        d.data.forEach((v, i) => check(v === null || d.samples?.[i] >= MIN_SESSIONS,
-          where + ': a rate over ' + d.samples?.[i] + ' sessions'));
+        check(d.data.every((v, i) => v === null || d.samples?.[i] >= MIN_SESSIONS),
+          where + ': ' + d.label + ' has rates over ' + d.samples + ' sessions');
   }
 }
 
