@@ -1,10 +1,19 @@
 // The product team's pages: one document whose view is chosen by the path. Everything a client sent
-// (command names, renderers, rejected bodies) is put into the page as text, never as markup.
+// (command names, renderers, rejected bodies) is put into the page as text, never as markup. One file
+// past 400 lines, since the self-contained page carries exactly the scripts the listener serves.
 (function () {
   'use strict';
 
-  // Saturated colours for the charts; the rest of the page stays grey.
+  // Saturated colours for the charts' lines, one for each series; the rest of the page stays grey. A bar
+  // chart is one series, so one colour: a colour per bar would say nothing.
   const COLOURS = ['#1565e0', '#e0301e', '#11a048', '#f09000', '#8a2be2', '#00a0b8', '#d81b70', '#6a9a00'];
+  const BAR_COLOUR = COLOURS[0];
+
+  // Fewer finished sessions than this make a crash-free rate a matter of luck: one crash of three
+  // sessions reads as 67 %. Such a rate is not drawn; the table gives the numbers.
+  const MIN_SESSIONS = 30;
+  const DAY_MS = 86400000;
+  const MAX_CALENDAR_DAYS = 3660; // a chosen period past this is drawn over its days with data only
 
   // The tables of values the commands view shows; the machines view shows every other one. Their order
   // and titles are the report's own ("tables").
@@ -48,39 +57,81 @@
     return typeof rate === 'number' ? (rate * 100).toFixed(1) + '%' : '–';
   }
 
+  // The name a download is saved under, with the filter in it as the API names its own.
+  function downloadName(name) {
+    let file = name;
+    if (filter.has('from'))
+      file += '_from-' + filter.get('from');
+    if (filter.has('to'))
+      file += '_to-' + filter.get('to');
+    if (filter.has('version'))
+      file += '_version-' + filter.get('version').slice(0, 40).replace(/[^A-Za-z0-9.-]/g, '_');
+    return file + '.csv';
+  }
+
   // Where the CSV of a table comes from: the API, or, in a self-contained copy, the text the API would
   // answer, carried with the data; either way every row, each cell guarded by the collector.
   function csvLink(name) {
     const a = el('a', 'csv', 'CSV');
     if (inline) {
       a.href = 'data:text/csv;charset=utf-8,' + encodeURIComponent(inline.csv[name] || '');
-      a.download = name + '.csv';
+      a.download = downloadName(name);
     } else {
       a.href = '/api/csv/' + name + (query ? '?' + query : '');
     }
     return a;
   }
 
-  // A titled table; columns are {key, title, format}; csv names the table of the API, if any.
-  function table(title, columns, rows, csv, name) {
+  // A cell as the collector writes it: a formula guarded by an apostrophe, quoted when it must be.
+  function csvCell(value) {
+    let text = value === null || value === undefined ? '' : String(value);
+    if (/^[=+\-@\t\r]/.test(text))
+      text = "'" + text;
+    return /[",\r\n]/.test(text) ? '"' + text.replace(/"/g, '""') + '"' : text;
+  }
+
+  // The CSV of a table the page derives itself (no table of the API holds it): its rows as shown.
+  function derivedCsvLink(name, columns, rows) {
+    const lines = [columns.map((c) => c.key)].concat(rows.map((r) => columns.map((c) => r[c.key])));
+    const a = el('a', 'csv', 'CSV');
+    a.href = 'data:text/csv;charset=utf-8,' +
+      encodeURIComponent(lines.map((l) => l.map(csvCell).join(',') + '\r\n').join(''));
+    a.download = downloadName(name);
+    return a;
+  }
+
+  // A titled table; columns are {key, title, format}; csv names the table of the API, if any, derived
+  // says the page makes its CSV from the rows.
+  function table(title, columns, rows, csv, name, derived) {
     const box = el('section', 'table');
     const head = el('div', 'table-head');
     head.append(el('h3', null, title));
     if (csv)
       head.append(csvLink(csv));
+    else if (derived)
+      head.append(derivedCsvLink(name, columns, rows));
     box.append(head);
     const t = el('table');
     if (csv || name)
       t.dataset.table = csv || name;
     const tr = el('tr');
-    for (const c of columns)
-      tr.append(el('th', c.numeric ? 'num' : c.className, c.title));
+    for (const c of columns) {
+      const th = el('th', c.numeric ? 'num' : c.className, c.title);
+      th.dataset.key = c.key;
+      tr.append(th);
+    }
     t.appendChild(el('thead')).append(tr);
     const body = t.appendChild(el('tbody'));
     for (const r of rows) {
       const row = el('tr');
-      for (const c of columns)
-        row.append(el('td', c.numeric ? 'num' : c.className, c.format ? c.format(r[c.key]) : r[c.key]));
+      for (const c of columns) {
+        const td = el('td', c.numeric ? 'num' : c.className, c.link ? null : c.format ? c.format(r[c.key]) : r[c.key]);
+        if (c.link) {
+          const a = td.appendChild(el('a', null, r[c.key]));
+          a.href = c.link(r);
+        }
+        row.append(td);
+      }
       body.append(row);
     }
     if (rows.length === 0) {
@@ -90,7 +141,9 @@
       body.append(row);
       row.append(td);
     }
-    box.append(t);
+    const scroller = el('div', 'scroll');
+    scroller.append(t);
+    box.append(scroller);
     return box;
   }
 
@@ -109,17 +162,31 @@
     return table(title, TALLY_COLUMNS, rows, name);
   }
 
-  // A chart in a box of its own; Chart.js sizes the canvas to the box.
+  // A chart in a box of its own; Chart.js sizes the canvas to the box. A chart with nothing to draw
+  // says so in words (empty: why) rather than drawing a blank grid with made-up axes.
   const charts = [];
-  function chart(title, config) {
+  const NO_DATA = 'No data in this period.';
+  function chart(title, config, note) {
     const box = el('section', 'chart');
     box.append(el('h3', null, title));
-    const holder = box.appendChild(el('div', 'canvas'));
-    const canvas = holder.appendChild(el('canvas'));
     box.dataset.chart = title;
+    const values = config.data.datasets.flatMap((d) => d.data);
+    if (config.empty || !values.some((v) => typeof v === 'number' && v !== 0)) {
+      box.append(el('p', 'no-data', config.empty || NO_DATA));
+      return box;
+    }
+    const holder = box.appendChild(el('div', 'canvas'));
+    if (config.height)
+      holder.style.height = config.height + 'px';
+    const canvas = holder.appendChild(el('canvas'));
+    if (note)
+      box.append(el('p', 'note', note));
     charts.push({ canvas, config });
     return box;
   }
+
+  // A count never has a fractional tick.
+  const COUNT_AXIS = { beginAtZero: true, ticks: { precision: 0 } };
 
   function line(labels, series, yOptions) {
     return {
@@ -129,37 +196,58 @@
         datasets: series.map((s, i) => ({
           label: s.label,
           data: s.data,
+          samples: s.samples, // the finished sessions behind each rate, for the tooltip
           borderColor: COLOURS[i % COLOURS.length],
           backgroundColor: COLOURS[i % COLOURS.length],
-          borderWidth: 3,
+          // A dashed line lies over the solid ones, thinner, so that both show where they are equal.
+          borderWidth: s.dashed ? 2 : 4,
           pointRadius: labels.length > 45 ? 0 : 3, // over months the points would hide the line
-          spanGaps: true,
+          spanGaps: false, // a day without a value is a gap, not a line across it
           clip: 6, // points on the top line stay whole
-          borderDash: s.dashed ? [8, 5] : [],
-          order: s.dashed ? -1 : 0, // over the solid lines it may hide
+          borderDash: s.dashed ? [6, 4] : [],
+          order: s.dashed ? -1 : 0,
         })),
       },
       options: {
-        scales: { y: Object.assign({ beginAtZero: true }, yOptions || {}) },
-        // A line for a key, dashed where its line is, rather than a box outlined in it.
-        plugins: { legend: { labels: { usePointStyle: true, pointStyle: 'line' } } },
+        scales: { y: Object.assign({}, COUNT_AXIS, yOptions || {}) },
+        plugins: {
+          // A line for a key, dashed where its line is, rather than a box outlined in it.
+          // In the order of the series, whichever is drawn on top.
+          legend: { labels: { usePointStyle: true, pointStyle: 'line', sort: (a, b) => a.datasetIndex - b.datasetIndex } },
+          tooltip: {
+            callbacks: {
+              label: (item) => {
+                const n = item.dataset.samples && item.dataset.samples[item.dataIndex];
+                return item.dataset.label + ': ' + number(item.parsed.y) +
+                  (typeof n === 'number' ? ' % of ' + number(n) + ' finished sessions' : '');
+              },
+            },
+          },
+        },
       },
     };
   }
 
+  // Every bar carries its name (none skipped to save room), in one colour, on a count axis.
   function bars(rows, valueKey, horizontal) {
+    const category = { ticks: { autoSkip: false } };
     return {
       type: 'bar',
+      height: horizontal ? Math.max(280, 40 + rows.length * 22) : 0,
       data: {
         labels: rows.map((r) => r.label),
         datasets: [{
           label: valueKey,
           data: rows.map((r) => r.count),
-          backgroundColor: rows.map((r, i) => COLOURS[i % COLOURS.length]),
+          backgroundColor: BAR_COLOUR,
           maxBarThickness: 32,
         }],
       },
-      options: { indexAxis: horizontal ? 'y' : 'x', plugins: { legend: { display: false } } },
+      options: {
+        indexAxis: horizontal ? 'y' : 'x',
+        scales: horizontal ? { x: COUNT_AXIS, y: category } : { x: category, y: COUNT_AXIS },
+        plugins: { legend: { display: false } },
+      },
     };
   }
 
@@ -178,6 +266,73 @@
 
   const days = (report) => report.days || [];
 
+  const dayNumber = (text) => Date.UTC(+text.slice(0, 4), +text.slice(5, 7) - 1, +text.slice(8, 10)) / DAY_MS;
+  const dayText = (n) => new Date(n * DAY_MS).toISOString().slice(0, 10);
+
+  // The period the page shows: the days chosen, an end not chosen taken from the days with accepted
+  // hits (rejected hits count for every version, so they do not stretch it). Null when neither says.
+  function shownPeriod(report) {
+    const held = days(report);
+    let from = (!inline && filter.get('from')) || (held.length ? held[0].day : null);
+    let to = (!inline && filter.get('to')) || (held.length ? held[held.length - 1].day : null);
+    if (!from && !to)
+      return null;
+    from = from || to;
+    to = to || from;
+    return from <= to ? { from, to } : { from: to, to: from };
+  }
+
+  // Every calendar day of the period, one x position each, so that a day without hits stays on the
+  // axis; a period chosen wider than any use is cut to its days with data.
+  function calendar(report) {
+    const p = shownPeriod(report);
+    if (!p)
+      return [];
+    let first = dayNumber(p.from), last = dayNumber(p.to);
+    const held = days(report);
+    if (last - first >= MAX_CALENDAR_DAYS && held.length)
+      first = dayNumber(held[0].day), last = dayNumber(held[held.length - 1].day);
+    const out = [];
+    for (let d = first; d <= last && out.length < MAX_CALENDAR_DAYS; ++d)
+      out.push(dayText(d));
+    return out;
+  }
+
+  function byDay(report) {
+    return new Map(days(report).map((d) => [d.day, d]));
+  }
+
+  // Crash-free rates of one series over the calendar: per day, or per week of seven calendar days when
+  // most days that had sessions had too few; a rate only over MIN_SESSIONS finished sessions.
+  function rates(labels, countsOf, weekly) {
+    const step = weekly ? 7 : 1;
+    const out = { labels: [], data: [], samples: [] };
+    for (let i = 0; i < labels.length; i += step) {
+      let good = 0, bad = 0;
+      for (const day of labels.slice(i, i + step)) {
+        const c = countsOf(day);
+        good += (c && c.good) || 0;
+        bad += (c && c.bad) || 0;
+      }
+      out.labels.push(weekly ? 'week of ' + labels[i] : labels[i]);
+      out.samples.push(good + bad);
+      out.data.push(good + bad >= MIN_SESSIONS ? 100 * good / (good + bad) : null);
+    }
+    return out;
+  }
+
+  function thinDays(labels, countsOfs) {
+    let days = 0, thin = 0;
+    for (const countsOf of countsOfs)
+      for (const day of labels) {
+        const c = countsOf(day);
+        const n = c ? (c.good || 0) + (c.bad || 0) : 0;
+        days += n > 0;
+        thin += n > 0 && n < MIN_SESSIONS;
+      }
+    return thin * 2 > days;
+  }
+
   // ---- the views -----------------------------------------------------------------------------------
 
   function drawOverview(report) {
@@ -190,32 +345,32 @@
       figure('finished', 'Sessions finished', number(s.finished)),
       figure('crash_free_rate', 'Crash-free sessions', percent(s.crash_free_rate)));
 
-    const labels = days(report).map((d) => d.day);
+    // A day of the period without hits had no sessions: zero is true there.
+    const labels = calendar(report);
+    const held = byDay(report);
+    const count = (key) => labels.map((day) => (held.has(day) ? held.get(day)[key] || 0 : 0));
     const sessions = chart('Sessions per day', line(labels, [
-      { label: 'Started', data: days(report).map((d) => d.sessions_started) },
-      { label: 'Finished', data: days(report).map((d) => d.finished), dashed: true },
-      { label: 'Crashed', data: days(report).map((d) => d.bad) },
+      { label: 'Started', data: count('sessions_started') },
+      { label: 'Finished', data: count('finished'), dashed: true },
+      { label: 'Crashed', data: count('bad') },
     ]));
 
     // One line per version when the days say how each version fared, else one over all versions.
-    const perVersion = days(report).some((d) => (d.versions || []).some((v) => 'crash_free_rate' in v));
-    let series;
-    if (perVersion) {
-      const names = versionNames(report);
-      series = names.map((name) => ({
-        label: name,
-        data: days(report).map((d) => {
-          const v = (d.versions || []).find((x) => x.version === name);
-          return v && typeof v.crash_free_rate === 'number' ? v.crash_free_rate * 100 : null;
-        }),
-      }));
-    } else {
-      series = [{
-        label: report.version || 'All versions',
-        data: days(report).map((d) => (typeof d.crash_free_rate === 'number' ? d.crash_free_rate * 100 : null)),
-      }];
-    }
-    const crashFree = chart('Crash-free sessions per day (%)', line(labels, series, { max: 100 }));
+    const perVersion = days(report).some((d) => (d.versions || []).some((v) => 'good' in v));
+    const countsOfs = perVersion
+      ? versionNames(report).map((name) => ({
+        name,
+        of: (day) => held.has(day) && (held.get(day).versions || []).find((x) => x.version === name),
+      }))
+      : [{ name: report.version || 'All versions', of: (day) => held.get(day) }];
+    const weekly = thinDays(labels, countsOfs.map((c) => c.of));
+    const series = countsOfs.map((c) => Object.assign({ label: c.name }, rates(labels, c.of, weekly)));
+    const rateConfig = line(series.length ? series[0].labels : [], series, { max: 100, ticks: {} });
+    if (days(report).length && !series.some((s) => s.data.some((v) => v !== null)))
+      rateConfig.empty = 'Too few finished sessions for a rate: at least ' + MIN_SESSIONS + ' a point.';
+    const crashFree = chart('Crash-free sessions per ' + (weekly ? 'week' : 'day') + ' (%)', rateConfig,
+      'A rate is drawn over at least ' + MIN_SESSIONS + ' finished sessions' +
+      (weekly ? ', by week since most days have fewer' : '') + '; the table below gives the numbers.');
 
     const dayColumns = [
       { key: 'day', title: 'Day' },
@@ -250,18 +405,17 @@
     { label: '16–32 GiB', below: 32 }, { label: '32–64 GiB', below: 64 }, { label: '≥ 64 GiB', below: Infinity },
   ];
 
-  // Reports of physical memory by size in GiB. A machine sold with 8 GiB reports a little less (what
-  // the firmware keeps), so sizes are rounded to whole GiB first. A value that is not a number of MiB
-  // counts as unknown, and so do the values past the top of the list, which the report only sums.
+  // Reports of physical memory by size in GiB, the edges exact: 8,000 MiB is less than 8 GiB. A value
+  // that is not a number of MiB counts as unknown, and so do the values past the top of the list, which
+  // the report only sums. Clients are summed over the values of a bucket.
   function memoryBuckets(rows) {
-    const buckets = MEMORY_BUCKETS.map((b) => ({ label: b.label, count: 0 }));
-    const unknown = { label: 'Unknown', count: 0 };
+    const buckets = MEMORY_BUCKETS.map((b) => ({ label: b.label, count: 0, clients: 0 }));
+    const unknown = { label: 'Unknown', count: 0, clients: 0 };
     for (const r of rows) {
       const mib = /^\s*\d+(\.\d+)?\s*$/.test(r.value || '') ? Number(r.value) : NaN;
-      if (Number.isNaN(mib))
-        unknown.count += r.reports;
-      else
-        buckets[MEMORY_BUCKETS.findIndex((b) => Math.round(mib / 1024) < b.below)].count += r.reports;
+      const b = Number.isNaN(mib) ? unknown : buckets[MEMORY_BUCKETS.findIndex((m) => mib < m.below * 1024)];
+      b.count += r.reports;
+      b.clients += r.clients || 0;
     }
     return unknown.count ? buckets.concat([unknown]) : buckets;
   }
@@ -275,8 +429,9 @@
     const memoryTable = table('Physical memory (GiB)', [
       { key: 'label', title: 'Size' },
       { key: 'count', title: 'Reports', numeric: true, format: number },
-    ], memory, null, 'memory_gib');
-    memoryTable.querySelector('.table-head').append(csvLink('memory_mib'));
+      { key: 'clients', title: 'Clients', numeric: true, format: number },
+    ], memory, null, 'memory_gib', true);
+    memoryTable.append(el('p', 'note', 'A client that reported sizes in two buckets counts in both.'));
     const tables = [];
     for (const t of report.tables || []) {
       if (COMMAND_TABLES.includes(t.name))
@@ -307,16 +462,34 @@
   }
 
   function drawVersions(report) {
-    const labels = days(report).map((d) => d.day);
+    // A day of the period without a client of a version had none: zero is true there.
+    const labels = calendar(report);
+    const held = byDay(report);
     const series = versionNames(report).map((name) => ({
       label: name,
-      data: days(report).map((d) => {
-        const v = (d.versions || []).find((x) => x.version === name);
+      data: labels.map((day) => {
+        const v = held.has(day) && (held.get(day).versions || []).find((x) => x.version === name);
         return v ? v.clients : 0;
       }),
     }));
+    // Every version that sent hits, those without a session (a run that is still going, say) too.
+    const hits = new Map();
+    for (const a of report.applications || [])
+      hits.set(a.version, (hits.get(a.version) || 0) + a.hits);
+    const rows = (report.versions || []).map((v) => Object.assign({ hits: hits.get(v.version) || 0 }, v));
+    for (const [version, n] of hits)
+      if (!rows.some((r) => r.version === version))
+        rows.push({ version, hits: n, sessions_started: 0, finished: 0, good: 0, bad: 0, crash_free_rate: null });
+    rows.sort((a, b) => compareVersions(a.version, b.version));
+    // A version's row leads to its own figures over the same days.
+    const only = (version) => {
+      const q = new URLSearchParams(filter);
+      q.set('version', version);
+      return location.pathname + '?' + q.toString();
+    };
     const columns = [
-      { key: 'version', title: 'Version' },
+      { key: 'version', title: 'Version', link: inline ? null : (r) => only(r.version) },
+      { key: 'hits', title: 'Hits', numeric: true, format: number },
       { key: 'sessions_started', title: 'Started', numeric: true, format: number },
       { key: 'finished', title: 'Finished', numeric: true, format: number },
       { key: 'good', title: 'Good', numeric: true, format: number },
@@ -324,18 +497,20 @@
       { key: 'crash_free_rate', title: 'Crash-free', numeric: true, format: percent },
     ];
     return [chart('Clients per version per day', line(labels, series)),
-      table('Sessions by version', columns, report.versions || [], 'versions')];
+      table('Sessions by version', columns, rows, null, 'versions', true)];
   }
 
   function drawRejected(report, rejected) {
-    const reasons = (report.rejections || []).slice().sort((a, b) => b.hits - a.hits);
+    // The table in the order of its CSV; the chart the most frequent first.
+    const reasons = report.rejections || [];
+    const frequent = reasons.slice().sort((a, b) => b.hits - a.hits);
     const samples = (rejected && rejected.samples) || [];
     const note = report.version
       ? [el('p', 'note', 'A rejected hit carries no version that can be trusted, so these count every version.')]
       : [];
     return [
       ...note,
-      chart('Rejected hits by reason', bars(reasons.slice(0, 10).map((r) => ({ label: r.reason, count: r.hits })),
+      chart('Rejected hits by reason', bars(frequent.slice(0, 10).map((r) => ({ label: r.reason, count: r.hits })),
         'Hits', true)),
       table('Reasons', [
         { key: 'reason', title: 'Reason' },
@@ -356,6 +531,9 @@
     return VIEWS.find((v) => v.path === path) || VIEWS[0];
   }
 
+  // The navigation keeps the filter; the menu lists the stored versions in the order of their numbers
+  // (1.10 after 1.9). A version asked for that nothing was stored for is said so, and stays in the menu
+  // as what is shown.
   function setUpChrome(view, versions) {
     const suffix = query ? '?' + query : '';
     for (const a of document.querySelectorAll('#nav a')) {
@@ -366,14 +544,28 @@
     form.elements.from.value = filter.get('from') || '';
     form.elements.to.value = filter.get('to') || '';
     const select = form.elements.version;
-    for (const v of (versions && versions.versions) || []) {
+    const known = ((versions && versions.versions) || []).slice().sort(compareVersions);
+    for (const v of known) {
       const option = el('option', null, v);
       option.value = v;
       select.append(option);
     }
-    select.value = filter.get('version') || '';
+    const asked = filter.get('version');
+    if (versions && asked && !known.includes(asked)) {
+      const option = el('option', null, asked + ' (nothing stored)');
+      option.value = asked;
+      select.append(option);
+      notice('No hit of version ' + asked + ' is stored, so every figure below is empty. ' +
+        'Choose a version from the menu.');
+    }
+    select.value = asked || '';
     form.addEventListener('submit', (event) => {
       event.preventDefault();
+      const from = form.elements.from, to = form.elements.to;
+      to.setCustomValidity(from.value && to.value && from.value > to.value
+        ? 'To is before From: the period would hold no day.' : '');
+      if (!form.reportValidity())
+        return;
       const next = new URLSearchParams();
       for (const k of ['from', 'to', 'version'])
         if (form.elements[k].value)
@@ -381,22 +573,68 @@
       const q = next.toString();
       location.assign(location.pathname + (q ? '?' + q : ''));
     });
+    form.elements.to.addEventListener('input', () => form.elements.to.setCustomValidity(''));
   }
 
+  function notice(text) {
+    const p = el('p', 'notice', text);
+    p.setAttribute('role', 'status');
+    document.getElementById('main').prepend(p);
+  }
+
+  // The period chosen, not the days that happen to hold data.
   function describePeriod(report) {
     const p = document.getElementById('period');
-    if (!report.from)
-      p.textContent = 'Nothing was received in this period.';
+    const shown = shownPeriod(report);
+    const which = report.version ? ', version ' + report.version + ' only' : ', all versions';
+    if (!shown)
+      p.textContent = 'Nothing was received in this period' + which + '.';
     else
-      p.textContent = 'Days ' + report.from + ' to ' + report.to +
-        (report.version ? ', version ' + report.version + ' only' : ', all versions');
+      p.textContent = 'Days ' + shown.from + ' to ' + shown.to + which +
+        (days(report).length ? '' : ': nothing was received in them.');
+  }
+
+  // An answer that is not the data: the sentence the API gave (which names the field), as the error.
+  class LoadError extends Error {
+    constructor(url, status, text) {
+      super(text || url.split('?')[0] + ': ' + status);
+      this.field = ['from', 'to', 'version'].find((f) => text.startsWith(f + ':'));
+    }
   }
 
   async function fetchJson(url) {
     const response = await fetch(url, { credentials: 'same-origin' });
     if (!response.ok)
-      throw new Error(url.split('?')[0] + ': ' + response.status + ' ' + response.statusText);
+      throw new LoadError(url, response.status + ' ' + response.statusText, (await response.text()).trim());
     return response.json();
+  }
+
+  // What went wrong, with the field to change marked, a retry, and a way back to a period that works.
+  function showError(error) {
+    const main = document.getElementById('main');
+    const box = el('div', 'error-box');
+    box.setAttribute('role', 'alert');
+    box.append(el('p', 'error', 'The data could not be loaded: ' + error.message));
+    const retry = el('button', null, 'Retry');
+    retry.type = 'button';
+    retry.addEventListener('click', () => location.reload());
+    box.append(retry);
+    if (query) {
+      const all = el('a', 'reset', 'Show every day of every version');
+      all.href = location.pathname;
+      box.append(' ', all);
+    }
+    const field = error.field && document.getElementById('filter').elements[error.field];
+    if (field) {
+      field.setAttribute('aria-invalid', 'true');
+      field.classList.add('invalid');
+      field.focus();
+    }
+    const status = document.getElementById('status');
+    if (status)
+      status.remove();
+    main.replaceChildren(box);
+    document.body.dataset.error = error.message;
   }
 
   function drawCharts() {
@@ -429,12 +667,16 @@
         ({ report, versions, rejected } = inline);
         document.body.classList.add('inline');
       } else {
-        [report, versions, rejected] = await Promise.all([
+        // The menu and the navigation first, so that a period the API refuses still leaves a page to
+        // choose another with.
+        versions = await fetchJson('/api/versions').catch((error) => { showError(error); return null; });
+        setUpChrome(view, versions);
+        if (!versions)
+          return;
+        [report, rejected] = await Promise.all([
           fetchJson('/api/report' + (query ? '?' + query : '')),
-          fetchJson('/api/versions'),
           view.name === 'rejected' ? fetchJson('/api/rejected?' + (query ? query + '&' : '') + 'limit=5') : null,
         ]);
-        setUpChrome(view, versions);
       }
       describePeriod(report);
       for (const v of inline ? VIEWS : [view]) {
@@ -448,10 +690,7 @@
       drawCharts();
       ready();
     } catch (error) {
-      status.textContent = 'The data could not be loaded: ' + error.message;
-      status.className = 'error';
-      main.prepend(status);
-      document.body.dataset.error = error.message;
+      showError(error);
     }
   }
 

@@ -7,10 +7,13 @@
 #include "report/html_report.h"
 #include "report/report.h"
 #include "text/days.h"
+#include "text/utf8.h"
 
 #include <microhttpd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <optional>
 
 namespace zncip::collector
 {
@@ -19,11 +22,13 @@ namespace
 
 constexpr int kDefaultSamples = 5;
 constexpr int kMaxSamples = 50;
+constexpr size_t kMaxQuoted = 40; // of a client's text in an error or a file name
 const char kJson[] = "application/json";
 const char kCsv[] = "text/csv; charset=utf-8";
 
-// The period a request asks for; false when a date is not one.
-bool periodOf(const QueryArgument& argument, Period& p)
+// The period a request asks for; on a date that is not one, or a period that ends before it begins, the
+// sentence that tells the person which field to change (the page shows it as it is).
+std::optional<std::string> periodOf(const QueryArgument& argument, Period& p)
 {
     int32_t day = 0;
     for (const auto& [name, target] : {std::pair{"from", &p.from}, std::pair{"to", &p.to}})
@@ -32,12 +37,34 @@ bool periodOf(const QueryArgument& argument, Period& p)
         if (text.empty())
             continue;
         if (!parseDay(std::string(text), day))
-            return false;
+            return std::string(name) + ": \"" + printableText(text.substr(0, kMaxQuoted)) +
+                   "\" is not a day; write it as YYYY-MM-DD\n";
         *target = day;
     }
+    if (p.from > p.to)
+        return "from: " + formatDay(p.from) + " is after to (" + formatDay(p.to) +
+               "); the period would hold no day\n";
     if (const std::string_view v = argument("version"); !v.empty())
         p.version = std::string(v);
-    return true;
+    return std::nullopt;
+}
+
+// The name a download is saved under: the table and the filter, so that the files of different
+// periods or versions do not overwrite each other. Only characters that every file system takes.
+std::string downloadName(const std::string& table, const Period& p)
+{
+    std::string name = table;
+    if (p.from != Period{}.from)
+        name += "_from-" + formatDay(p.from);
+    if (p.to != Period{}.to)
+        name += "_to-" + formatDay(p.to);
+    if (p.version)
+    {
+        name += "_version-";
+        for (const char c : p.version->substr(0, kMaxQuoted))
+            name += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
+    }
+    return name + ".csv";
 }
 
 // The number of samples asked for; -1 when it is not a number.
@@ -60,8 +87,8 @@ AdminAnswer plainAnswer(unsigned status, std::string body)
 AdminAnswer answerApi(const HitReader& store, const std::string& name, const QueryArgument& argument)
 {
     Period period;
-    if (!periodOf(argument, period))
-        return plainAnswer(MHD_HTTP_BAD_REQUEST, "from and to are days as YYYY-MM-DD\n");
+    if (auto wrong = periodOf(argument, period))
+        return plainAnswer(MHD_HTTP_BAD_REQUEST, std::move(*wrong));
     if (name == "versions")
         return {MHD_HTTP_OK, kJson, versionsJson(store.versions()), {}};
     if (name == "rejected")
@@ -81,7 +108,7 @@ AdminAnswer answerApi(const HitReader& store, const std::string& name, const Que
             return {MHD_HTTP_OK,
                     kCsv,
                     std::move(*csv),
-                    {{"Content-Disposition", "attachment; filename=\"" + table + ".csv\""}}};
+                    {{"Content-Disposition", "attachment; filename=\"" + downloadName(table, period) + "\""}}};
     }
     return plainAnswer(MHD_HTTP_NOT_FOUND, "no such table or API\n");
 }

@@ -1,6 +1,6 @@
 // The admin listener's JSON and CSV answers over the stored rollups, apart from HTTP and from who may ask.
-// AdminServer calls answerApi on the HTTP library's threads, after the caller was let in, holding the
-// lock that gives it the reader alone (an SQLite reader serves one thread at a time).
+// AdminServer calls answerApi on the HTTP library's threads, after the caller was let in, with a reader
+// that no other thread uses meanwhile (an SQLite reader serves one thread at a time).
 #pragma once
 
 #include "store/hit_store.h"
@@ -33,7 +33,9 @@ using QueryArgument = std::function<std::string_view(const char* name)>;
 //   report?from=YYYY-MM-DD&to=YYYY-MM-DD&version=V   as `report --json`
 //   versions                                         {"versions":["1.0",...]} of everything stored
 //   rejected?from=&to=&limit=N                       {"samples":[{"received","reason","body"},...]}
-//   csv/TABLE?from=&to=&version=                     one table of the report as CSV
+//   csv/TABLE?from=&to=&version=                     one table of the report as CSV, saved under a name
+//                                                    that holds the filter
+// A date that is not one, or from after to, is answered 400 with a sentence that names the field.
 AdminAnswer answerApi(const HitReader& store, const std::string& name, const QueryArgument& argument);
 
 } // namespace zncip::collector

@@ -1,11 +1,12 @@
 // The admin listener's daemon: its start and stop, the headers every answer carries, and the routing of a
 // request past the Host check and the credential check (admin_auth) to the pages, the sign-in form or the
 // API (admin_api). The serve command calls start() and stop() from its main thread; the callbacks run on
-// the HTTP library's two threads.
+// the HTTP library's threads, one for each open connection, so that a slow report holds up no one else.
 #include "admin/admin_server.h"
 
 #include "admin/admin_api.h"
 #include "admin/admin_auth.h"
+#include "admin/reader_pool.h"
 #include "admin/request_deadlines.h"
 #include "admin/sign_in.h"
 #include "http/http_log.h"
@@ -19,7 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <mutex>
+#include <functional>
 #include <optional>
 
 namespace zncip::collector
@@ -28,8 +29,12 @@ namespace
 {
 
 constexpr size_t kMaxFormBody = 1024;
-constexpr unsigned kThreads = 2;
+constexpr size_t kReaders = 4; // more reports at once only share the two cores more thinly
 const char kApiPrefix[] = "/api/";
+const char kNoStore[] = "no-store";
+// The program's own files change only with the program: a browser keeps them and asks whether its copy
+// (named by the ETag) is still current, which costs an empty answer instead of Chart.js again.
+const char kRevalidate[] = "no-cache";
 
 // Pages that the script of the dashboard draws; each is the same document.
 const char* const kPages[] = {"/", "/commands", "/machines", "/versions", "/rejected"};
@@ -44,13 +49,12 @@ const StaticFile kStaticFiles[] = {{"/static/app.js", "app.js", "text/javascript
                                    {"/static/chart.js", "chart.js", "text/javascript; charset=utf-8"}};
 
 // Sent with every answer: no script but our own files, nothing sniffed, nothing of the data cached, no
-// framing by other sites.
+// framing by other sites. The program's own files are the exception to caching: see staticFile.
 const std::pair<const char*, const char*> kSafetyHeaders[] = {
     {"Content-Security-Policy",
      "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
      "object-src 'none'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'"},
     {"X-Content-Type-Options", "nosniff"},
-    {"Cache-Control", "no-store"},
     {"X-Frame-Options", "DENY"},
     {"Referrer-Policy", "no-referrer"}};
 
@@ -71,6 +75,33 @@ const sockaddr* clientAddress(MHD_Connection* c)
     return info ? info->client_addr : nullptr;
 }
 
+// The address a page was asked by, its query rebuilt from the arguments the library decoded.
+std::string askedAddress(MHD_Connection* c, const std::string& path)
+{
+    std::string query;
+    MHD_get_connection_values(
+        c, MHD_GET_ARGUMENT_KIND,
+        [](void* out, MHD_ValueKind, const char* key, const char* value)
+        {
+            auto& q = *static_cast<std::string*>(out);
+            q += (q.empty() ? "?" : "&") + percentEncoded(key) + "=" + percentEncoded(value ? value : "");
+            return MHD_YES;
+        },
+        &query);
+    return path + query;
+}
+
+// The ETag of one of the program's files: a hash of its bytes (FNV-1a), quoted.
+std::string entityTag(std::string_view bytes)
+{
+    uint64_t h = 14695981039346656037ull;
+    for (const char b : bytes)
+        h = (h ^ static_cast<unsigned char>(b)) * 1099511628211ull;
+    char text[24];
+    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(h));
+    return text;
+}
+
 // A POST body (the sign-in form), gathered across calls.
 struct Upload
 {
@@ -86,8 +117,7 @@ struct AdminServer::Impl
     std::optional<AdminAuth> auth;
     std::string tokenFile;
     bool tokenMade = false;
-    std::mutex storeMutex; // an SQLite reader serves one thread at a time
-    std::unique_ptr<HitStore> store;
+    std::optional<ReaderPool> readers;
     RequestDeadlines deadlines;
     MHD_Daemon* daemon = nullptr;
     uint16_t boundPort = 0;
@@ -116,13 +146,14 @@ struct AdminServer::Impl
         const std::string client = from ? addressText(from) : "";
         const std::string_view cookie = header(c, MHD_COOKIE_KIND, sessionCookie());
         if (path == "/login")
-            return signIn(*auth, method, client, upload && !upload->tooLarge ? &upload->body : nullptr);
+            return signIn(*auth, method, client, upload && !upload->tooLarge ? &upload->body : nullptr,
+                          header(c, MHD_GET_ARGUMENT_KIND, returnArgument()));
         if (path == "/logout")
             return signOut(*auth, method, cookie);
         if (path != "/static/app.css" && auth->tokenRequired())
             if (auto refused =
                     refusal(*auth, client, header(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION), cookie,
-                            startsWith(path, kApiPrefix)))
+                            startsWith(path, kApiPrefix), askedAddress(c, path)))
                 return *refused;
         if (method != MHD_HTTP_METHOD_GET && method != MHD_HTTP_METHOD_HEAD)
         {
@@ -135,11 +166,11 @@ struct AdminServer::Impl
                 return file("index.html", "text/html; charset=utf-8");
         for (const StaticFile& f : kStaticFiles)
             if (path == f.path)
-                return file(f.name, f.type);
+                return staticFile(f, header(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH));
         if (startsWith(path, kApiPrefix))
         {
-            std::lock_guard<std::mutex> lock(storeMutex);
-            return answerApi(*store, path.substr(sizeof kApiPrefix - 1),
+            const ReaderPool::Lease reader = readers->take();
+            return answerApi(*reader, path.substr(sizeof kApiPrefix - 1),
                              [c](const char* name) { return header(c, MHD_GET_ARGUMENT_KIND, name); });
         }
         return plainAnswer(MHD_HTTP_NOT_FOUND, "no such page\n");
@@ -147,7 +178,21 @@ struct AdminServer::Impl
 
     static AdminAnswer file(const char* name, const char* type)
     {
-        return {MHD_HTTP_OK, type, {}, {}, dashboard::embeddedFile(name)};
+        return {MHD_HTTP_OK, type, {}, {{MHD_HTTP_HEADER_CACHE_CONTROL, kNoStore}}, dashboard::embeddedFile(name)};
+    }
+
+    // A script or the style sheet: cached by the browser, sent again only when the program changed.
+    static AdminAnswer staticFile(const StaticFile& f, std::string_view ifNoneMatch)
+    {
+        AdminAnswer a = file(f.name, f.type);
+        const std::string tag = entityTag(a.file);
+        a.headers = {{MHD_HTTP_HEADER_CACHE_CONTROL, kRevalidate}, {MHD_HTTP_HEADER_ETAG, tag}};
+        if (ifNoneMatch == tag)
+        {
+            a.status = MHD_HTTP_NOT_MODIFIED;
+            a.file = {};
+        }
+        return a;
     }
 
     static MHD_Result onRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
@@ -216,6 +261,9 @@ struct AdminServer::Impl
         MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, a.contentType.c_str());
         for (const auto& [name, value] : kSafetyHeaders)
             MHD_add_response_header(r, name, value);
+        if (std::none_of(a.headers.begin(), a.headers.end(),
+                         [](const auto& h) { return h.first == MHD_HTTP_HEADER_CACHE_CONTROL; }))
+            MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, kNoStore);
         for (const auto& [name, value] : a.headers)
             MHD_add_response_header(r, name.c_str(), value.c_str());
         const MHD_Result result = MHD_queue_response(c, a.status, r);
@@ -242,7 +290,9 @@ struct AdminServer::Impl
         {
             StoreOptions readOnly = config.storeOptions;
             readOnly.readOnly = true;
-            store = openStore(config.dbPath, readOnly);
+            readers.emplace([path = config.dbPath, readOnly]() -> std::unique_ptr<HitReader>
+                            { return openStore(path, readOnly); },
+                            kReaders);
         }
         catch (const StoreError& e)
         {
@@ -263,7 +313,8 @@ struct AdminServer::Impl
         boundPort = settings.port = listening.port;
         boundAddress = settings.listenAddress = listening.address;
         auth.emplace(std::move(settings));
-        unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
+        unsigned flags =
+            MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL | MHD_USE_ERROR_LOG;
         if (listening.address.front() == '[')
             flags |= MHD_USE_IPv6;
         deadlines.start();
@@ -273,7 +324,7 @@ struct AdminServer::Impl
             listening.fd, MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
             &Impl::onConnection, this, MHD_OPTION_CONNECTION_TIMEOUT, config.requestTimeoutSec,
             MHD_OPTION_CONNECTION_LIMIT, config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-            config.connectionsPerAddress, MHD_OPTION_THREAD_POOL_SIZE, kThreads, MHD_OPTION_END);
+            config.connectionsPerAddress, MHD_OPTION_END);
         if (!daemon)
         {
             deadlines.stop();

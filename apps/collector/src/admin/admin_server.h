@@ -1,6 +1,7 @@
 // The product team's pages and the JSON API behind them, on a listener of their own so that nothing of it
 // is reachable on the collection port. The serve command starts and stops it from its main thread; the
-// HTTP library answers on two threads of its own, which share one read-only store connection under a lock.
+// HTTP library answers on a thread for each connection, each request with a read-only store connection
+// borrowed from a small pool (reader_pool.h).
 #pragma once
 
 #include "store/hit_store.h"

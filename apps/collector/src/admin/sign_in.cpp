@@ -6,6 +6,7 @@
 
 #include <microhttpd.h>
 
+#include <cctype>
 #include <cstdio>
 
 namespace zncip::collector
@@ -14,19 +15,23 @@ namespace
 {
 
 const char kCookie[] = "zncip_admin";
+const char kReturn[] = "next";
+const char kLoginPath[] = "/login";
 const char kCookieAttributes[] = "; Path=/; HttpOnly; SameSite=Strict";
 
 const char kLoginPage[] = R"(<!DOCTYPE html>
-<html lang="en"><head><meta charset="utf-8"><title>ZnCIP collector: sign in</title>
+<html lang="en"><head><meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1"><title>ZnCIP collector: sign in</title>
 <link rel="stylesheet" href="/static/app.css"></head>
 <body class="login"><form method="post" action="/login">
 <h1>ZnCIP collector</h1>%s
+<input type="hidden" name="next" value="%s">
 <label>Admin token <input type="password" name="token" autofocus></label>
 <button type="submit">Sign in</button>
 </form></body></html>
 )";
 
-AdminAnswer redirect(const char* to, std::string why)
+AdminAnswer redirect(const std::string& to, std::string why)
 {
     AdminAnswer a = plainAnswer(MHD_HTTP_SEE_OTHER, std::move(why));
     a.headers.emplace_back("Location", to);
@@ -40,10 +45,27 @@ AdminAnswer tooSoon(long seconds, AdminAnswer a)
     return a;
 }
 
-AdminAnswer loginPage(unsigned status, const std::string& message)
+// A page of this listener to return to: a path of its own with a query, nothing that a browser could
+// read as another site ("//host", "/\\host") and no character that a header or an attribute would need
+// escaped. Anything else returns to the overview.
+std::string returnPath(std::string_view asked)
 {
-    std::string html(sizeof kLoginPage + message.size(), '\0');
-    html.resize(static_cast<size_t>(std::snprintf(html.data(), html.size(), kLoginPage, message.c_str())));
+    const bool local = asked.size() >= 1 && asked[0] == '/' && asked.substr(0, 2) != "//" &&
+                       asked.rfind(kLoginPath, 0) != 0 &&
+                       asked.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                               "0123456789-._~/?=&%+") == std::string_view::npos;
+    return local ? std::string(asked) : "/";
+}
+
+// The sign-in form; asked is a returnPath, whose only character an attribute needs escaped is '&'.
+AdminAnswer loginPage(unsigned status, const std::string& message, const std::string& asked)
+{
+    std::string attribute;
+    for (const char c : asked)
+        attribute += c == '&' ? std::string("&amp;") : std::string(1, c);
+    std::string html(sizeof kLoginPage + message.size() + attribute.size(), '\0');
+    html.resize(static_cast<size_t>(
+        std::snprintf(html.data(), html.size(), kLoginPage, message.c_str(), attribute.c_str())));
     return {status, "text/html; charset=utf-8", html, {}};
 }
 
@@ -54,13 +76,34 @@ const char* sessionCookie()
     return kCookie;
 }
 
-AdminAnswer signIn(AdminAuth& auth, const std::string& method, const std::string& client,
-                   const std::string* form)
+const char* returnArgument()
 {
+    return kReturn;
+}
+
+std::string percentEncoded(std::string_view text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text)
+    {
+        const auto b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/')
+            out += c;
+        else
+            out += {'%', hex[b >> 4], hex[b & 15]};
+    }
+    return out;
+}
+
+AdminAnswer signIn(AdminAuth& auth, const std::string& method, const std::string& client,
+                   const std::string* form, std::string_view asked)
+{
+    std::string back = returnPath(asked);
     if (!auth.tokenRequired())
-        return redirect("/", "no token is needed here\n");
+        return redirect(back, "no token is needed here\n");
     if (method == MHD_HTTP_METHOD_GET || method == MHD_HTTP_METHOD_HEAD)
-        return loginPage(MHD_HTTP_OK, "");
+        return loginPage(MHD_HTTP_OK, "", back);
     if (method != MHD_HTTP_METHOD_POST)
         return plainAnswer(MHD_HTTP_METHOD_NOT_ALLOWED, "GET or POST\n");
     if (!form)
@@ -69,6 +112,8 @@ AdminAnswer signIn(AdminAuth& auth, const std::string& method, const std::string
     for (const FormField& f : decodeForm(*form).fields)
         if (f.name == "token")
             given = f.value;
+        else if (f.name == kReturn)
+            back = returnPath(f.value);
     std::string session;
     switch (auth.signIn(client, given, session))
     {
@@ -78,12 +123,13 @@ AdminAnswer signIn(AdminAuth& auth, const std::string& method, const std::string
     {
         const long wait = auth.retryAfter(client);
         return tooSoon(wait, loginPage(0, "<p class=\"error\">Too many wrong tokens: try again in " +
-                                              std::to_string(wait) + " s.</p>"));
+                                              std::to_string(wait) + " s.</p>",
+                                          back));
     }
     default:
-        return loginPage(MHD_HTTP_UNAUTHORIZED, "<p class=\"error\">That is not the admin token.</p>");
+        return loginPage(MHD_HTTP_UNAUTHORIZED, "<p class=\"error\">That is not the admin token.</p>", back);
     }
-    AdminAnswer a = redirect("/", "signed in\n");
+    AdminAnswer a = redirect(back, "signed in\n");
     a.headers.emplace_back("Set-Cookie", std::string(kCookie) + "=" + session + kCookieAttributes +
                                              "; Max-Age=" + std::to_string(auth.sessionLifetime().count()));
     return a;
@@ -99,13 +145,13 @@ AdminAnswer signOut(AdminAuth& auth, const std::string& method, std::string_view
     }
     if (!cookie.empty())
         auth.signOut(cookie);
-    AdminAnswer a = redirect("/login", "signed out\n");
+    AdminAnswer a = redirect(kLoginPath, "signed out\n");
     a.headers.emplace_back("Set-Cookie", std::string(kCookie) + "=" + kCookieAttributes + "; Max-Age=0");
     return a;
 }
 
 std::optional<AdminAnswer> refusal(AdminAuth& auth, const std::string& client, std::string_view authorization,
-                                   std::string_view cookie, bool api)
+                                   std::string_view cookie, bool api, const std::string& asked)
 {
     const AdminAuth::Verdict verdict = auth.check(client, authorization, cookie);
     if (verdict == AdminAuth::Verdict::Allowed)
@@ -114,7 +160,8 @@ std::optional<AdminAnswer> refusal(AdminAuth& auth, const std::string& client, s
         return tooSoon(auth.retryAfter(client),
                        plainAnswer(0, "too many wrong admin tokens from this address: try again later\n"));
     if (!api)
-        return redirect("/login", "sign in at /login\n");
+        return redirect(std::string(kLoginPath) + "?" + kReturn + "=" + percentEncoded(asked),
+                        "sign in at /login\n");
     AdminAnswer a = plainAnswer(MHD_HTTP_UNAUTHORIZED, "a bearer token is required\n");
     a.headers.emplace_back("WWW-Authenticate", "Bearer");
     return a;

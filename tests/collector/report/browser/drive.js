@@ -1,0 +1,369 @@
+// Drives Debian's Chromium through the dashboard as a person would: signs in from a filtered address,
+// opens every view, clicks a version, Apply and Back, downloads each CSV, narrows the window to a phone's
+// and signs out, checking what the page shows against the API. Run by collector_dashboard_test, which
+// starts the admin listener over its data set; exits non-zero, with every failed check on stderr.
+//
+// usage: node drive.js BASE_URL TOKEN_FILE SCREENSHOT_DIR PROFILE_DIR
+'use strict';
+
+const fs = require('fs');
+const path = require('path');
+const puppeteer = require('puppeteer-core');
+
+const [base, tokenFile, shots, profile] = process.argv.slice(2);
+const token = fs.readFileSync(tokenFile, 'utf8').split('\n')[0].trim();
+const CHROMIUM = '/usr/bin/chromium';
+const STEP_MS = 20000;
+const PHONE_WIDTH = 375;
+const MIN_SESSIONS = 30;
+// The days of the data set: ten from 2024-10-04, the fifth without any hit.
+const FILTER = 'from=2024-10-06&to=2024-10-12&version=1.1';
+const VIEWS = ['/', '/commands', '/machines', '/versions', '/rejected'];
+
+const failures = [];
+function check(ok, what) {
+  if (!ok)
+    failures.push(what);
+}
+function same(actual, expected, what) {
+  const a = JSON.stringify(actual), e = JSON.stringify(expected);
+  check(a === e, what + '\n    shown:    ' + a + '\n    expected: ' + e);
+}
+
+async function api(address) {
+  const r = await fetch(base + address, { headers: { Authorization: 'Bearer ' + token } });
+  return { status: r.status, headers: r.headers, text: await r.text() };
+}
+const apiJson = async (address) => JSON.parse((await api(address)).text);
+
+const dayMs = 86400000;
+function daysFrom(from, to) {
+  const out = [];
+  for (let t = Date.parse(from + 'T00:00:00Z'); t <= Date.parse(to + 'T00:00:00Z'); t += dayMs)
+    out.push(new Date(t).toISOString().slice(0, 10));
+  return out;
+}
+
+function csvRows(text) {
+  // No value of the data set holds a comma, a quote or a line break.
+  return text.split('\r\n').filter((l) => l !== '').map((l) => l.split(','));
+}
+
+// What a view shows, read in the page: its tables (with the CSV each links to, fetched as a download
+// would be), its charts as Chart.js holds them, and whether it is wider than the window.
+function readPage() {
+  const tables = [...document.querySelectorAll('table[data-table]')].map((t) => {
+    const link = t.closest('.table').querySelector('a.csv');
+    return {
+      name: t.dataset.table,
+      keys: [...t.querySelectorAll('th')].map((th) => th.dataset.key),
+      rows: [...t.querySelectorAll('tbody tr:not(.empty)')].map((tr) =>
+        [...tr.querySelectorAll('td')].map((td) => td.textContent)),
+      csv: link ? link.href : null,
+      download: link ? link.download : null,
+    };
+  });
+  const charts = [...document.querySelectorAll('.chart')].map((box) => {
+    const canvas = box.querySelector('canvas');
+    const c = canvas && Chart.getChart(canvas);
+    if (!c)
+      return { title: box.dataset.chart, noData: (box.querySelector('.no-data') || {}).textContent || null };
+    const scales = Object.values(c.scales).map((s) => ({
+      id: s.id, type: s.type, ticks: s.ticks.map((t) => t.value), labels: s.getLabels ? s.getLabels() : null,
+    }));
+    return {
+      title: box.dataset.chart, type: c.config.type, labels: c.data.labels, scales,
+      datasets: c.data.datasets.map((d) => ({
+        label: d.label, data: d.data, samples: d.samples || null,
+        colours: [].concat(d.backgroundColor),
+      })),
+    };
+  });
+  return {
+    url: location.pathname + location.search,
+    period: document.getElementById('period').textContent,
+    tables, charts,
+    error: document.body.dataset.error || null,
+    notice: (document.querySelector('.notice') || {}).textContent || null,
+    select: document.querySelector('select[name=version]').value,
+    options: [...document.querySelectorAll('select[name=version] option')].map((o) => o.value),
+    wide: document.documentElement.scrollWidth > window.innerWidth,
+  };
+}
+
+// The charts follow a new window size a frame or two later.
+function resized(page) {
+  return page.evaluate(() => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done))));
+}
+
+// The element that reaches furthest right, to say what makes a page wide.
+function widest() {
+  let far = null, right = 0;
+  for (const e of document.querySelectorAll('body *')) {
+    const r = e.getBoundingClientRect().right;
+    if (r > right && !e.closest('.scroll'))
+      far = e, right = r;
+  }
+  return far ? far.tagName + '.' + far.className + ' to ' + Math.round(right) + ' px' : '';
+}
+
+async function settled(page) {
+  await page.waitForFunction(() => document.body.dataset.ready || document.body.dataset.error, { timeout: STEP_MS });
+  return page.evaluate(readPage);
+}
+
+async function open(page, address) {
+  await page.goto(base + address, { waitUntil: 'domcontentloaded', timeout: STEP_MS });
+  return settled(page);
+}
+
+// A number as the CSV writes it from the text a cell shows: no grouping, a rate as a fraction.
+function plain(text, key) {
+  if (key === 'crash_free_rate')
+    return text === '–' ? '' : text.replace('%', '');
+  return /^[\d,]+$/.test(text) ? text.replace(/,/g, '') : text;
+}
+
+// Each table that offers a CSV holds what the download holds, in its order, column by column.
+async function checkDownloads(page, shown) {
+  for (const t of shown.tables.filter((x) => x.csv)) {
+    // The page may fetch nothing but its own listener: a data: download is read here.
+    const text = t.csv.startsWith('data:') ? decodeURIComponent(t.csv.slice(t.csv.indexOf(',') + 1))
+      : (await api(new URL(t.csv).pathname + new URL(t.csv).search)).text;
+    const [header, ...rows] = csvRows(text);
+    const columns = t.keys.map((k) => header.indexOf(k));
+    check(!columns.includes(-1), shown.url + ' ' + t.name + ': a column is missing from its CSV ' + header);
+    const fromCsv = rows.map((r) => columns.map((i, n) => (t.keys[n] === 'crash_free_rate' && r[i] !== ''
+      ? (Number(r[i]) * 100).toFixed(1) : r[i])));
+    const value = t.keys.indexOf('value');
+    const inTable = t.rows.filter((r) => value < 0 || !/ other values$/.test(r[value]))
+      .map((r) => r.map((cell, n) => plain(cell, t.keys[n])));
+    same(inTable, fromCsv.slice(0, inTable.length), shown.url + ': table ' + t.name + ' against its CSV');
+  }
+}
+
+// Every bar names its value, in the one colour of its series; a count axis has whole ticks only; a
+// chart over days has a position for each calendar day of the period; no crash-free rate stands on fewer
+// than MIN_SESSIONS sessions.
+function checkCharts(shown, period) {
+  for (const c of shown.charts) {
+    const where = shown.url + ' chart "' + c.title + '"';
+    if (c.noData !== undefined) {
+      check(c.noData, where + ' is neither drawn nor says why');
+      continue;
+    }
+    const rate = /crash-free/i.test(c.title);
+    for (const s of c.scales.filter((x) => x.type === 'linear' && !rate))
+      check(s.ticks.every(Number.isInteger), where + ': fractional ticks ' + s.ticks);
+    if (c.type === 'bar') {
+      const category = c.scales.find((s) => s.type === 'category');
+      same(category?.ticks.length, c.labels.length, where + ': labelled bars');
+      for (const d of c.datasets)
+        check(new Set(d.colours).size === 1, where + ': bars in colours ' + d.colours);
+    }
+    if (/per day/.test(c.title) && !rate)
+      same(c.labels, daysFrom(period.from, period.to), where + ': its days');
+    if (rate)
+      for (const d of c.datasets)
+        check(d.data.every((v, i) => v === null || d.samples?.[i] >= MIN_SESSIONS),
+          where + ': ' + d.label + ' has rates over ' + d.samples + ' sessions');
+  }
+}
+
+// A group of checks; one that cannot go on (an element missing, say) fails alone, and the next begins.
+async function step(name, run) {
+  try {
+    await run();
+  } catch (error) {
+    failures.push(name + ': ' + (error && error.message));
+  }
+}
+
+async function main() {
+  fs.mkdirSync(shots, { recursive: true });
+  const browser = await puppeteer.launch({
+    executablePath: CHROMIUM,
+    headless: true,
+    userDataDir: profile,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--hide-scrollbars'],
+  });
+  try {
+    const page = await browser.newPage();
+    await page.setViewport({ width: 1280, height: 900 });
+    const shot = (name) => page.screenshot({ path: path.join(shots, 'dashboard-' + name + '.png'), fullPage: true });
+
+    let shown;
+    // Sign-in returns to the page asked for, filter and all; a return address to elsewhere is ignored.
+    await step('sign-in', async () => {
+      await page.goto(base + '/versions?' + FILTER, { waitUntil: 'domcontentloaded', timeout: STEP_MS });
+      check(new URL(page.url()).pathname === '/login', 'no sign-in form: ' + page.url());
+      check(!(await page.evaluate(() => document.documentElement.scrollWidth > window.innerWidth)), 'sign-in wide');
+      await page.setViewport({ width: PHONE_WIDTH, height: 700 });
+      check(!(await page.evaluate(() => document.documentElement.scrollWidth > window.innerWidth)),
+        'the sign-in form is wider than a phone');
+      check(await page.$('meta[name=viewport]'), 'the sign-in form has no viewport');
+      await shot('login-375');
+      await page.setViewport({ width: 1280, height: 900 });
+      await page.type('input[name=token]', token);
+      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('button[type=submit]')]);
+      shown = await settled(page);
+      same(shown.url, '/versions?' + FILTER, 'where sign-in returns to');
+      same(shown.select, '1.1', 'the version after sign-in');
+      for (const elsewhere of ['//example.org/x', 'https://example.org/', '/\\example.org', '/login']) {
+        const r = await fetch(base + '/login', {
+          method: 'POST', body: 'token=' + token + '&next=' + encodeURIComponent(elsewhere), redirect: 'manual',
+          headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
+        });
+        same(r.headers.get('location'), '/', 'sign-in returning to ' + elsewhere);
+      }
+    });
+    if (new URL(page.url()).pathname === '/login') {
+      // Signed in nonetheless, for the checks that follow.
+      await page.type('input[name=token]', token);
+      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('button[type=submit]')]);
+    }
+
+    // Every view, over everything and over a filter, at a desktop's width and a phone's.
+    await step('views', async () => {
+      const everything = await apiJson('/api/report');
+      const periods = {
+        '': { from: everything.days[0].day, to: everything.days[everything.days.length - 1].day },
+        [FILTER]: { from: '2024-10-06', to: '2024-10-12' },
+      };
+      let reloads = 0;
+      page.on('response', (r) => {
+        if (/\/static\/.*\.js$/.test(r.url()) && (r.status() === 304 || r.fromCache()))
+          ++reloads;
+    });
+    for (const query of Object.keys(periods))
+      for (const view of VIEWS) {
+        const address = view + (query ? '?' + query : '');
+        shown = await open(page, address);
+        if (shown.error) {
+          check(false, address + ': ' + shown.error);
+          continue;
+        }
+        const name = (view === '/' ? 'overview' : view.slice(1)) + (query ? '-filtered' : '');
+        await shot(name);
+        check(shown.period.startsWith('Days ' + periods[query].from + ' to ' + periods[query].to),
+          address + ': the period line says ' + shown.period);
+        checkCharts(shown, periods[query]);
+        await checkDownloads(page, shown);
+        await page.setViewport({ width: PHONE_WIDTH, height: 800 });
+        await resized(page);
+        check(!(await page.evaluate(readPage)).wide, address + ' is wider than a phone: ' + await page.evaluate(widest));
+        if (!query)
+          await shot(name + '-375');
+        await page.setViewport({ width: 1280, height: 900 });
+      }
+    check(reloads >= 8, 'the scripts are fetched anew on each view (' + reloads + ' from the cache)');
+    });
+
+    // The figures and the tables the page derives itself.
+    await step('figures', async () => {
+      const everything = await apiJson('/api/report');
+      shown = await open(page, '/');
+      const figures = await page.$$eval('[data-figure]', (fs) => fs.map((f) => [f.dataset.figure, f.querySelector('.number').textContent]));
+      same(figures.slice(0, 2), [['hits', everything.hits.accepted.toLocaleString('en-US')],
+        ['clients', everything.clients.toLocaleString('en-US')]], 'the headline figures');
+      shown = await open(page, '/machines');
+      const edges = [4, 8, 16, 32, 64, Infinity];
+      const buckets = edges.map(() => [0, 0]);
+      for (const r of everything.memory_mib) {
+        const b = buckets[edges.findIndex((e) => Number(r.value) < e * 1024)];
+        b[0] += r.reports, b[1] += r.clients;
+      }
+      same(shown.tables.find((t) => t.name === 'memory_gib')?.rows.map((r) => r.slice(1)),
+        buckets.map((b) => b.map((n) => n.toLocaleString('en-US'))), 'memory by GiB');
+      const downloads = [];
+      for (const query of ['', '?' + FILTER]) {
+        const r = await api('/api/csv/commands' + query);
+        downloads.push(r.headers.get('content-disposition'));
+      }
+      check(downloads[0] !== downloads[1], 'filtered and unfiltered downloads are both ' + downloads[0]);
+    });
+
+    await step('versions', async () => {
+      // Versions: in the order of their numbers, those without sessions too; a row leads to its version,
+      // Apply to the period chosen, Back to where it was.
+      shown = await open(page, '/versions');
+      same(shown.options, ['', '1.0', '1.1', '1.9', '1.10', '2.0'], 'the version menu');
+      same(shown.tables[0]?.rows.map((r) => r[0]), ['1.0', '1.1', '1.9', '1.10', '2.0'], 'the versions table');
+      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }),
+        page.click('table[data-table=versions] tbody tr:nth-child(2) a')]);
+      shown = await settled(page);
+      same([shown.url, shown.select], ['/versions?version=1.1', '1.1'], 'a version row clicked');
+      await page.$eval('input[name=from]', (i) => { i.value = '2024-10-07'; });
+      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('#filter button')]);
+      shown = await settled(page);
+      same(shown.url, '/versions?from=2024-10-07&version=1.1', 'Apply');
+      same(shown.charts[0]?.labels?.[0], '2024-10-07', 'the first day after Apply');
+      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.goBack()]);
+      shown = await settled(page);
+      same([shown.url, shown.select, await page.$eval('input[name=from]', (i) => i.value)],
+        ['/versions?version=1.1', '1.1', ''], 'Back');
+      // To before From is refused in the form, before anything is asked.
+      await page.$eval('input[name=from]', (i) => { i.value = '2024-10-09'; });
+      await page.$eval('input[name=to]', (i) => { i.value = '2024-10-08'; });
+      await page.click('#filter button');
+      await new Promise((r) => setTimeout(r, 300));
+      same(new URL(page.url()).search, '?version=1.1', 'To before From submitted');
+    });
+
+    // An empty period, wrong dates and a version nothing was stored for: said in words, the menu kept.
+    await step('empty and wrong', async () => {
+      // One client of a version, one day: a count axis of 0 to 1 still has whole ticks only.
+      shown = await open(page, '/commands?version=1.9');
+      checkCharts(shown, { from: '2024-10-13', to: '2024-10-13' });
+      check(shown.charts.length === 1 && !shown.charts[0].noData, 'one command of 1.9 is not drawn');
+      await shot('thin');
+      shown = await open(page, '/?from=2030-01-01&to=2030-01-07');
+      await shot('empty');
+      check(shown.charts.length === 2 && shown.charts.every((c) => c.noData), 'an empty period draws charts');
+      check(shown.period.startsWith('Days 2030-01-01 to 2030-01-07'), 'the empty period: ' + shown.period);
+      for (const [query, field, says] of [['from=2024-13-01', 'from', '2024-13-01'], ['to=10/12/2024', 'to', '10/12/2024'],
+        ['from=2024-10-10&to=2024-10-05', 'from', 'after']]) {
+        shown = await open(page, '/commands?' + query);
+        check(shown.error && shown.error.startsWith(field + ':') && shown.error.includes(says), query + ': ' + shown.error);
+        check(await page.$eval('input[name=' + field + ']', (i) => i.getAttribute('aria-invalid') === 'true'),
+          query + ': the field is not marked');
+        check(await page.$('.error-box button'), query + ': no retry');
+        check(shown.options.length === 6, query + ': the version menu is gone');
+      }
+      await shot('error');
+      shown = await open(page, '/?version=9.9');
+      check(shown.notice && shown.notice.includes('9.9'), 'an unknown version is not said: ' + shown.notice);
+      same([shown.select, shown.options.length], ['9.9', 7], 'the menu with an unknown version');
+      await shot('unknown-version');
+    });
+
+    // Signing out ends the session.
+    await step('sign-out', async () => {
+      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('#signout button')]);
+      same(new URL(page.url()).pathname, '/login', 'after signing out');
+      await page.goto(base + '/commands', { waitUntil: 'domcontentloaded', timeout: STEP_MS });
+      same(new URL(page.url()).pathname, '/login', 'a page after signing out');
+    });
+  } finally {
+    await browser.close();
+  }
+}
+
+const deadline = setTimeout(() => {
+  console.error('drive.js: still running after 150 s');
+  process.exit(3);
+}, 150000);
+main().then(() => {
+  clearTimeout(deadline);
+  for (const f of failures)
+    console.error('FAILED: ' + f);
+  console.log(failures.length ? failures.length + ' checks failed' : 'every check passed');
+  process.exit(failures.length ? 1 : 0);
+}, (error) => {
+  clearTimeout(deadline);
+  for (const f of failures)
+    console.error('FAILED: ' + f);
+  console.error(error);
+  process.exit(2);
+});
