@@ -141,11 +141,18 @@ TEST(PostgresSql, SaysWhatTheConstantsSay)
         std::string text;
         int times;
     } rows[] = {
-        {"migration1/append.sql", "pg_advisory_xact_lock_shared" + erasureLock, 1},
-        {"migration1/forget.sql", "pg_advisory_xact_lock" + erasureLock, 1},
-        {"migration1/append.sql", n(schema::kNoDay), 1},
-        {"migration1/forget.sql", n(schema::kNoDay), 1},
-        {"migration1/append.sql", keys, 2},
+        {"migration2/append.sql", "pg_advisory_xact_lock_shared" + erasureLock, 1},
+        {"migration2/forget.sql", "pg_advisory_xact_lock" + erasureLock, 1},
+        {"migration2/append.sql", n(schema::kNoDay), 1},
+        {"migration2/forget.sql", n(schema::kNoDay), 1},
+        {"migration2/append.sql", keys, 2},
+        {"migration2/forget.sql", "k.scope = " + n(S::Event) + " AND", 1},
+        {"migration2/forget.sql", "k.scope <> " + n(S::Event) + " AND", 1},
+        {"migration2/forget.sql", "e.scope = " + n(S::Event) + " AND (k.scope = " + n(S::All) +
+                                      " OR e.application = k.application AND (k.scope = " +
+                                      n(S::EventAnyVersion) + " OR e.version = k.version) AND (k.scope = " +
+                                      n(S::Application) + " OR",
+         1},
         {"queries/clients.sql",
          "k.scope IN (" + n(S::EventAnyVersion) + ", " + n(S::Application) + ", " + n(S::All) + ")", 1},
         {"queries/clients.sql", "k.scope IN (" + n(S::Event) + ", " + n(S::Application) + ")", 1},

@@ -48,6 +48,7 @@ const std::vector<std::vector<std::string_view>>& migrationFiles()
     static const std::vector<std::vector<std::string_view>> migrations{
         {"migration1/tables.sql", "migration1/pair_lock.sql", "migration1/append.sql",
          "migration1/forget.sql"},
+        {"migration2/tables.sql", "migration2/append.sql", "migration2/forget.sql"},
     };
     return migrations;
 }
@@ -69,6 +70,10 @@ void checkReadable(Connection& c)
         throw StoreError(c.described() + " holds no collected hits");
     if (version > postgresSchemaVersion())
         throw newerSchema(c, version);
+    // The statements this build prepares read the tables of its own schema.
+    if (version < postgresSchemaVersion())
+        throw StoreError(c.described() + " was written by an older collector (schema " +
+                         std::to_string(version) + "); start zncip-collector serve on it once to upgrade it");
 }
 
 void migrate(Connection& c)
