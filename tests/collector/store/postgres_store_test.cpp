@@ -86,6 +86,40 @@ TEST(PostgresStore, RollupsCountWhatTheHitsSay)
     expectRollupsThroughTheirLife([&] { return openPostgresStore(db); }, false);
 }
 
+// Every bytea and text value of every table, as the server holds it.
+std::string textsOf(const std::string& db)
+{
+    PGconn* c = PQconnectdb(db.c_str());
+    PGresult* columns = PQexec(c, "SELECT table_name, column_name FROM information_schema.columns WHERE "
+                                  "table_schema = 'public' AND data_type IN ('bytea', 'text')");
+    std::string texts;
+    for (int i = 0; i < PQntuples(columns); ++i)
+    {
+        const std::string select = std::string("SELECT ") + PQgetvalue(columns, i, 1) + " FROM " + PQgetvalue(columns, i, 0);
+        PGresult* r = PQexecParams(c, select.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1);
+        EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK) << select;
+        for (int row = 0; row < PQntuples(r); ++row)
+            texts.append(PQgetvalue(r, row, 0), static_cast<size_t>(PQgetlength(r, row, 0))) += '\n';
+        PQclear(r);
+    }
+    EXPECT_GT(PQntuples(columns), 10);
+    PQclear(columns);
+    PQfinish(c);
+    return texts;
+}
+
+TEST(PostgresStore, ForgettingLeavesNothingOfTheClient)
+{
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
+    expectForgettingLeavesNothing(
+        []
+        {
+            const std::string db = cluster.freshDatabase();
+            return FreshStore{[db] { return openPostgresStore(db); }, [db] { return textsOf(db); }};
+        });
+}
+
 // The database a collector creates, as pg_dump prints it (the functions' source byte for byte, the one row
 // of erasures), equals the checked-in copy: old and new builds share databases, so none of it may drift.
 // A change on purpose is a new migration; the dump to compare is left beside the test.

@@ -48,6 +48,20 @@ TEST(SqliteStore, MigratesOnceKeepsHitsAndRefusesWhatItCannotUse)
     ASSERT_EQ(readHits(db).size(), 3u);
     EXPECT_EQ(readHits(db)[2].body, "c=3");
 
+    // A file deleted under the store takes every hit after it with it: no smaller transaction could help.
+    const std::unique_ptr<HitStore> open = openSqliteStore(db);
+    std::filesystem::rename(db, dir.file("moved.db"));
+    try
+    {
+        open->append({hit});
+        ADD_FAILURE() << "stored in a deleted file";
+    }
+    catch (const StoreError& e)
+    {
+        EXPECT_TRUE(e.unavailable()) << e.what();
+    }
+    std::filesystem::rename(dir.file("moved.db"), db);
+
     sql(db, "INSERT INTO schema_version VALUES (99, 0)");
     EXPECT_THROW(openSqliteStore(db), StoreError) << "written by a newer collector";
     std::ofstream(dir.file("text.db")) << "this is not a database, just some text long enough to be read";
@@ -189,6 +203,48 @@ TEST(Rollups, CountWhatTheHitsSayOverAnyPeriod)
 {
     TempDir dir;
     expectRollupsThroughTheirLife([&] { return openSqliteStore(dir.file("hits.db")); }, true);
+}
+
+// Every text and blob value of every table, as SQLite holds it.
+std::string textsOf(const std::string& db)
+{
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    std::vector<std::string> tables;
+    std::string texts;
+    auto each = [&](const std::string& statement, const std::function<void(sqlite3_stmt*)>& row)
+    {
+        sqlite3_stmt* s = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(h, statement.c_str(), -1, &s, nullptr), SQLITE_OK) << statement;
+        while (sqlite3_step(s) == SQLITE_ROW)
+            row(s);
+        sqlite3_finalize(s);
+    };
+    each("SELECT name FROM sqlite_master WHERE type = 'table'", [&](sqlite3_stmt* s)
+         { tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))); });
+    for (const std::string& table : tables)
+        each("SELECT * FROM " + table,
+             [&](sqlite3_stmt* s)
+             {
+                 for (int i = 0; i < sqlite3_column_count(s); ++i)
+                     if (const int type = sqlite3_column_type(s, i); type == SQLITE_TEXT || type == SQLITE_BLOB)
+                         texts.append(static_cast<const char*>(sqlite3_column_blob(s, i)),
+                                      static_cast<size_t>(sqlite3_column_bytes(s, i))) += '\n';
+             });
+    sqlite3_close(h);
+    return texts;
+}
+
+TEST(Rollups, ForgettingLeavesNothingOfTheClient)
+{
+    std::vector<std::unique_ptr<TempDir>> dirs;
+    expectForgettingLeavesNothing(
+        [&]
+        {
+            dirs.push_back(std::make_unique<TempDir>());
+            const std::string db = dirs.back()->file("hits.db");
+            return FreshStore{[db] { return openSqliteStore(db); }, [db] { return textsOf(db); }};
+        });
 }
 
 // A database as the collector kept it before hits were decoded at ingest: raw hits only.
