@@ -3,6 +3,7 @@
 
 #include "collector_fixture.h"
 #include "report/report.h"
+#include "store/postgres/append_batch.h"
 #include "store/postgres/presence_cache.h"
 #include "store/postgres/schema.h"
 #include "store/postgres/sql_files.h"
@@ -118,6 +119,61 @@ TEST(PostgresStore, ForgettingLeavesNothingOfTheClient)
             const std::string db = cluster.freshDatabase();
             return FreshStore{[db] { return openPostgresStore(db); }, [db] { return textsOf(db); }};
         });
+}
+
+// A database of schema 1, written by that schema's zncip_append() as the build before called it, is
+// upgraded with every hit kept and read as before; a collector of that build still running stores on.
+TEST(PostgresStore, ADatabaseOfSchema1IsUpgradedWithEveryHitKept)
+{
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
+    const std::string db = cluster.freshDatabase();
+    std::vector<HitRecord> hits;
+    for (const SentHit& s : someHits())
+        hits.push_back(s.record());
+    for (const HitRecord& h : victimHits())
+        hits.push_back(h);
+    for (size_t i = 0; i < hits.size(); ++i)
+        hits[i].userAgent = "agent " + std::to_string(i % 3);
+    std::vector<std::string> lines;
+    for (const HitRecord& h : hits)
+        lines.push_back(h.path + " " + h.body + " " + (h.accepted ? "ok " : "no ") + h.reason + " " + h.userAgent);
+
+    postgres::Connection old(db, true);
+    old.connect();
+    const char* what = "writing schema 1";
+    old.exec("BEGIN", what);
+    old.exec(postgres::sqlText("schema_version/create.sql"), what);
+    for (std::string_view file : postgres::migrationFiles()[0])
+        old.exec(postgres::sqlText(file), what);
+    old.exec("INSERT INTO schema_version (version) VALUES (1)", what);
+    old.exec("COMMIT", what);
+    // Its arguments are today's but the last, the uid.
+    const auto appendAsSchema1 = [&](const std::vector<HitRecord>& batch)
+    {
+        postgres::Params p = postgres::encodeAppend(batch, 0, postgres::PresenceCache()).params;
+        p.values.pop_back(), p.isNull.pop_back();
+        old.execParams("SELECT zncip_append($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, "
+                       "$16, $17, $18)",
+                       p, "storing as schema 1");
+    };
+    for (size_t i = 0; i < hits.size(); i += 50)
+        appendAsSchema1({hits.begin() + static_cast<std::ptrdiff_t>(i),
+                         hits.begin() + static_cast<std::ptrdiff_t>(std::min(i + 50, hits.size()))});
+    StoreOptions readOnly;
+    readOnly.readOnly = true;
+    EXPECT_THROW(openPostgresStore(db, readOnly), StoreError) << "read before the upgrade";
+
+    const std::unique_ptr<HitStore> store = openPostgresStore(db);
+    EXPECT_EQ(storedLines(*store), lines);
+    std::vector<SentHit> counted = someHits();
+    // Stored by a collector of the build before, after the upgrade, through the function it knows.
+    HitRecord late = counted.emplace_back(SentHit{kFirstDay + 2, "c1", "1.0", "L2"}).record();
+    late.userAgent = "agent late";
+    appendAsSchema1({late});
+    EXPECT_EQ(storedLines(*store).back(), "/collect " + late.body + " ok  agent late");
+    EXPECT_EQ(store->forget("victim-uid").hits, 4) << "a hit stored before knows its uid";
+    expectRollupsMatch(*store, counted, "upgraded", false);
 }
 
 // The database a collector creates, as pg_dump prints it (the functions' source byte for byte, the one row

@@ -3,6 +3,7 @@
 // a few days, with and without a version, after late hits, a forgotten client and pruning).
 
 #include "collector_fixture.h"
+#include "report/report.h"
 #include "store/sqlite/id_cache.h"
 #include "store/sqlite/sql_files.h"
 
@@ -245,6 +246,53 @@ TEST(Rollups, ForgettingLeavesNothingOfTheClient)
             const std::string db = dirs.back()->file("hits.db");
             return FreshStore{[db] { return openSqliteStore(db); }, [db] { return textsOf(db); }};
         });
+}
+
+// A database as the build before schema 4 wrote it: the texts of each hit in its own columns. Made by
+// taking schema 4 back out of one this build wrote.
+TEST(Rollups, ADatabaseOfSchema3IsUpgradedWithEveryHitKept)
+{
+    TempDir dir;
+    const std::string db = dir.file("hits.db");
+    std::vector<HitRecord> hits;
+    for (const SentHit& s : someHits())
+        hits.push_back(s.record());
+    for (const HitRecord& h : victimHits())
+        hits.push_back(h);
+    for (size_t i = 0; i < hits.size(); ++i)
+        hits[i].userAgent = "agent " + std::to_string(i % 3);
+    std::vector<std::string> lines;
+    std::string report;
+    {
+        const std::unique_ptr<HitStore> store = openSqliteStore(db);
+        store->append(hits);
+        lines = storedLines(*store);
+        report = reportJson(buildReport(store->rollups({}), {}));
+    }
+    sqlite3* h = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(h,
+                           "UPDATE hits SET reason = coalesce((SELECT reason FROM reasons WHERE id = reason_id), "
+                           "reason), user_agent = coalesce((SELECT agent FROM user_agents WHERE id = agent_id), "
+                           "user_agent);"
+                           "DROP INDEX daily_counts_by_key; ALTER TABLE hits DROP COLUMN agent_id;"
+                           "ALTER TABLE hits DROP COLUMN reason_id; ALTER TABLE hits DROP COLUMN uid_client;"
+                           "DROP TABLE user_agents; DROP TABLE reasons; DELETE FROM schema_version WHERE version = 4;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(h);
+    sqlite3_close(h);
+
+    StoreOptions readOnly;
+    readOnly.readOnly = true;
+    EXPECT_EQ(storedLines(*openSqliteStore(db, readOnly)), lines) << "export before the upgrade";
+    EXPECT_EQ(reportJson(buildReport(openSqliteStore(db, readOnly)->rollups({}), {})), report);
+    const std::unique_ptr<HitStore> store = openSqliteStore(db);
+    EXPECT_EQ(sql(db, "SELECT max(version) FROM schema_version"), 4);
+    EXPECT_EQ(storedLines(*store), lines) << "upgraded";
+    EXPECT_EQ(reportJson(buildReport(store->rollups({}), {})), report);
+    EXPECT_EQ(store->forget("victim-uid").hits, 4) << "a hit stored before knows its uid";
+    EXPECT_EQ(sql(db, "SELECT count(*) FROM hits WHERE instr(body, 'victim') OR instr(reason, 'victim')"), 0);
 }
 
 // A database as the collector kept it before hits were decoded at ingest: raw hits only.
