@@ -238,8 +238,9 @@ std::vector<HitRecord> victimHits()
                             "&el=victimlabel&ev=2";
     // A later day first, then an earlier one: the counts of first visits then hold a row at zero.
     return {hit(3, own, true, ""), hit(1, own, true, ""),
-            hit(2, "v=1&tid=UA-1-1&cid=victim-cid&uid=victim-uid&t=event&an=App&av=1.0&ec=Commands&ea=Execute"
-                   "&el=L1&ev=2",
+            hit(2,
+                "v=1&tid=UA-1-1&cid=victim-cid&uid=victim-uid&t=event&an=App&av=1.0&ec=Commands&ea=Execute"
+                "&el=L1&ev=2",
                 true, ""),
             hit(2, "v=1&cid=victim-cid&victimparam=1", false, "victimparam: the parameter is unknown")};
 }
@@ -247,8 +248,12 @@ std::vector<HitRecord> victimHits()
 std::vector<std::string> storedLines(const HitReader& store)
 {
     std::vector<std::string> lines;
-    store.forEach([&](const StoredHit& h)
-                  { lines.push_back(h.path + " " + h.body + " " + (h.accepted ? "ok " : "no ") + h.reason + " " + h.userAgent); });
+    store.forEach(
+        [&](const StoredHit& h)
+        {
+            lines.push_back(h.path + " " + h.body + " " + (h.accepted ? "ok " : "no ") + h.reason + " " +
+                            h.userAgent);
+        });
     return lines;
 }
 
@@ -274,7 +279,8 @@ void expectForgettingLeavesNothing(const std::function<FreshStore()>& fresh)
         const std::vector<std::string> lines = storedLines(*store);
         ASSERT_EQ(lines.size(), all.size());
         EXPECT_EQ(lines[101], "/collect " + victim[1].body + " ok  " + victim[1].userAgent) << "read back";
-        EXPECT_EQ(lines[103], "/collect " + victim[3].body + " no " + victim[3].reason + " " + victim[3].userAgent);
+        EXPECT_EQ(lines[103],
+                  "/collect " + victim[3].body + " no " + victim[3].reason + " " + victim[3].userAgent);
         int samples = 0;
         for (const StoredHit& h : store->rejectedSamples({kFirstDay + 2, kFirstDay + 2, {}}, 1000))
             if (h.body == victim[3].body && ++samples)
@@ -283,16 +289,20 @@ void expectForgettingLeavesNothing(const std::function<FreshStore()>& fresh)
             }
         EXPECT_EQ(samples, 1);
         const std::string before = db.texts();
-        for (const char* sent : {"victim-cid", "victim-uid", "victimlabel", "9.9victim", "VictimAgent", "victimparam"})
-            ASSERT_NE(before.find(sent), std::string::npos) << sent << " is not stored, so its absence tells nothing";
+        for (const char* sent :
+             {"victim-cid", "victim-uid", "victimlabel", "9.9victim", "VictimAgent", "victimparam"})
+            ASSERT_NE(before.find(sent), std::string::npos)
+                << sent << " is not stored, so its absence tells nothing";
         ASSERT_EQ(store->versions(), (std::vector<std::string>{"1.0", "2.0", "9.9victim"}));
 
-        const Forgotten gone = row.otherConnection ? db.open()->forget(row.forgetBy) : store->forget(row.forgetBy);
+        const Forgotten gone =
+            row.otherConnection ? db.open()->forget(row.forgetBy) : store->forget(row.forgetBy);
         EXPECT_EQ(gone.hits, static_cast<int64_t>(victim.size())) << row.forgetBy;
         const std::string after = db.texts();
         const size_t left = after.find("victim");
         EXPECT_EQ(left, std::string::npos)
-            << row.forgetBy << " forgotten, still stored: " << after.substr(left - std::min<size_t>(left, 40), 80);
+            << row.forgetBy
+            << " forgotten, still stored: " << after.substr(left - std::min<size_t>(left, 40), 80);
         expectRollupsMatch(*store, others, std::string("forgotten by ") + row.forgetBy, false);
 
         // The writer that stored the victim's agent knows its id no more: the same agent from a new client
@@ -300,7 +310,8 @@ void expectForgettingLeavesNothing(const std::function<FreshStore()>& fresh)
         HitRecord back = victim[0];
         back.body.replace(back.body.find("victim-cid"), 10, "someone-else");
         store->append({back});
-        EXPECT_EQ(storedLines(*store).back(), "/collect " + back.body + " ok  " + back.userAgent) << row.forgetBy;
+        EXPECT_EQ(storedLines(*store).back(), "/collect " + back.body + " ok  " + back.userAgent)
+            << row.forgetBy;
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "store/hit_store.h"
 #include "ingest/collect_server.h"
+#include "store/hit_store.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

@@ -96,7 +96,8 @@ std::string textsOf(const std::string& db)
     std::string texts;
     for (int i = 0; i < PQntuples(columns); ++i)
     {
-        const std::string select = std::string("SELECT ") + PQgetvalue(columns, i, 1) + " FROM " + PQgetvalue(columns, i, 0);
+        const std::string select =
+            std::string("SELECT ") + PQgetvalue(columns, i, 1) + " FROM " + PQgetvalue(columns, i, 0);
         PGresult* r = PQexecParams(c, select.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1);
         EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK) << select;
         for (int row = 0; row < PQntuples(r); ++row)
@@ -137,7 +138,8 @@ TEST(PostgresStore, ADatabaseOfSchema1IsUpgradedWithEveryHitKept)
         hits[i].userAgent = "agent " + std::to_string(i % 3);
     std::vector<std::string> lines;
     for (const HitRecord& h : hits)
-        lines.push_back(h.path + " " + h.body + " " + (h.accepted ? "ok " : "no ") + h.reason + " " + h.userAgent);
+        lines.push_back(h.path + " " + h.body + " " + (h.accepted ? "ok " : "no ") + h.reason + " " +
+                        h.userAgent);
 
     postgres::Connection old(db, true);
     old.connect();
@@ -153,9 +155,10 @@ TEST(PostgresStore, ADatabaseOfSchema1IsUpgradedWithEveryHitKept)
     {
         postgres::Params p = postgres::encodeAppend(batch, 0, postgres::PresenceCache()).params;
         p.values.pop_back(), p.isNull.pop_back();
-        old.execParams("SELECT zncip_append($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, "
-                       "$16, $17, $18)",
-                       p, "storing as schema 1");
+        old.execParams(
+            "SELECT zncip_append($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, "
+            "$16, $17, $18)",
+            p, "storing as schema 1");
     };
     for (size_t i = 0; i < hits.size(); i += 50)
         appendAsSchema1({hits.begin() + static_cast<std::ptrdiff_t>(i),
@@ -238,10 +241,10 @@ TEST(PostgresSql, SaysWhatTheConstantsSay)
         {"migration2/append.sql", keys, 2},
         {"migration2/forget.sql", "k.scope = " + n(S::Event) + " AND", 1},
         {"migration2/forget.sql", "k.scope <> " + n(S::Event) + " AND", 1},
-        {"migration2/forget.sql", "e.scope = " + n(S::Event) + " AND (k.scope = " + n(S::All) +
-                                      " OR e.application = k.application AND (k.scope = " +
-                                      n(S::EventAnyVersion) + " OR e.version = k.version) AND (k.scope = " +
-                                      n(S::Application) + " OR",
+        {"migration2/forget.sql",
+         "e.scope = " + n(S::Event) + " AND (k.scope = " + n(S::All) +
+             " OR e.application = k.application AND (k.scope = " + n(S::EventAnyVersion) +
+             " OR e.version = k.version) AND (k.scope = " + n(S::Application) + " OR",
          1},
         {"queries/clients.sql",
          "k.scope IN (" + n(S::EventAnyVersion) + ", " + n(S::Application) + ", " + n(S::All) + ")", 1},

@@ -129,8 +129,9 @@ TEST(SqliteStore, AFreshDatabaseHasTheCheckedInSchema)
     expected << golden.rdbuf();
     const std::string actual = schemaOf(db);
     std::ofstream(ZNCIP_BIN_DIR "/sqlite_schema.sql") << actual;
-    EXPECT_TRUE(actual == expected.str()) << "the schema differs: diff tests/collector/golden/sqlite_schema.sql "
-                                          << ZNCIP_BIN_DIR "/sqlite_schema.sql";
+    EXPECT_TRUE(actual == expected.str())
+        << "the schema differs: diff tests/collector/golden/sqlite_schema.sql "
+        << ZNCIP_BIN_DIR "/sqlite_schema.sql";
 }
 
 // The SQL under store/sqlite/sql is what the program carries (no file left out of the build's list, no
@@ -228,7 +229,8 @@ std::string textsOf(const std::string& db)
              [&](sqlite3_stmt* s)
              {
                  for (int i = 0; i < sqlite3_column_count(s); ++i)
-                     if (const int type = sqlite3_column_type(s, i); type == SQLITE_TEXT || type == SQLITE_BLOB)
+                     if (const int type = sqlite3_column_type(s, i);
+                         type == SQLITE_TEXT || type == SQLITE_BLOB)
                          texts.append(static_cast<const char*>(sqlite3_column_blob(s, i)),
                                       static_cast<size_t>(sqlite3_column_bytes(s, i))) += '\n';
              });
@@ -271,14 +273,15 @@ TEST(Rollups, ADatabaseOfSchema3IsUpgradedWithEveryHitKept)
     }
     sqlite3* h = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(h,
-                           "UPDATE hits SET reason = coalesce((SELECT reason FROM reasons WHERE id = reason_id), "
-                           "reason), user_agent = coalesce((SELECT agent FROM user_agents WHERE id = agent_id), "
-                           "user_agent);"
-                           "DROP INDEX daily_counts_by_key; ALTER TABLE hits DROP COLUMN agent_id;"
-                           "ALTER TABLE hits DROP COLUMN reason_id; ALTER TABLE hits DROP COLUMN uid_client;"
-                           "DROP TABLE user_agents; DROP TABLE reasons; DELETE FROM schema_version WHERE version = 4;",
-                           nullptr, nullptr, nullptr),
+    ASSERT_EQ(sqlite3_exec(
+                  h,
+                  "UPDATE hits SET reason = coalesce((SELECT reason FROM reasons WHERE id = reason_id), "
+                  "reason), user_agent = coalesce((SELECT agent FROM user_agents WHERE id = agent_id), "
+                  "user_agent);"
+                  "DROP INDEX daily_counts_by_key; ALTER TABLE hits DROP COLUMN agent_id;"
+                  "ALTER TABLE hits DROP COLUMN reason_id; ALTER TABLE hits DROP COLUMN uid_client;"
+                  "DROP TABLE user_agents; DROP TABLE reasons; DELETE FROM schema_version WHERE version = 4;",
+                  nullptr, nullptr, nullptr),
               SQLITE_OK)
         << sqlite3_errmsg(h);
     sqlite3_close(h);

@@ -30,8 +30,8 @@ RollupWriter::RollupWriter(const Connection& db)
       addCount_(db, sqlFile("count_hits.sql")), addRejection_(db, sqlFile("count_rejections.sql")),
       addPresence_(db, sqlFile("mark_present.sql")), previousDay_(db, sqlFile("previous_day_present.sql")),
       nextDay_(db, sqlFile("next_day_present.sql")), addFirstVisits_(db, sqlFile("count_first_visits.sql")),
-      dropCount_(db, sqlFile("drop_zero_count.sql")), dropRejections_(db, sqlFile("drop_zero_rejections.sql")),
-      erasures_(db, kErasures),
+      dropCount_(db, sqlFile("drop_zero_count.sql")),
+      dropRejections_(db, sqlFile("drop_zero_rejections.sql")), erasures_(db, kErasures),
       begin_(db, "BEGIN IMMEDIATE"), commit_(db, "COMMIT"), clients_(db, "clients", "cid", kIdCacheBytes),
       agents_(db, "user_agents", "agent", kTextCacheBytes), reasons_(db, "reasons", "reason", kTextCacheBytes)
 {

@@ -27,7 +27,7 @@ public:
     // Each of the two id caches may hold this much; a hostile client's long ids then cost no more.
     static constexpr size_t kIdCacheBytes = 64 << 20;
     static constexpr size_t kTextCacheBytes = 16 << 20; // each of user agents and reasons
-    static constexpr size_t kPresenceLimit = 1 << 20; // entries, each of a fixed size
+    static constexpr size_t kPresenceLimit = 1 << 20;   // entries, each of a fixed size
 
     // Prepares its statements: the schema must be current.
     explicit RollupWriter(const Connection& db);

@@ -295,17 +295,20 @@ void SqliteStore::markStillUsed(ToForget& found)
     std::set<int64_t> forgotten, agents, reasons, clients;
     for (const auto& entry : found.hitsOf)
         forgotten.insert(entry.first);
-    for (const auto& [ids, set] : {std::pair(&found.left.agents, &agents), std::pair(&found.left.reasons, &reasons),
-                                   std::pair(&found.left.clients, &clients)})
+    for (const auto& [ids, set] :
+         {std::pair(&found.left.agents, &agents), std::pair(&found.left.reasons, &reasons),
+          std::pair(&found.left.clients, &clients)})
         for (const auto& entry : *ids)
             set->insert(entry.first);
     const std::string lists[] = {RollupWriter::jsonArray(forgotten), RollupWriter::jsonArray(agents),
                                  RollupWriter::jsonArray(reasons), RollupWriter::jsonArray(clients)};
     Statement used(db_, sqlFile("forget_still_used.sql"));
     used.bind(1, found.lastRead).bind(2, lists[0]).bind(3, lists[1]).bind(4, lists[2]).bind(5, lists[3]);
-    std::map<int64_t, int64_t>* const kinds[] = {&found.left.agents, &found.left.reasons, &found.left.clients};
+    std::map<int64_t, int64_t>* const kinds[] = {&found.left.agents, &found.left.reasons,
+                                                 &found.left.clients};
     eachRow(used, "finding what other hits refer to",
-            [&](const Statement& s) { (*kinds[s.integer(0)])[s.integer(1)] = RollupWriter::Leftovers::kInUse; });
+            [&](const Statement& s)
+            { (*kinds[s.integer(0)])[s.integer(1)] = RollupWriter::Leftovers::kInUse; });
 }
 
 int64_t SqliteStore::removeHitsOf(int64_t client, const std::vector<int64_t>& found, int64_t after,
