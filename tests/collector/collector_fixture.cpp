@@ -220,6 +220,101 @@ void expectRollupsThroughTheirLife(const std::function<std::unique_ptr<HitStore>
     expectRollupsMatch(*open(), hits, "reopened", everyPeriod);
 }
 
+std::vector<HitRecord> victimHits()
+{
+    const std::string agent = "VictimAgent/1.0 (victim)";
+    const auto hit = [&](int day, std::string body, bool accepted, std::string reason)
+    {
+        HitRecord h;
+        h.receivedUs = (int64_t{kFirstDay + day} * 86400 + 7200) * 1000000;
+        h.path = "/collect";
+        h.body = std::move(body);
+        h.accepted = accepted;
+        h.reason = std::move(reason);
+        h.userAgent = agent;
+        return h;
+    };
+    const std::string own = "v=1&tid=UA-1-1&cid=victim-cid&t=event&an=App&av=9.9victim&ec=Commands&ea=Execute"
+                            "&el=victimlabel&ev=2";
+    // A later day first, then an earlier one: the counts of first visits then hold a row at zero.
+    return {hit(3, own, true, ""), hit(1, own, true, ""),
+            hit(2,
+                "v=1&tid=UA-1-1&cid=victim-cid&uid=victim-uid&t=event&an=App&av=1.0&ec=Commands&ea=Execute"
+                "&el=L1&ev=2",
+                true, ""),
+            hit(2, "v=1&cid=victim-cid&victimparam=1", false, "victimparam: the parameter is unknown")};
+}
+
+std::vector<std::string> storedLines(const HitReader& store)
+{
+    std::vector<std::string> lines;
+    store.forEach(
+        [&](const StoredHit& h)
+        {
+            lines.push_back(h.path + " " + h.body + " " + (h.accepted ? "ok " : "no ") + h.reason + " " +
+                            h.userAgent);
+        });
+    return lines;
+}
+
+void expectForgettingLeavesNothing(const std::function<FreshStore()>& fresh)
+{
+    const std::vector<HitRecord> victim = victimHits();
+    const std::vector<SentHit> others = someHits();
+    const struct
+    {
+        const char* forgetBy;
+        bool otherConnection; // as another collector does, whose forgetting this one must notice
+    } rows[] = {{"victim-uid", true}, {"victim-cid", false}};
+    for (const auto& row : rows)
+    {
+        const FreshStore db = fresh();
+        std::unique_ptr<HitStore> store = db.open();
+        std::vector<HitRecord> all;
+        for (const SentHit& s : others)
+            all.push_back(s.record());
+        all.insert(all.begin() + 100, victim.begin(), victim.end());
+        for (size_t i = 0; i < all.size(); i += 9)
+            store->append(std::vector<HitRecord>(all.begin() + i, all.begin() + std::min(i + 9, all.size())));
+        const std::vector<std::string> lines = storedLines(*store);
+        ASSERT_EQ(lines.size(), all.size());
+        EXPECT_EQ(lines[101], "/collect " + victim[1].body + " ok  " + victim[1].userAgent) << "read back";
+        EXPECT_EQ(lines[103],
+                  "/collect " + victim[3].body + " no " + victim[3].reason + " " + victim[3].userAgent);
+        int samples = 0;
+        for (const StoredHit& h : store->rejectedSamples({kFirstDay + 2, kFirstDay + 2, {}}, 1000))
+            if (h.body == victim[3].body && ++samples)
+            {
+                EXPECT_EQ(h.reason + " " + h.userAgent, victim[3].reason + " " + victim[3].userAgent);
+            }
+        EXPECT_EQ(samples, 1);
+        const std::string before = db.texts();
+        for (const char* sent :
+             {"victim-cid", "victim-uid", "victimlabel", "9.9victim", "VictimAgent", "victimparam"})
+            ASSERT_NE(before.find(sent), std::string::npos)
+                << sent << " is not stored, so its absence tells nothing";
+        ASSERT_EQ(store->versions(), (std::vector<std::string>{"1.0", "2.0", "9.9victim"}));
+
+        const Forgotten gone =
+            row.otherConnection ? db.open()->forget(row.forgetBy) : store->forget(row.forgetBy);
+        EXPECT_EQ(gone.hits, static_cast<int64_t>(victim.size())) << row.forgetBy;
+        const std::string after = db.texts();
+        const size_t left = after.find("victim");
+        EXPECT_EQ(left, std::string::npos)
+            << row.forgetBy
+            << " forgotten, still stored: " << after.substr(left - std::min<size_t>(left, 40), 80);
+        expectRollupsMatch(*store, others, std::string("forgotten by ") + row.forgetBy, false);
+
+        // The writer that stored the victim's agent knows its id no more: the same agent from a new client
+        // is stored again and read back.
+        HitRecord back = victim[0];
+        back.body.replace(back.body.find("victim-cid"), 10, "someone-else");
+        store->append({back});
+        EXPECT_EQ(storedLines(*store).back(), "/collect " + back.body + " ok  " + back.userAgent)
+            << row.forgetBy;
+    }
+}
+
 void FaultStore::append(const std::vector<HitRecord>& hits)
 {
     std::unique_lock<std::mutex> lock(mutex_);

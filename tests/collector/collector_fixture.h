@@ -1,7 +1,7 @@
 #pragma once
 
-#include "store/hit_store.h"
 #include "ingest/collect_server.h"
+#include "store/hit_store.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -51,6 +51,22 @@ void expectRollupsMatch(const HitStore& store, const std::vector<SentHit>& hits,
 // someHits() arriving in shuffled batches, a client forgotten through another connection and coming
 // back, raw hits pruned, a client forgotten after that, and a new connection reading the same.
 void expectRollupsThroughTheirLife(const std::function<std::unique_ptr<HitStore>()>& open, bool everyPeriod);
+
+// A fresh database of the store under test: how to open it (each call a new connection), and every text
+// and blob value its tables hold, one after the other, to search for what is left of a client.
+struct FreshStore
+{
+    std::function<std::unique_ptr<HitStore>()> open;
+    std::function<std::string()> texts;
+};
+// Beside someHits(), a client with a label, a version, a user agent and a rejected hit's parameter of its
+// own, and a hit with both its cid and a uid; forgotten by that uid and by its cid, each on a fresh
+// database: nothing it sent is left in any table, and every figure of the other clients stays.
+void expectForgettingLeavesNothing(const std::function<FreshStore()>& fresh);
+// The victim's hits, as a build before the uid was recorded may have stored them, for the migrations.
+std::vector<HitRecord> victimHits();
+// What forEach() reads: each hit as path, body, verdict, reason and agent, one line each, in order.
+std::vector<std::string> storedLines(const HitReader& store);
 
 // The real store, which can be made to fail (the server then answers 503) or to hold appends back (no
 // answer until released).

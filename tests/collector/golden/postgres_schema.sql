@@ -10,6 +10,19 @@
 --
 
 CREATE FUNCTION public.zncip_append(p_shard integer, p_generation bigint, p_known boolean[], p_received bigint[], p_path bytea[], p_body bytea[], p_accepted boolean[], p_reason bytea[], p_agent bytea[], p_day integer[], p_cid bytea[], p_application bytea[], p_version bytea[], p_type bytea[], p_category bytea[], p_action bytea[], p_label bytea[], p_value bigint[]) RETURNS bigint
+    LANGUAGE sql
+    AS $$
+    SELECT zncip_append(p_shard, p_generation, p_known, p_received, p_path, p_body, p_accepted, p_reason,
+                        p_agent, p_day, p_cid, p_application, p_version, p_type, p_category, p_action,
+                        p_label, p_value, '{}'::bytea[])
+    $$;
+
+
+--
+-- Name: zncip_append(integer, bigint, boolean[], bigint[], bytea[], bytea[], boolean[], bytea[], bytea[], integer[], bytea[], bytea[], bytea[], bytea[], bytea[], bytea[], bytea[], bigint[], bytea[]); Type: FUNCTION; Schema: public; Owner: -
+--
+
+CREATE FUNCTION public.zncip_append(p_shard integer, p_generation bigint, p_known boolean[], p_received bigint[], p_path bytea[], p_body bytea[], p_accepted boolean[], p_reason bytea[], p_agent bytea[], p_day integer[], p_cid bytea[], p_application bytea[], p_version bytea[], p_type bytea[], p_category bytea[], p_action bytea[], p_label bytea[], p_value bigint[], p_uid bytea[]) RETURNS bigint
     LANGUAGE plpgsql
     SET plan_cache_mode TO 'force_generic_plan'
     AS $$
@@ -24,11 +37,19 @@ CREATE FUNCTION public.zncip_append(p_shard integer, p_generation bigint, p_know
             p_known := NULL;
         END IF;
         v_new := EXISTS (SELECT FROM unnest(p_accepted, p_cid, p_known) x(ok, cid, known)
-                         WHERE known IS NOT TRUE AND (ok OR cid IS NOT NULL));
+                         WHERE known IS NOT TRUE AND (ok OR cid IS NOT NULL))
+                 OR EXISTS (SELECT FROM unnest(p_uid) u WHERE u IS NOT NULL);
+
+        INSERT INTO user_agents (agent)
+        SELECT DISTINCT a FROM unnest(p_agent) a WHERE a <> '' ORDER BY 1
+        ON CONFLICT DO NOTHING;
+        INSERT INTO reasons (reason)
+        SELECT DISTINCT r FROM unnest(p_reason) r WHERE r <> '' ORDER BY 1
+        ON CONFLICT DO NOTHING;
 
         IF v_new THEN
         INSERT INTO clients (cid)
-        SELECT DISTINCT c FROM unnest(p_cid) c WHERE c IS NOT NULL ORDER BY 1
+        SELECT DISTINCT c FROM unnest(p_cid || p_uid) c WHERE c IS NOT NULL ORDER BY 1
         ON CONFLICT DO NOTHING;
 
         INSERT INTO rollup_keys (scope, application, version, type, category, action, label)
@@ -41,19 +62,23 @@ CREATE FUNCTION public.zncip_append(p_shard integer, p_generation bigint, p_know
         END IF;
 
         WITH h AS (
-            SELECT h.*, cl.id AS client_id, k.id AS key_id
+            SELECT h.*, cl.id AS client_id, k.id AS key_id, ua.id AS agent_id, rs.id AS reason_id,
+                   uc.id AS uid_client
             FROM unnest(p_received, p_path, p_body, p_accepted, p_reason, p_agent, p_day, p_cid,
-                        p_application, p_version, p_type, p_category, p_action, p_label, p_value)
+                        p_application, p_version, p_type, p_category, p_action, p_label, p_value, p_uid)
                  WITH ORDINALITY h(received, path, body, ok, reason, agent, day, cid, a, v, t, c, e, l,
-                                   value, ord)
+                                   value, uid, ord)
             LEFT JOIN clients cl ON cl.cid = h.cid
+            LEFT JOIN clients uc ON uc.cid = h.uid
+            LEFT JOIN user_agents ua ON sha256(ua.agent) = sha256(h.agent) AND ua.agent = h.agent
+            LEFT JOIN reasons rs ON rs.reason = h.reason
             LEFT JOIN rollup_keys k ON h.ok AND k.scope = 0 AND k.application = h.a AND k.version = h.v
                 AND k.type = h.t AND k.category = h.c AND k.action = h.e AND k.label = h.l
         ), stored AS (
             INSERT INTO hits (received_us, path, body, accepted, reason, user_agent, day, client,
-                              rollup_key, value)
-            SELECT received, path, body, ok, reason, agent, day, client_id, key_id,
-                   CASE WHEN ok THEN value END
+                              rollup_key, value, agent_id, reason_id, uid_client)
+            SELECT received, path, body, ok, '', '', day, client_id, key_id,
+                   CASE WHEN ok THEN value END, agent_id, reason_id, uid_client
             FROM h ORDER BY ord
         ), counted AS (
             INSERT INTO daily_counts AS d (day, key, shard, hits, value_sum)
@@ -132,7 +157,9 @@ CREATE FUNCTION public.zncip_forget(p_shard integer, p_cid bytea, OUT removed_hi
     LANGUAGE plpgsql
     AS $$
     DECLARE
-        v_client bigint;
+        v_client bigint; v_clients bigint[];
+        v_day integer[]; v_key bigint[]; v_rday integer[]; v_reason bytea[];
+        v_agents bigint[]; v_reasons bigint[]; v_uids bigint[]; v_keys bigint[];
     BEGIN
         removed_hits := 0; removed_days := 0;
         PERFORM pg_advisory_xact_lock(7420, 2); -- waits for the batches under way, holds off new ones
@@ -141,32 +168,80 @@ CREATE FUNCTION public.zncip_forget(p_shard integer, p_cid bytea, OUT removed_hi
             RETURN;
         END IF;
         UPDATE erasures SET generation = generation + 1;
+        SELECT array_agg(DISTINCT c ORDER BY c) INTO v_clients FROM (
+            SELECT v_client UNION ALL SELECT client FROM hits WHERE uid_client = v_client AND client IS NOT NULL) x(c);
         PERFORM pg_advisory_xact_lock(l) FROM (
-            SELECT DISTINCT zncip_pair_lock(client, key) AS l FROM presence WHERE client = v_client ORDER BY 1) x;
+            SELECT DISTINCT zncip_pair_lock(client, key) AS l FROM presence WHERE client = ANY (v_clients) ORDER BY 1) x;
 
-        INSERT INTO daily_counts AS d (day, key, shard, hits, value_sum)
-        SELECT h.day, h.rollup_key, p_shard, -count(*), -coalesce(sum(h.value), 0)
-        FROM hits h WHERE h.client = v_client AND h.accepted GROUP BY 1, 2 ORDER BY 1, 2
-        ON CONFLICT (day, key, shard) DO UPDATE
-        SET hits = d.hits + excluded.hits, value_sum = d.value_sum + excluded.value_sum;
-        INSERT INTO daily_rejections AS d (day, reason, shard, hits)
-        SELECT h.day, h.reason, p_shard, -count(*)
-        FROM hits h WHERE h.client = v_client AND NOT h.accepted GROUP BY 1, 2 ORDER BY 1, 2
-        ON CONFLICT (day, reason, shard) DO UPDATE SET hits = d.hits + excluded.hits;
-        DELETE FROM hits h WHERE h.client = v_client;
-        GET DIAGNOSTICS removed_hits = ROW_COUNT;
+        WITH gone AS (
+            DELETE FROM hits h WHERE h.client = ANY (v_clients)
+            RETURNING h.day, h.rollup_key, h.accepted, h.value, h.reason AS old_reason, h.reason_id, h.agent_id,
+                      h.uid_client
+        ), texts AS (
+            SELECT g.*, coalesce(r.reason, g.old_reason) AS reason FROM gone g LEFT JOIN reasons r ON r.id = g.reason_id
+        ), counted AS (
+            INSERT INTO daily_counts AS d (day, key, shard, hits, value_sum)
+            SELECT day, rollup_key, p_shard, -count(*), -coalesce(sum(value), 0)
+            FROM gone WHERE accepted GROUP BY 1, 2 ORDER BY 1, 2
+            ON CONFLICT (day, key, shard) DO UPDATE
+            SET hits = d.hits + excluded.hits, value_sum = d.value_sum + excluded.value_sum
+            RETURNING day, key
+        ), rejected AS (
+            INSERT INTO daily_rejections AS d (day, reason, shard, hits)
+            SELECT day, reason, p_shard, -count(*) FROM texts WHERE NOT accepted GROUP BY 1, 2 ORDER BY 1, 2
+            ON CONFLICT (day, reason, shard) DO UPDATE SET hits = d.hits + excluded.hits
+            RETURNING day, reason
+        )
+        SELECT (SELECT count(*) FROM gone),
+               (SELECT array_agg(day) FROM counted), (SELECT array_agg(key) FROM counted),
+               (SELECT array_agg(day) FROM rejected), (SELECT array_agg(reason) FROM rejected),
+               (SELECT array_agg(DISTINCT agent_id) FROM gone WHERE agent_id IS NOT NULL),
+               (SELECT array_agg(DISTINCT reason_id) FROM gone WHERE reason_id IS NOT NULL),
+               (SELECT array_agg(DISTINCT uid_client) FROM gone WHERE uid_client IS NOT NULL)
+        INTO removed_hits, v_day, v_key, v_rday, v_reason, v_agents, v_reasons, v_uids;
 
         -- Each day the client was present under a key was counted against the day before it.
         INSERT INTO first_visits AS f (day, previous_day, key, shard, clients)
         SELECT day, previous, key, p_shard, -1 FROM (
-            SELECT p.day, coalesce(lag(p.day) OVER (PARTITION BY p.key ORDER BY p.day), -2147483648) AS previous,
+            SELECT p.day, coalesce(lag(p.day) OVER (PARTITION BY p.client, p.key ORDER BY p.day), -2147483648) AS previous,
                    p.key
-            FROM presence p WHERE p.client = v_client) x
+            FROM presence p WHERE p.client = ANY (v_clients)) x
         ORDER BY 1, 2, 3
         ON CONFLICT (day, previous_day, key, shard) DO UPDATE SET clients = f.clients + excluded.clients;
-        DELETE FROM presence p WHERE p.client = v_client;
-        GET DIAGNOSTICS removed_days = ROW_COUNT;
-        DELETE FROM clients WHERE id = v_client;
+        WITH present AS (DELETE FROM presence p WHERE p.client = ANY (v_clients) RETURNING p.key)
+        SELECT count(*), array_agg(DISTINCT key) INTO removed_days, v_keys FROM present;
+        DELETE FROM clients WHERE id = ANY (v_clients);
+
+        DELETE FROM daily_counts d USING (
+            SELECT c.day, c.key FROM daily_counts c JOIN unnest(v_day, v_key) t(day, key) ON c.day = t.day AND c.key = t.key
+            GROUP BY c.day, c.key HAVING sum(c.hits) = 0) z
+        WHERE d.day = z.day AND d.key = z.key;
+        DELETE FROM daily_rejections d USING (
+            SELECT r.day, r.reason FROM daily_rejections r JOIN unnest(v_rday, v_reason) t(day, reason)
+                ON r.day = t.day AND r.reason = t.reason
+            GROUP BY r.day, r.reason HAVING sum(r.hits) = 0) z
+        WHERE d.day = z.day AND d.reason = z.reason;
+        v_keys := v_keys || v_key;
+        -- Counts of first visits summing to zero under those keys: those left here, and by late hits.
+        DELETE FROM first_visits f USING (
+            SELECT day, previous_day, key FROM first_visits WHERE key = ANY (v_keys)
+            GROUP BY day, previous_day, key HAVING sum(clients) = 0) z
+        WHERE f.day = z.day AND f.previous_day = z.previous_day AND f.key = z.key;
+        DELETE FROM rollup_keys k WHERE k.id = ANY (v_keys) AND k.scope = 0
+            AND NOT EXISTS (SELECT FROM daily_counts c WHERE c.key = k.id)
+            AND NOT EXISTS (SELECT FROM first_visits f WHERE f.key = k.id);
+        DELETE FROM rollup_keys k WHERE k.id = ANY (v_keys) AND k.scope <> 0
+            AND NOT EXISTS (SELECT FROM first_visits f WHERE f.key = k.id)
+            AND NOT EXISTS (SELECT FROM rollup_keys e WHERE e.scope = 0
+                AND (k.scope = 3 OR e.application = k.application AND (k.scope = 1 OR e.version = k.version)
+                     AND (k.scope = 2 OR e.type = k.type AND e.category = k.category AND e.action = k.action
+                          AND e.label = k.label)));
+        DELETE FROM user_agents a WHERE a.id = ANY (v_agents) AND NOT EXISTS (SELECT FROM hits h WHERE h.agent_id = a.id);
+        DELETE FROM reasons r WHERE r.id = ANY (v_reasons) AND NOT EXISTS (SELECT FROM hits h WHERE h.reason_id = r.id);
+        DELETE FROM clients c WHERE c.id = ANY (v_uids)
+            AND NOT EXISTS (SELECT FROM hits h WHERE h.client = c.id)
+            AND NOT EXISTS (SELECT FROM hits h WHERE h.uid_client = c.id)
+            AND NOT EXISTS (SELECT FROM presence p WHERE p.client = c.id);
     END
     $$;
 
@@ -273,7 +348,10 @@ CREATE TABLE public.hits (
     day integer,
     client bigint,
     rollup_key bigint,
-    value bigint
+    value bigint,
+    agent_id bigint,
+    reason_id bigint,
+    uid_client bigint
 );
 
 
@@ -305,6 +383,35 @@ CREATE TABLE public.presence (
     key bigint NOT NULL,
     day integer NOT NULL
 );
+
+
+--
+-- Name: reasons; Type: TABLE; Schema: public; Owner: -
+--
+
+CREATE TABLE public.reasons (
+    id bigint NOT NULL,
+    reason bytea NOT NULL
+);
+
+
+--
+-- Name: reasons_id_seq; Type: SEQUENCE; Schema: public; Owner: -
+--
+
+CREATE SEQUENCE public.reasons_id_seq
+    START WITH 1
+    INCREMENT BY 1
+    NO MINVALUE
+    NO MAXVALUE
+    CACHE 1;
+
+
+--
+-- Name: reasons_id_seq; Type: SEQUENCE OWNED BY; Schema: public; Owner: -
+--
+
+ALTER SEQUENCE public.reasons_id_seq OWNED BY public.reasons.id;
 
 
 --
@@ -353,6 +460,35 @@ CREATE TABLE public.schema_version (
 
 
 --
+-- Name: user_agents; Type: TABLE; Schema: public; Owner: -
+--
+
+CREATE TABLE public.user_agents (
+    id bigint NOT NULL,
+    agent bytea NOT NULL
+);
+
+
+--
+-- Name: user_agents_id_seq; Type: SEQUENCE; Schema: public; Owner: -
+--
+
+CREATE SEQUENCE public.user_agents_id_seq
+    START WITH 1
+    INCREMENT BY 1
+    NO MINVALUE
+    NO MAXVALUE
+    CACHE 1;
+
+
+--
+-- Name: user_agents_id_seq; Type: SEQUENCE OWNED BY; Schema: public; Owner: -
+--
+
+ALTER SEQUENCE public.user_agents_id_seq OWNED BY public.user_agents.id;
+
+
+--
 -- Name: clients id; Type: DEFAULT; Schema: public; Owner: -
 --
 
@@ -367,10 +503,24 @@ ALTER TABLE ONLY public.hits ALTER COLUMN id SET DEFAULT nextval('public.hits_id
 
 
 --
+-- Name: reasons id; Type: DEFAULT; Schema: public; Owner: -
+--
+
+ALTER TABLE ONLY public.reasons ALTER COLUMN id SET DEFAULT nextval('public.reasons_id_seq'::regclass);
+
+
+--
 -- Name: rollup_keys id; Type: DEFAULT; Schema: public; Owner: -
 --
 
 ALTER TABLE ONLY public.rollup_keys ALTER COLUMN id SET DEFAULT nextval('public.rollup_keys_id_seq'::regclass);
+
+
+--
+-- Name: user_agents id; Type: DEFAULT; Schema: public; Owner: -
+--
+
+ALTER TABLE ONLY public.user_agents ALTER COLUMN id SET DEFAULT nextval('public.user_agents_id_seq'::regclass);
 
 
 --
@@ -418,7 +568,7 @@ COPY public.first_visits (day, previous_day, key, shard, clients) FROM stdin;
 -- Data for Name: hits; Type: TABLE DATA; Schema: public; Owner: -
 --
 
-COPY public.hits (id, received_us, path, body, accepted, reason, user_agent, day, client, rollup_key, value) FROM stdin;
+COPY public.hits (id, received_us, path, body, accepted, reason, user_agent, day, client, rollup_key, value, agent_id, reason_id, uid_client) FROM stdin;
 \.
 
 
@@ -431,10 +581,26 @@ COPY public.presence (client, key, day) FROM stdin;
 
 
 --
+-- Data for Name: reasons; Type: TABLE DATA; Schema: public; Owner: -
+--
+
+COPY public.reasons (id, reason) FROM stdin;
+\.
+
+
+--
 -- Data for Name: rollup_keys; Type: TABLE DATA; Schema: public; Owner: -
 --
 
 COPY public.rollup_keys (id, scope, application, version, type, category, action, label) FROM stdin;
+\.
+
+
+--
+-- Data for Name: user_agents; Type: TABLE DATA; Schema: public; Owner: -
+--
+
+COPY public.user_agents (id, agent) FROM stdin;
 \.
 
 
@@ -453,10 +619,24 @@ SELECT pg_catalog.setval('public.hits_id_seq', 1, false);
 
 
 --
+-- Name: reasons_id_seq; Type: SEQUENCE SET; Schema: public; Owner: -
+--
+
+SELECT pg_catalog.setval('public.reasons_id_seq', 1, false);
+
+
+--
 -- Name: rollup_keys_id_seq; Type: SEQUENCE SET; Schema: public; Owner: -
 --
 
 SELECT pg_catalog.setval('public.rollup_keys_id_seq', 1, false);
+
+
+--
+-- Name: user_agents_id_seq; Type: SEQUENCE SET; Schema: public; Owner: -
+--
+
+SELECT pg_catalog.setval('public.user_agents_id_seq', 1, false);
 
 
 --
@@ -516,6 +696,22 @@ ALTER TABLE ONLY public.presence
 
 
 --
+-- Name: reasons reasons_pkey; Type: CONSTRAINT; Schema: public; Owner: -
+--
+
+ALTER TABLE ONLY public.reasons
+    ADD CONSTRAINT reasons_pkey PRIMARY KEY (id);
+
+
+--
+-- Name: reasons reasons_reason_key; Type: CONSTRAINT; Schema: public; Owner: -
+--
+
+ALTER TABLE ONLY public.reasons
+    ADD CONSTRAINT reasons_reason_key UNIQUE (reason);
+
+
+--
 -- Name: rollup_keys rollup_keys_pkey; Type: CONSTRAINT; Schema: public; Owner: -
 --
 
@@ -532,10 +728,32 @@ ALTER TABLE ONLY public.rollup_keys
 
 
 --
+-- Name: user_agents user_agents_pkey; Type: CONSTRAINT; Schema: public; Owner: -
+--
+
+ALTER TABLE ONLY public.user_agents
+    ADD CONSTRAINT user_agents_pkey PRIMARY KEY (id);
+
+
+--
+-- Name: daily_counts_by_key; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE INDEX daily_counts_by_key ON public.daily_counts USING btree (key);
+
+
+--
 -- Name: first_visits_by_key; Type: INDEX; Schema: public; Owner: -
 --
 
 CREATE INDEX first_visits_by_key ON public.first_visits USING btree (key, day);
+
+
+--
+-- Name: hits_by_agent; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE INDEX hits_by_agent ON public.hits USING btree (agent_id) WHERE (agent_id IS NOT NULL);
 
 
 --
@@ -550,6 +768,27 @@ CREATE INDEX hits_by_client ON public.hits USING btree (client) WHERE (client IS
 --
 
 CREATE INDEX hits_by_day ON public.hits USING btree (day);
+
+
+--
+-- Name: hits_by_reason; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE INDEX hits_by_reason ON public.hits USING btree (reason_id) WHERE (reason_id IS NOT NULL);
+
+
+--
+-- Name: hits_by_uid_client; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE INDEX hits_by_uid_client ON public.hits USING btree (uid_client) WHERE (uid_client IS NOT NULL);
+
+
+--
+-- Name: user_agents_by_digest; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE UNIQUE INDEX user_agents_by_digest ON public.user_agents USING btree (sha256(agent));
 
 
 --

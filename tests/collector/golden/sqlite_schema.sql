@@ -1,3 +1,6 @@
+-- index daily_counts_by_key on daily_counts
+CREATE INDEX daily_counts_by_key ON daily_counts (key);
+
 -- index first_visits_by_key on first_visits
 CREATE INDEX first_visits_by_key ON first_visits (key, day);
 
@@ -9,7 +12,11 @@ CREATE INDEX rejected_hits_by_day ON hits (day) WHERE accepted = 0;
 
 -- index sqlite_autoindex_clients_1 on clients (automatic)
 
+-- index sqlite_autoindex_reasons_1 on reasons (automatic)
+
 -- index sqlite_autoindex_rollup_keys_1 on rollup_keys (automatic)
+
+-- index sqlite_autoindex_user_agents_1 on user_agents (automatic)
 
 -- table clients on clients
 CREATE TABLE clients (
@@ -55,7 +62,7 @@ CREATE TABLE hits (
         accepted    INTEGER NOT NULL,
         reason      TEXT    NOT NULL,
         user_agent  TEXT    NOT NULL
-    , day INTEGER, client INTEGER, rollup_key INTEGER, value INTEGER);
+    , day INTEGER, client INTEGER, rollup_key INTEGER, value INTEGER, agent_id INTEGER, reason_id INTEGER, uid_client INTEGER);
 
 -- table presence on presence
 CREATE TABLE presence (
@@ -64,6 +71,12 @@ CREATE TABLE presence (
         day    INTEGER NOT NULL,
         PRIMARY KEY (client, key, day)
     ) WITHOUT ROWID;
+
+-- table reasons on reasons
+CREATE TABLE reasons (
+        id     INTEGER PRIMARY KEY,
+        reason TEXT    NOT NULL UNIQUE
+    );
 
 -- table rollup_keys on rollup_keys
 CREATE TABLE rollup_keys (
@@ -81,7 +94,13 @@ CREATE TABLE rollup_keys (
 -- table schema_version on schema_version
 CREATE TABLE schema_version (version INTEGER NOT NULL, applied_us INTEGER NOT NULL);
 
+-- table user_agents on user_agents
+CREATE TABLE user_agents (
+        id    INTEGER PRIMARY KEY,
+        agent TEXT    NOT NULL UNIQUE
+    );
+
 -- PRAGMA journal_mode: wal
 -- PRAGMA user_version: 0
--- schema_version: 1 2 3
+-- schema_version: 1 2 3 4
 -- erasures: 0

@@ -3,6 +3,7 @@
 
 #include "collector_fixture.h"
 #include "report/report.h"
+#include "store/postgres/append_batch.h"
 #include "store/postgres/presence_cache.h"
 #include "store/postgres/schema.h"
 #include "store/postgres/sql_files.h"
@@ -86,6 +87,98 @@ TEST(PostgresStore, RollupsCountWhatTheHitsSay)
     expectRollupsThroughTheirLife([&] { return openPostgresStore(db); }, false);
 }
 
+// Every bytea and text value of every table, as the server holds it.
+std::string textsOf(const std::string& db)
+{
+    PGconn* c = PQconnectdb(db.c_str());
+    PGresult* columns = PQexec(c, "SELECT table_name, column_name FROM information_schema.columns WHERE "
+                                  "table_schema = 'public' AND data_type IN ('bytea', 'text')");
+    std::string texts;
+    for (int i = 0; i < PQntuples(columns); ++i)
+    {
+        const std::string select =
+            std::string("SELECT ") + PQgetvalue(columns, i, 1) + " FROM " + PQgetvalue(columns, i, 0);
+        PGresult* r = PQexecParams(c, select.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1);
+        EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK) << select;
+        for (int row = 0; row < PQntuples(r); ++row)
+            texts.append(PQgetvalue(r, row, 0), static_cast<size_t>(PQgetlength(r, row, 0))) += '\n';
+        PQclear(r);
+    }
+    EXPECT_GT(PQntuples(columns), 10);
+    PQclear(columns);
+    PQfinish(c);
+    return texts;
+}
+
+TEST(PostgresStore, ForgettingLeavesNothingOfTheClient)
+{
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
+    expectForgettingLeavesNothing(
+        []
+        {
+            const std::string db = cluster.freshDatabase();
+            return FreshStore{[db] { return openPostgresStore(db); }, [db] { return textsOf(db); }};
+        });
+}
+
+// A database of schema 1, written by that schema's zncip_append() as the build before called it, is
+// upgraded with every hit kept and read as before; a collector of that build still running stores on.
+TEST(PostgresStore, ADatabaseOfSchema1IsUpgradedWithEveryHitKept)
+{
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
+    const std::string db = cluster.freshDatabase();
+    std::vector<HitRecord> hits;
+    for (const SentHit& s : someHits())
+        hits.push_back(s.record());
+    for (const HitRecord& h : victimHits())
+        hits.push_back(h);
+    for (size_t i = 0; i < hits.size(); ++i)
+        hits[i].userAgent = "agent " + std::to_string(i % 3);
+    std::vector<std::string> lines;
+    for (const HitRecord& h : hits)
+        lines.push_back(h.path + " " + h.body + " " + (h.accepted ? "ok " : "no ") + h.reason + " " +
+                        h.userAgent);
+
+    postgres::Connection old(db, true);
+    old.connect();
+    const char* what = "writing schema 1";
+    old.exec("BEGIN", what);
+    old.exec(postgres::sqlText("schema_version/create.sql"), what);
+    for (std::string_view file : postgres::migrationFiles()[0])
+        old.exec(postgres::sqlText(file), what);
+    old.exec("INSERT INTO schema_version (version) VALUES (1)", what);
+    old.exec("COMMIT", what);
+    // Its arguments are today's but the last, the uid.
+    const auto appendAsSchema1 = [&](const std::vector<HitRecord>& batch)
+    {
+        postgres::Params p = postgres::encodeAppend(batch, 0, postgres::PresenceCache()).params;
+        p.values.pop_back(), p.isNull.pop_back();
+        old.execParams(
+            "SELECT zncip_append($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, "
+            "$16, $17, $18)",
+            p, "storing as schema 1");
+    };
+    for (size_t i = 0; i < hits.size(); i += 50)
+        appendAsSchema1({hits.begin() + static_cast<std::ptrdiff_t>(i),
+                         hits.begin() + static_cast<std::ptrdiff_t>(std::min(i + 50, hits.size()))});
+    StoreOptions readOnly;
+    readOnly.readOnly = true;
+    EXPECT_THROW(openPostgresStore(db, readOnly), StoreError) << "read before the upgrade";
+
+    const std::unique_ptr<HitStore> store = openPostgresStore(db);
+    EXPECT_EQ(storedLines(*store), lines);
+    std::vector<SentHit> counted = someHits();
+    // Stored by a collector of the build before, after the upgrade, through the function it knows.
+    HitRecord late = counted.emplace_back(SentHit{kFirstDay + 2, "c1", "1.0", "L2"}).record();
+    late.userAgent = "agent late";
+    appendAsSchema1({late});
+    EXPECT_EQ(storedLines(*store).back(), "/collect " + late.body + " ok  agent late");
+    EXPECT_EQ(store->forget("victim-uid").hits, 4) << "a hit stored before knows its uid";
+    expectRollupsMatch(*store, counted, "upgraded", false);
+}
+
 // The database a collector creates, as pg_dump prints it (the functions' source byte for byte, the one row
 // of erasures), equals the checked-in copy: old and new builds share databases, so none of it may drift.
 // A change on purpose is a new migration; the dump to compare is left beside the test.
@@ -141,11 +234,18 @@ TEST(PostgresSql, SaysWhatTheConstantsSay)
         std::string text;
         int times;
     } rows[] = {
-        {"migration1/append.sql", "pg_advisory_xact_lock_shared" + erasureLock, 1},
-        {"migration1/forget.sql", "pg_advisory_xact_lock" + erasureLock, 1},
-        {"migration1/append.sql", n(schema::kNoDay), 1},
-        {"migration1/forget.sql", n(schema::kNoDay), 1},
-        {"migration1/append.sql", keys, 2},
+        {"migration2/append.sql", "pg_advisory_xact_lock_shared" + erasureLock, 1},
+        {"migration2/forget.sql", "pg_advisory_xact_lock" + erasureLock, 1},
+        {"migration2/append.sql", n(schema::kNoDay), 1},
+        {"migration2/forget.sql", n(schema::kNoDay), 1},
+        {"migration2/append.sql", keys, 2},
+        {"migration2/forget.sql", "k.scope = " + n(S::Event) + " AND", 1},
+        {"migration2/forget.sql", "k.scope <> " + n(S::Event) + " AND", 1},
+        {"migration2/forget.sql",
+         "e.scope = " + n(S::Event) + " AND (k.scope = " + n(S::All) +
+             " OR e.application = k.application AND (k.scope = " + n(S::EventAnyVersion) +
+             " OR e.version = k.version) AND (k.scope = " + n(S::Application) + " OR",
+         1},
         {"queries/clients.sql",
          "k.scope IN (" + n(S::EventAnyVersion) + ", " + n(S::Application) + ", " + n(S::All) + ")", 1},
         {"queries/clients.sql", "k.scope IN (" + n(S::Event) + ", " + n(S::Application) + ")", 1},

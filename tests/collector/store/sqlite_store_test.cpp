@@ -3,6 +3,7 @@
 // a few days, with and without a version, after late hits, a forgotten client and pruning).
 
 #include "collector_fixture.h"
+#include "report/report.h"
 #include "store/sqlite/id_cache.h"
 #include "store/sqlite/sql_files.h"
 
@@ -47,6 +48,20 @@ TEST(SqliteStore, MigratesOnceKeepsHitsAndRefusesWhatItCannotUse)
               sqliteSchemaVersion() * 101);
     ASSERT_EQ(readHits(db).size(), 3u);
     EXPECT_EQ(readHits(db)[2].body, "c=3");
+
+    // A file deleted under the store takes every hit after it with it: no smaller transaction could help.
+    const std::unique_ptr<HitStore> open = openSqliteStore(db);
+    std::filesystem::rename(db, dir.file("moved.db"));
+    try
+    {
+        open->append({hit});
+        ADD_FAILURE() << "stored in a deleted file";
+    }
+    catch (const StoreError& e)
+    {
+        EXPECT_TRUE(e.unavailable()) << e.what();
+    }
+    std::filesystem::rename(dir.file("moved.db"), db);
 
     sql(db, "INSERT INTO schema_version VALUES (99, 0)");
     EXPECT_THROW(openSqliteStore(db), StoreError) << "written by a newer collector";
@@ -102,6 +117,7 @@ std::string schemaOf(const std::string& db)
 }
 
 // Old and new builds share databases: whatever the store's code looks like, a fresh database is this one.
+// A change on purpose is a new migration; the schema to compare is left beside the test.
 TEST(SqliteStore, AFreshDatabaseHasTheCheckedInSchema)
 {
     TempDir dir;
@@ -111,7 +127,11 @@ TEST(SqliteStore, AFreshDatabaseHasTheCheckedInSchema)
     ASSERT_TRUE(golden.good());
     std::ostringstream expected;
     expected << golden.rdbuf();
-    EXPECT_EQ(schemaOf(db), expected.str());
+    const std::string actual = schemaOf(db);
+    std::ofstream(ZNCIP_BIN_DIR "/sqlite_schema.sql") << actual;
+    EXPECT_TRUE(actual == expected.str())
+        << "the schema differs: diff tests/collector/golden/sqlite_schema.sql "
+        << ZNCIP_BIN_DIR "/sqlite_schema.sql";
 }
 
 // The SQL under store/sqlite/sql is what the program carries (no file left out of the build's list, no
@@ -185,6 +205,97 @@ TEST(Rollups, CountWhatTheHitsSayOverAnyPeriod)
 {
     TempDir dir;
     expectRollupsThroughTheirLife([&] { return openSqliteStore(dir.file("hits.db")); }, true);
+}
+
+// Every text and blob value of every table, as SQLite holds it.
+std::string textsOf(const std::string& db)
+{
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    std::vector<std::string> tables;
+    std::string texts;
+    auto each = [&](const std::string& statement, const std::function<void(sqlite3_stmt*)>& row)
+    {
+        sqlite3_stmt* s = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(h, statement.c_str(), -1, &s, nullptr), SQLITE_OK) << statement;
+        while (sqlite3_step(s) == SQLITE_ROW)
+            row(s);
+        sqlite3_finalize(s);
+    };
+    each("SELECT name FROM sqlite_master WHERE type = 'table'", [&](sqlite3_stmt* s)
+         { tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))); });
+    for (const std::string& table : tables)
+        each("SELECT * FROM " + table,
+             [&](sqlite3_stmt* s)
+             {
+                 for (int i = 0; i < sqlite3_column_count(s); ++i)
+                     if (const int type = sqlite3_column_type(s, i);
+                         type == SQLITE_TEXT || type == SQLITE_BLOB)
+                         texts.append(static_cast<const char*>(sqlite3_column_blob(s, i)),
+                                      static_cast<size_t>(sqlite3_column_bytes(s, i))) += '\n';
+             });
+    sqlite3_close(h);
+    return texts;
+}
+
+TEST(Rollups, ForgettingLeavesNothingOfTheClient)
+{
+    std::vector<std::unique_ptr<TempDir>> dirs;
+    expectForgettingLeavesNothing(
+        [&]
+        {
+            dirs.push_back(std::make_unique<TempDir>());
+            const std::string db = dirs.back()->file("hits.db");
+            return FreshStore{[db] { return openSqliteStore(db); }, [db] { return textsOf(db); }};
+        });
+}
+
+// A database as the build before schema 4 wrote it: the texts of each hit in its own columns. Made by
+// taking schema 4 back out of one this build wrote.
+TEST(Rollups, ADatabaseOfSchema3IsUpgradedWithEveryHitKept)
+{
+    TempDir dir;
+    const std::string db = dir.file("hits.db");
+    std::vector<HitRecord> hits;
+    for (const SentHit& s : someHits())
+        hits.push_back(s.record());
+    for (const HitRecord& h : victimHits())
+        hits.push_back(h);
+    for (size_t i = 0; i < hits.size(); ++i)
+        hits[i].userAgent = "agent " + std::to_string(i % 3);
+    std::vector<std::string> lines;
+    std::string report;
+    {
+        const std::unique_ptr<HitStore> store = openSqliteStore(db);
+        store->append(hits);
+        lines = storedLines(*store);
+        report = reportJson(buildReport(store->rollups({}), {}));
+    }
+    sqlite3* h = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(
+                  h,
+                  "UPDATE hits SET reason = coalesce((SELECT reason FROM reasons WHERE id = reason_id), "
+                  "reason), user_agent = coalesce((SELECT agent FROM user_agents WHERE id = agent_id), "
+                  "user_agent);"
+                  "DROP INDEX daily_counts_by_key; ALTER TABLE hits DROP COLUMN agent_id;"
+                  "ALTER TABLE hits DROP COLUMN reason_id; ALTER TABLE hits DROP COLUMN uid_client;"
+                  "DROP TABLE user_agents; DROP TABLE reasons; DELETE FROM schema_version WHERE version = 4;",
+                  nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(h);
+    sqlite3_close(h);
+
+    StoreOptions readOnly;
+    readOnly.readOnly = true;
+    EXPECT_EQ(storedLines(*openSqliteStore(db, readOnly)), lines) << "export before the upgrade";
+    EXPECT_EQ(reportJson(buildReport(openSqliteStore(db, readOnly)->rollups({}), {})), report);
+    const std::unique_ptr<HitStore> store = openSqliteStore(db);
+    EXPECT_EQ(sql(db, "SELECT max(version) FROM schema_version"), 4);
+    EXPECT_EQ(storedLines(*store), lines) << "upgraded";
+    EXPECT_EQ(reportJson(buildReport(store->rollups({}), {})), report);
+    EXPECT_EQ(store->forget("victim-uid").hits, 4) << "a hit stored before knows its uid";
+    EXPECT_EQ(sql(db, "SELECT count(*) FROM hits WHERE instr(body, 'victim') OR instr(reason, 'victim')"), 0);
 }
 
 // A database as the collector kept it before hits were decoded at ingest: raw hits only.

@@ -1,7 +1,8 @@
-// Encodes a batch of hits column by column for zncip_append() (sql/migration1/append.sql).
+// Encodes a batch of hits column by column for zncip_append() (sql/migration2/append.sql).
 #include "store/postgres/append_batch.h"
 
 #include "ingest/hit_facts.h"
+#include "store/uid_beside_cid.h"
 
 #include <iterator>
 #include <optional>
@@ -19,6 +20,7 @@ struct Columns
     ArrayParam key[6] = {ArrayParam(kBytea), ArrayParam(kBytea), ArrayParam(kBytea),
                          ArrayParam(kBytea), ArrayParam(kBytea), ArrayParam(kBytea)};
     ArrayParam value{kInt8};
+    ArrayParam uid{kBytea};
 };
 
 // Adds one hit to the columns; returns its presence entry when it counts a client.
@@ -33,6 +35,8 @@ std::optional<std::string> addHit(Columns& c, const HitRecord& h, const Presence
     c.agent.add(h.userAgent);
     c.day.add(f.day);
     f.client.empty() ? c.cid.addNull() : c.cid.add(f.client);
+    const std::string uid = uidBesideCid(h, f);
+    uid.empty() ? c.uid.addNull() : c.uid.add(uid);
     const std::string* const fields[6] = {&f.application, &f.version, &f.type,
                                           &f.category,    &f.action,  &f.label};
     for (size_t i = 0; i < std::size(fields); ++i)
@@ -66,7 +70,7 @@ AppendBatch encodeAppend(const std::vector<HitRecord>& hits, int32_t shard, cons
     p.add(c.agent.encoded()).add(c.day.encoded()).add(c.cid.encoded());
     for (const ArrayParam& k : c.key)
         p.add(k.encoded());
-    p.add(c.value.encoded());
+    p.add(c.value.encoded()).add(c.uid.encoded());
     return batch;
 }
 

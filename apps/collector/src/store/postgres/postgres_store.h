@@ -1,5 +1,5 @@
 // The hit store on a PostgreSQL database that several collectors share (openPostgresStore() makes one).
-// The tables and functions are those of sql/migration1/; a batch of hits is one call of zncip_append(),
+// The tables and functions are those of sql/migration*/; a batch of hits is one call of zncip_append(),
 // and each connection adds to counter rows of its own shard. The writer remembers which (client, day, key)
 // it stored, so that hits bringing none new skip that work; it forgets them whenever any collector forgot
 // a client. One connection; its mutex serialises the calls, so any thread may make them.

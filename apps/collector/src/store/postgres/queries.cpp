@@ -18,7 +18,7 @@ const char* PreparedQuery::sql() const
 const PreparedQuery kAppend{"append",
                             {kInt4, kInt8, kBoolArray, kInt8Array, kByteaArray, kByteaArray, kBoolArray,
                              kByteaArray, kByteaArray, kInt4Array, kByteaArray, kByteaArray, kByteaArray,
-                             kByteaArray, kByteaArray, kByteaArray, kByteaArray, kInt8Array}};
+                             kByteaArray, kByteaArray, kByteaArray, kByteaArray, kInt8Array, kByteaArray}};
 const PreparedQuery kForget{"forget", {kInt4, kBytea}};
 const PreparedQuery kPrune{"prune", {kInt4}};
 const PreparedQuery kEach{"each", {}};

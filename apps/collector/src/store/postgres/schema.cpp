@@ -2,9 +2,11 @@
 // lock, so collectors starting at once migrate one after the other and a failed migration leaves nothing.
 #include "store/postgres/schema.h"
 
+#include "ingest/hit_facts.h"
 #include "store/hit_store.h"
 #include "store/postgres/sql_files.h"
 #include "store/schema_constants.h"
+#include "store/uid_beside_cid.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,35 @@ StoreError newerSchema(const Connection& c, int version)
 {
     return StoreError(c.described() + " was written by a newer collector (schema " + std::to_string(version) +
                       ")");
+}
+
+// The schema from which hits record the client of a uid beside their cid.
+constexpr int kUidClientVersion = 2;
+
+// Hits stored before kUidClientVersion that carry a uid beside a cid are linked to the uid's client, read
+// a slice at a time. A uid whose name arrived percent-encoded is not looked for.
+void linkStoredUids(Connection& c)
+{
+    c.exec(sqlText("migration2/stored_uids.sql"), kMigrating);
+    for (;;)
+    {
+        const Result slice = c.execParams("FETCH 10000 FROM stored_uids", {}, kMigrating);
+        if (PQntuples(slice.get()) == 0)
+            break;
+        HitRecord hit;
+        for (int i = 0; i < PQntuples(slice.get()); ++i)
+        {
+            hit.receivedUs = integer(slice.get(), i, 1);
+            hit.body = bytes(slice.get(), i, 2);
+            const std::string uid = uidBesideCid(hit, decodeFacts(hit));
+            if (uid.empty())
+                continue;
+            Params p;
+            p.add(uid).add(integer(slice.get(), i, 0));
+            c.execParams(sqlText("migration2/link_uid.sql"), p, "linking a hit to its uid");
+        }
+    }
+    c.exec("CLOSE stored_uids", kMigrating);
 }
 
 void applyMigrations(Connection& c)
@@ -39,6 +70,8 @@ void applyMigrations(Connection& c)
         p.add(int32_t{v + 1});
         c.execParams(sqlText("schema_version/record.sql"), p, "recording the schema version");
     }
+    if (version > 0 && version < kUidClientVersion)
+        linkStoredUids(c);
 }
 
 } // namespace
@@ -48,6 +81,7 @@ const std::vector<std::vector<std::string_view>>& migrationFiles()
     static const std::vector<std::vector<std::string_view>> migrations{
         {"migration1/tables.sql", "migration1/pair_lock.sql", "migration1/append.sql",
          "migration1/forget.sql"},
+        {"migration2/tables.sql", "migration2/append.sql", "migration2/forget.sql"},
     };
     return migrations;
 }
@@ -69,6 +103,10 @@ void checkReadable(Connection& c)
         throw StoreError(c.described() + " holds no collected hits");
     if (version > postgresSchemaVersion())
         throw newerSchema(c, version);
+    // The statements this build prepares read the tables of its own schema.
+    if (version < postgresSchemaVersion())
+        throw StoreError(c.described() + " was written by an older collector (schema " +
+                         std::to_string(version) + "); start zncip-collector serve on it once to upgrade it");
 }
 
 void migrate(Connection& c)

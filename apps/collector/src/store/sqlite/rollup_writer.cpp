@@ -5,14 +5,13 @@
 #include "ingest/hit_facts.h"
 #include "store/schema_constants.h"
 #include "store/sqlite/sql_files.h"
+#include "store/uid_beside_cid.h"
 
 namespace zncip::collector::sqlite
 {
 namespace
 {
 
-const char* const kFindClient = "SELECT id FROM clients WHERE cid = ?";
-const char* const kAddClient = "INSERT INTO clients (cid) VALUES (?)";
 const char* const kErasures = "SELECT generation FROM erasures";
 
 // A key as one text, for the cache: the scope, then each part after a NUL, which no part holds.
@@ -27,12 +26,14 @@ std::string keyText(const RollupKey& k)
 } // namespace
 
 RollupWriter::RollupWriter(const Connection& db)
-    : db_(db), findClient_(db, kFindClient), addClient_(db, kAddClient),
-      findKey_(db, sqlFile("find_rollup_key.sql")), addKey_(db, sqlFile("add_rollup_key.sql")),
+    : db_(db), findKey_(db, sqlFile("find_rollup_key.sql")), addKey_(db, sqlFile("add_rollup_key.sql")),
       addCount_(db, sqlFile("count_hits.sql")), addRejection_(db, sqlFile("count_rejections.sql")),
       addPresence_(db, sqlFile("mark_present.sql")), previousDay_(db, sqlFile("previous_day_present.sql")),
       nextDay_(db, sqlFile("next_day_present.sql")), addFirstVisits_(db, sqlFile("count_first_visits.sql")),
-      erasures_(db, kErasures), begin_(db, "BEGIN IMMEDIATE"), commit_(db, "COMMIT")
+      dropCount_(db, sqlFile("drop_zero_count.sql")),
+      dropRejections_(db, sqlFile("drop_zero_rejections.sql")), erasures_(db, kErasures),
+      begin_(db, "BEGIN IMMEDIATE"), commit_(db, "COMMIT"), clients_(db, "clients", "cid", kIdCacheBytes),
+      agents_(db, "user_agents", "agent", kTextCacheBytes), reasons_(db, "reasons", "reason", kTextCacheBytes)
 {
 }
 
@@ -63,7 +64,9 @@ RollupWriter::Decoded RollupWriter::decode(const HitRecord& hit)
     Decoded d;
     d.facts = decodeFacts(hit);
     if (!d.facts.client.empty())
-        d.client = clientId(d.facts.client);
+        d.client = clients_.idOf(d.facts.client);
+    if (const std::string uid = uidBesideCid(hit, d.facts); !uid.empty())
+        d.uidClient = clients_.idOf(uid);
     if (hit.accepted)
     {
         for (const RollupKey& k : schema::keysOf(d.facts))
@@ -103,9 +106,15 @@ void RollupWriter::uncountHit(int32_t day, int64_t key, bool accepted, int64_t v
                               const std::string& reason)
 {
     if (accepted)
+    {
         addCount_.bind(1, day).bind(2, key).bind(3, -1).bind(4, -value).run("uncounting a hit");
+        dropCount_.bind(1, day).bind(2, key).run("uncounting a hit");
+    }
     else
+    {
         addRejection_.bind(1, day).bind(2, reason).bind(3, -1).run("uncounting a hit");
+        dropRejections_.bind(1, day).bind(2, reason).run("uncounting a hit");
+    }
 }
 
 void RollupWriter::uncountPresence(const std::vector<std::pair<int64_t, int32_t>>& present)
@@ -121,7 +130,9 @@ void RollupWriter::uncountPresence(const std::vector<std::pair<int64_t, int32_t>
 
 void RollupWriter::forgetCaches()
 {
-    clientIds_.clear();
+    clients_.forget();
+    agents_.forget();
+    reasons_.forget();
     keyIds_.clear();
     present_.clear();
 }
@@ -167,26 +178,43 @@ void RollupWriter::addFirstVisit(int32_t day, int32_t previous, int64_t key, int
     addFirstVisits_.bind(1, day).bind(2, previous).bind(3, key).bind(4, clients).run("counting a client");
 }
 
-int64_t RollupWriter::knownClient(const std::string& cid)
+std::string RollupWriter::jsonArray(const std::set<int64_t>& ids)
 {
-    int64_t id = 0;
-    findClient_.bind(1, cid);
-    eachRow(findClient_, "finding a client", [&](const Statement& s) { id = s.integer(0); });
-    return id;
+    std::string json = "[";
+    for (const int64_t id : ids)
+        json += (json.size() > 1 ? "," : "") + std::to_string(id);
+    return json + "]";
 }
 
-int64_t RollupWriter::clientId(const std::string& cid)
+void RollupWriter::dropUnused(const Leftovers& left)
 {
-    if (const auto known = clientIds_.find(cid))
-        return *known;
-    int64_t id = knownClient(cid);
-    if (!id)
+    using S = RollupKey::Scope;
+    const std::string keys = jsonArray(left.keys);
+    Statement(db_, sqlFile("forget_zero_first_visits.sql")).bind(1, keys).run("removing empty counts");
+    Statement unusedKeys(db_, sqlFile("forget_unused_keys.sql"));
+    for (int run = 0; run < 2; ++run)
     {
-        addClient_.bind(1, cid).run("adding a client");
-        id = db_.lastInsertId();
+        unusedKeys.bind(1, keys);
+        for (const S scope : {S::Event, S::EventAnyVersion, S::Application, S::All})
+            unusedKeys.bind(2 + static_cast<int>(scope), static_cast<int64_t>(scope));
+        unusedKeys.run("removing unused rollup keys");
     }
-    clientIds_.add(cid, id);
-    return id;
+    const std::pair<const char*, const std::map<int64_t, int64_t>*> texts[] = {
+        {"forget_unused_agent.sql", &left.agents},
+        {"forget_unused_reason.sql", &left.reasons},
+        {"forget_unused_client.sql", &left.clients}};
+    for (const auto& [file, ids] : texts)
+    {
+        Statement drop(db_, sqlFile(file));
+        for (const auto& [id, checkedUpTo] : *ids)
+            if (checkedUpTo != Leftovers::kInUse)
+                drop.bind(1, id).bind(2, checkedUpTo).run("removing what nothing refers to");
+    }
+}
+
+int64_t RollupWriter::knownClient(const std::string& cid)
+{
+    return clients_.known(cid);
 }
 
 int64_t RollupWriter::keyId(const RollupKey& k)

@@ -21,10 +21,8 @@ namespace
 {
 
 // In order: migration i brings a database to schema version i + 1.
-const char* const kMigrations[] = {"001_hits.sql", "002_hits_by_verdict.sql", "003_rollups.sql"};
-
-// The schema version whose migration also decodes the hits already stored.
-constexpr int kFactsVersion = 3;
+const char* const kMigrations[] = {"001_hits.sql", "002_hits_by_verdict.sql", "003_rollups.sql",
+                                   "004_texts_once.sql"};
 
 const char* const kCreateVersions =
     "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL, applied_us INTEGER NOT NULL)";
@@ -33,6 +31,7 @@ const char* const kHasVersions =
 const char* const kLatestVersion = "SELECT max(version) FROM schema_version";
 const char* const kCountHits = "SELECT count(*) FROM hits";
 const char* const kHitsToDecode = "SELECT id, received_us, body, accepted, reason FROM hits ORDER BY id";
+const char* const kHitsToLink = "SELECT id, received_us, body FROM hits WHERE client IS NOT NULL ORDER BY id";
 const char* const kRecordVersion =
     "INSERT INTO schema_version VALUES (?, CAST((julianday('now') - 2440587.5) * 86400000000 AS INTEGER))";
 
@@ -81,7 +80,9 @@ void decodeStoredHits(const Connection& db)
                 hit.accepted = s.integer(3) != 0;
                 hit.reason = s.text(4);
                 const RollupWriter::Decoded d = writer.decode(hit);
-                RollupWriter::bindFacts(setFacts, 1, d).bind(5, s.integer(0)).run("decoding a hit");
+                RollupWriter::bindFacts(setFacts, 1, d);
+                d.uidClient ? setFacts.bind(5, d.uidClient) : setFacts.bindNull(5);
+                setFacts.bind(6, s.integer(0)).run("decoding a hit");
                 writer.addToRollups(hit, d);
                 if (++done % 100000 == 0)
                     std::fprintf(stderr, "zncip-collector: upgrading %s: %lld of %lld hits\n", path,
@@ -89,6 +90,24 @@ void decodeStoredHits(const Connection& db)
             });
     std::fprintf(stderr, "zncip-collector: upgraded %s: %lld hits decoded\n", path,
                  static_cast<long long>(done));
+}
+
+// Hits stored with their facts but before the uid beside a cid was recorded: those that carry both are
+// linked to the uid's client. Only the bodies that may name a uid are decoded.
+void linkStoredUids(const Connection& db)
+{
+    RollupWriter writer(db);
+    Statement link(db, sqlFile("set_uid_client.sql"));
+    Statement select(db, kHitsToLink);
+    HitRecord hit;
+    eachRow(select, "reading hits",
+            [&](const Statement& s)
+            {
+                hit.receivedUs = s.integer(1);
+                hit.body = s.text(2);
+                if (const int64_t uid = writer.decode(hit).uidClient)
+                    link.bind(1, uid).bind(2, s.integer(0)).run("linking a hit to its uid");
+            });
 }
 
 } // namespace
@@ -121,11 +140,14 @@ void migrate(const Connection& db)
         for (int v = version; v < sqliteSchemaVersion(); ++v)
         {
             db.exec(sqlFile(kMigrations[v]).data());
-            if (v + 1 == kFactsVersion && version > 0)
-                decodeStoredHits(db);
             Statement record(db, kRecordVersion);
             record.bind(1, v + 1).run("recording the schema version");
         }
+        // Once the schema is current, which the writer's statements need.
+        if (version > 0 && version < kRollupsVersion)
+            decodeStoredHits(db);
+        else if (version > 0 && version < kTextIdsVersion)
+            linkStoredUids(db);
         db.exec("COMMIT");
     }
     catch (...)
@@ -135,13 +157,13 @@ void migrate(const Connection& db)
     }
 }
 
-bool holdsOlderSchema(const Connection& db)
+int readableVersion(const Connection& db)
 {
     const int version = currentVersion(db);
     if (version == 0)
         throw StoreError(db.path() + " holds no collected hits");
     refuseNewer(db, version);
-    return version < sqliteSchemaVersion();
+    return version;
 }
 
 } // namespace sqlite

@@ -16,8 +16,13 @@ void configureForWriting(const Connection& db, const StoreOptions& options);
 // database as it was. Refuses a database written by a newer build.
 void migrate(const Connection& db);
 
-// For a connection that only reads: whether the database predates the rollups, so that only its raw hits
-// can be read. Refuses a file with no hits and one written by a newer build.
-bool holdsOlderSchema(const Connection& db);
+// The schema versions from which the database holds the rollups, and the texts of hits by id.
+constexpr int kRollupsVersion = 3;
+constexpr int kTextIdsVersion = 4;
+
+// For a connection that only reads: the database's schema version, which may be older than this build's
+// (before kRollupsVersion only its raw hits can be read). Refuses a file with no hits and one written by a
+// newer build.
+int readableVersion(const Connection& db);
 
 } // namespace zncip::collector::sqlite

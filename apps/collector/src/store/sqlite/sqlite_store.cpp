@@ -9,6 +9,8 @@
 
 #include <sys/stat.h>
 
+#include <set>
+
 namespace zncip::collector
 {
 namespace sqlite
@@ -16,8 +18,12 @@ namespace sqlite
 namespace
 {
 
-const char* const kAllHits =
+// The hits of a database from before schema 4, opened read-only, whose texts are all in the hits.
+const char* const kAllHitsBeforeTextIds =
     "SELECT id, received_us, path, body, accepted, reason, user_agent FROM hits ORDER BY id";
+const char* const kRejectedBeforeTextIds =
+    "SELECT id, received_us, path, body, reason, user_agent FROM hits WHERE accepted = 0 AND day BETWEEN ?1 "
+    "AND ?2 ORDER BY day DESC, id DESC LIMIT ?3";
 const char* const kCountHits = "SELECT count(*) FROM hits";
 
 std::pair<dev_t, ino_t> fileIdentity(const std::string& path)
@@ -52,11 +58,12 @@ SqliteStore::SqliteStore(const std::string& path, const StoreOptions& options) :
 {
     if (options.readOnly)
     {
-        olderSchema_ = holdsOlderSchema(db_);
+        schema_ = readableVersion(db_);
         return;
     }
     configureForWriting(db_, options);
     migrate(db_);
+    schema_ = sqliteSchemaVersion();
     file_ = fileIdentity(path); // now that the file surely exists
     writer_ = std::make_unique<RollupWriter>(db_);
     insert_ = std::make_unique<Statement>(db_, sqlFile("insert_hit.sql"));
@@ -74,7 +81,7 @@ void SqliteStore::checkSameFile() const
     // SQLite goes on writing to a file that was deleted or replaced, and what it writes there is lost.
     const auto now = fileIdentity(db_.path());
     if (now == std::pair<dev_t, ino_t>{} || now != file_)
-        throw StoreError("database " + db_.path() + " was deleted or replaced; restart the collector");
+        throw StoreError("database " + db_.path() + " was deleted or replaced; restart the collector", true);
 }
 
 void SqliteStore::append(const std::vector<HitRecord>& hits)
@@ -89,8 +96,11 @@ void SqliteStore::append(const std::vector<HitRecord>& hits)
                 const RollupWriter::Decoded d = w.decode(h);
                 Statement& s = *insert_;
                 s.bind(1, h.receivedUs).bind(2, h.path).bindBlob(3, h.body).bind(4, h.accepted ? 1 : 0);
-                s.bind(5, h.reason).bind(6, h.userAgent);
-                RollupWriter::bindFacts(s, 7, d).run("storing a hit");
+                RollupWriter::bindFacts(s, 5, d);
+                int i = 9;
+                for (const int64_t id : {w.agentId(h.userAgent), w.reasonId(h.reason), d.uidClient})
+                    id ? s.bind(i++, id) : s.bindNull(i++);
+                s.run("storing a hit");
                 w.addToRollups(h, d);
             }
         });
@@ -98,7 +108,7 @@ void SqliteStore::append(const std::vector<HitRecord>& hits)
 
 void SqliteStore::forEach(const std::function<void(const StoredHit&)>& visit) const
 {
-    Statement select(db_, kAllHits);
+    Statement select(db_, schema_ >= kTextIdsVersion ? sqlFile("all_hits.sql") : kAllHitsBeforeTextIds);
     StoredHit hit;
     eachRow(select, "reading hits",
             [&](const Statement& s)
@@ -124,7 +134,7 @@ int64_t SqliteStore::storedHits() const
 
 Rollups SqliteStore::rollups(const Period& period) const
 {
-    if (olderSchema_)
+    if (schema_ < kRollupsVersion)
         throw StoreError(db_.path() + " was written by an older collector, which kept no rollups; start "
                                       "zncip-collector serve on it once to upgrade it");
     Rollups r;
@@ -170,7 +180,7 @@ Rollups SqliteStore::rollups(const Period& period) const
 
 std::vector<std::string> SqliteStore::versions() const
 {
-    if (olderSchema_)
+    if (schema_ < kRollupsVersion)
         return {};
     Statement s(db_, sqlFile("versions.sql"));
     std::vector<std::string> result;
@@ -180,7 +190,7 @@ std::vector<std::string> SqliteStore::versions() const
 
 std::vector<StoredHit> SqliteStore::rejectedSamples(const Period& period, int limit) const
 {
-    Statement s(db_, sqlFile("rejected_samples.sql"));
+    Statement s(db_, schema_ >= kTextIdsVersion ? sqlFile("rejected_samples.sql") : kRejectedBeforeTextIds);
     s.bind(1, period.from).bind(2, period.to).bind(3, limit);
     std::vector<StoredHit> result;
     eachRow(s, "reading rejected hits",
@@ -205,32 +215,50 @@ Forgotten SqliteStore::forget(const std::string& cid)
     const int64_t client = w.knownClient(cid);
     if (!client)
         return gone;
-    const HitsOf found = findHitsOf(client);
+    ToForget found = findHitsOf(client);
     w.transaction(
         [&]
         {
             Statement(db_, sqlFile("record_erasure.sql")).run("recording the erasure");
-            gone.hits = removeHitsOf(client, found);
-            gone.daysPresent = removePresenceOf(client);
+            // A client that named this one as its uid only in hits stored since: all its hits go too, read
+            // here under the lock, which is rare.
+            std::map<int64_t, int64_t> after;
+            for (const auto& entry : found.hitsOf)
+                after[entry.first] = found.lastRead;
+            Statement linked(db_, sqlFile("forget_linked_after.sql"));
+            linked.bind(1, found.lastRead).bind(2, client);
+            eachRow(linked, "finding the clients that named the client",
+                    [&](const Statement& s) { after.emplace(s.integer(0), 0); });
+            RollupWriter::Leftovers& left = found.left;
+            for (const auto& [c, from] : after)
+            {
+                gone.hits += removeHitsOf(c, found.hitsOf[c], from, left);
+                gone.daysPresent += removePresenceOf(c, left);
+            }
+            for (const auto& entry : after)
+                left.clients.erase(entry.first); // removed already
+            writer_->dropUnused(left);
         });
     return gone;
 }
 
-SqliteStore::HitsOf SqliteStore::findHitsOf(int64_t client)
+SqliteStore::ToForget SqliteStore::findHitsOf(int64_t client)
 {
     // The hits are not indexed by client: an index that every hit adds to at a random place would cost
     // each commit a page per hit. So the client's hits are found by reading them all, before the write
     // lock is taken, while hits go on being stored; those that arrive meanwhile follow the last id read.
-    HitsOf found;
+    // So is whether other hits refer to the same agents, reasons and clients.
+    ToForget found;
     Statement last(db_, sqlFile("forget_last_hit.sql"));
-    Statement scan(db_, sqlFile("forget_find_hits.sql"));
     db_.exec("BEGIN");
     try
     {
         eachRow(last, "reading hits", [&](const Statement& s) { found.lastRead = s.integer(0); });
-        scan.bind(1, client);
-        eachRow(scan, "finding the client's hits",
-                [&](const Statement& s) { found.ids.push_back(s.integer(0)); });
+        readHitsOf(client, client, found);
+        for (const auto& entry : std::map(found.hitsOf))
+            if (entry.first != client)
+                readHitsOf(entry.first, 0, found);
+        markStillUsed(found);
         db_.exec("COMMIT");
     }
     catch (...)
@@ -241,39 +269,92 @@ SqliteStore::HitsOf SqliteStore::findHitsOf(int64_t client)
     return found;
 }
 
-int64_t SqliteStore::removeHitsOf(int64_t client, const HitsOf& found)
+void SqliteStore::readHitsOf(int64_t client, int64_t uidOf, ToForget& found)
+{
+    Statement scan(db_, sqlFile("forget_find_hits.sql"));
+    scan.bind(1, client);
+    uidOf ? scan.bind(2, uidOf) : scan.bindNull(2);
+    found.hitsOf[client];
+    eachRow(scan, "finding the client's hits",
+            [&](const Statement& s)
+            {
+                // A hit of another client naming this one as uid: that client's hits are read in full next.
+                found.hitsOf[s.integer(1)];
+                if (s.integer(1) != client)
+                    return;
+                found.hitsOf[client].push_back(s.integer(0));
+                int column = 2;
+                for (auto* ids : {&found.left.agents, &found.left.reasons, &found.left.clients})
+                    if (!s.isNull(column++))
+                        ids->emplace(s.integer(column - 1), found.lastRead);
+            });
+}
+
+void SqliteStore::markStillUsed(ToForget& found)
+{
+    std::set<int64_t> forgotten, agents, reasons, clients;
+    for (const auto& entry : found.hitsOf)
+        forgotten.insert(entry.first);
+    for (const auto& [ids, set] :
+         {std::pair(&found.left.agents, &agents), std::pair(&found.left.reasons, &reasons),
+          std::pair(&found.left.clients, &clients)})
+        for (const auto& entry : *ids)
+            set->insert(entry.first);
+    const std::string lists[] = {RollupWriter::jsonArray(forgotten), RollupWriter::jsonArray(agents),
+                                 RollupWriter::jsonArray(reasons), RollupWriter::jsonArray(clients)};
+    Statement used(db_, sqlFile("forget_still_used.sql"));
+    used.bind(1, found.lastRead).bind(2, lists[0]).bind(3, lists[1]).bind(4, lists[2]).bind(5, lists[3]);
+    std::map<int64_t, int64_t>* const kinds[] = {&found.left.agents, &found.left.reasons,
+                                                 &found.left.clients};
+    eachRow(used, "finding what other hits refer to",
+            [&](const Statement& s)
+            { (*kinds[s.integer(0)])[s.integer(1)] = RollupWriter::Leftovers::kInUse; });
+}
+
+int64_t SqliteStore::removeHitsOf(int64_t client, const std::vector<int64_t>& found, int64_t after,
+                                  RollupWriter::Leftovers& left)
 {
     int64_t removed = 0;
-    // Each hit removed is taken out of the counts as it was stored.
+    // Each hit removed is taken out of the counts as it was stored. What it refers to and no hit read
+    // before did is checked against every other hit when it goes.
     auto uncount = [&](Statement& remove)
     {
         eachRow(remove, "removing the client's hits",
                 [&](const Statement& h)
                 {
                     ++removed;
-                    writer_->uncountHit(dayOf(h, 0), h.integer(1), h.integer(2) != 0, h.integer(3),
-                                        h.text(4));
+                    const bool accepted = h.integer(2) != 0;
+                    if (accepted)
+                        left.keys.insert(h.integer(1));
+                    const std::string reason = h.isNull(5) ? h.text(4) : writer_->reasonText(h.integer(5));
+                    writer_->uncountHit(dayOf(h, 0), h.integer(1), accepted, h.integer(3), reason);
+                    int column = 5;
+                    for (auto* ids : {&left.reasons, &left.agents, &left.clients})
+                        if (!h.isNull(column++))
+                            ids->emplace(h.integer(column - 1), 0);
                 });
     };
     Statement removeOne(db_, sqlFile("forget_hit.sql"));
-    for (const int64_t id : found.ids)
+    for (const int64_t id : found)
     {
         removeOne.bind(1, id).bind(2, client);
         uncount(removeOne);
     }
     Statement removeLater(db_, sqlFile("forget_hits_after.sql"));
-    removeLater.bind(1, found.lastRead).bind(2, client);
+    removeLater.bind(1, after).bind(2, client);
     uncount(removeLater);
     return removed;
 }
 
-int64_t SqliteStore::removePresenceOf(int64_t client)
+int64_t SqliteStore::removePresenceOf(int64_t client, RollupWriter::Leftovers& left)
 {
     Statement days(db_, sqlFile("forget_days_present.sql"));
     days.bind(1, client);
     std::vector<std::pair<int64_t, int32_t>> present;
     eachRow(days, "reading the client's days",
             [&](const Statement& s) { present.emplace_back(s.integer(0), dayOf(s, 1)); });
+    for (const auto& entry : present)
+        left.keys.insert(entry.first);
     writer_->uncountPresence(present);
     Statement(db_, sqlFile("forget_presence.sql")).bind(1, client).run("removing the client's days");
     const int64_t removed = db_.changes();

@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -32,24 +33,33 @@ public:
     int64_t pruneRawBefore(int32_t day) override;
 
 private:
-    // Throws when the file was deleted or replaced under the connection.
+    // Throws when the file was deleted or replaced under the connection: StoreError saying the database
+    // is unavailable, since no hit can be stored in it any more.
     void checkSameFile() const;
-    // The ids of a client's hits, and the last id of all when they were read.
-    struct HitsOf
+    // What forgetting a client reads before it takes the write lock, while hits go on being stored.
+    struct ToForget
     {
-        std::vector<int64_t> ids;
-        int64_t lastRead = 0;
+        int64_t lastRead = 0; // the last hit id of all when they were read
+        // The client and each client that sent a hit with it as uid: the ids of their hits read.
+        std::map<int64_t, std::vector<int64_t>> hitsOf;
+        RollupWriter::Leftovers left; // what those hits refer to, checked against the other hits read
     };
-    HitsOf findHitsOf(int64_t client);
-    // Removes the hits of a client, the ones found and those stored since, from the hits and the counts.
-    int64_t removeHitsOf(int64_t client, const HitsOf& found);
+    ToForget findHitsOf(int64_t client);
+    // Adds a client's hits (and, when uidOf is not 0, those whose uid's client it is) to found.
+    void readHitsOf(int64_t client, int64_t uidOf, ToForget& found);
+    // Marks what found's hits refer to that other hits up to found.lastRead refer to as well.
+    void markStillUsed(ToForget& found);
+    // Removes the hits of a client, the ones found and those stored after id `after`, from the hits and the
+    // counts, noting what they referred to.
+    int64_t removeHitsOf(int64_t client, const std::vector<int64_t>& found, int64_t after,
+                         RollupWriter::Leftovers& left);
     // Removes a client from the distinct-client counts and its id; the (key, day) entries removed.
-    int64_t removePresenceOf(int64_t client);
+    int64_t removePresenceOf(int64_t client, RollupWriter::Leftovers& left);
     // The writer; throws for a store opened read-only.
     RollupWriter& writer();
 
     Connection db_;
-    bool olderSchema_ = false; // opened read-only: only the raw hits can be read
+    int schema_ = 0; // of the database: older ones are opened read-only, and some of them only partly read
     std::pair<dev_t, ino_t> file_{};
     std::unique_ptr<RollupWriter> writer_; // none when read-only
     std::unique_ptr<Statement> insert_;

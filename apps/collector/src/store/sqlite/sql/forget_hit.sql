@@ -1,3 +1,3 @@
--- Removes one hit of a client, returning what it was counted as.
+-- Removes one hit of a client, returning what it was counted as and the ids it refers to.
 DELETE FROM hits WHERE id = ? AND client = ?
-RETURNING day, rollup_key, accepted, coalesce(value, 0), reason
+RETURNING day, rollup_key, accepted, coalesce(value, 0), reason, reason_id, agent_id, uid_client

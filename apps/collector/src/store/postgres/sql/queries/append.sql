@@ -1,2 +1,2 @@
 -- Stores a batch of hits: the arguments are built by AppendBatch, in this order.
-SELECT zncip_append($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18)
+SELECT zncip_append($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19)
