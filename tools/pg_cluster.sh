@@ -59,7 +59,7 @@ if [ "$command" = standby ] && [ ! -f "$dir/data/PG_VERSION" ]; then
         exit 1
     fi
     # -R writes the address of the primary's socket and standby.signal: the copy starts as a standby.
-    as_owner "$bin/pg_basebackup" -h "$primary/socket" -U postgres -D "$dir/data" -R -X stream -c fast --no-sync \
+    as_owner "$bin/pg_basebackup" -h "$primary/socket" -U postgres -D "$dir/data" -R -X stream -c fast --no-sync --no-manifest \
         >"$dir/basebackup.log" 2>&1 || { cat "$dir/basebackup.log" >&2; exit 1; }
     as_owner mkdir -p -m 700 "$dir/socket"
     # Later lines win: the copy's own socket folder instead of the primary's.

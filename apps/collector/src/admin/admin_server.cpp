@@ -30,6 +30,8 @@ namespace
 constexpr size_t kMaxFormBody = 1024;
 constexpr unsigned kThreads = 2;
 const char kApiPrefix[] = "/api/";
+const char kStatusPath[] = "/api/status";
+const char kJsonType[] = "application/json";
 
 // Pages that the script of the dashboard draws; each is the same document.
 const char* const kPages[] = {"/", "/commands", "/machines", "/versions", "/rejected"};
@@ -136,6 +138,8 @@ struct AdminServer::Impl
         for (const StaticFile& f : kStaticFiles)
             if (path == f.path)
                 return file(f.name, f.type);
+        if (path == kStatusPath && config.status)
+            return {MHD_HTTP_OK, kJsonType, config.status(), {}};
         if (startsWith(path, kApiPrefix))
         {
             std::lock_guard<std::mutex> lock(storeMutex);
@@ -242,7 +246,7 @@ struct AdminServer::Impl
         {
             StoreOptions readOnly = config.storeOptions;
             readOnly.readOnly = true;
-            store = openStore(config.dbPath, readOnly);
+            store = openStore(config.readDbPath.empty() ? config.dbPath : config.readDbPath, readOnly);
         }
         catch (const StoreError& e)
         {
