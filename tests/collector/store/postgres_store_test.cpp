@@ -1,6 +1,7 @@
 // The PostgreSQL store on a throw-away server: the same rollups as SQLite, concurrent writers, several
 // collectors behind a load balancer, and the database going away while serving.
 
+#include "app/replica_status.h"
 #include "collector_fixture.h"
 #include "report/report.h"
 #include "store/postgres/presence_cache.h"
@@ -510,6 +511,7 @@ TEST(ScaleOut, DashboardsReadAHotStandby)
                    std::stod(lag[1]) > 0;
         }))
         << status;
+    EXPECT_EQ(ReplicaStatus(db).json(), R"({"replica":false,"lag_seconds":null,"data_as_of":null})");
 
     ASSERT_TRUE(cluster.control("stop", kStandby));
     EXPECT_EQ(post(port, "/collect", moduleEvent("C", "E", "while the standby is away")).status, 200);
