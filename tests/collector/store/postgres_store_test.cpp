@@ -1,6 +1,7 @@
 // The PostgreSQL store on a throw-away server: the same rollups as SQLite, concurrent writers, several
 // collectors behind a load balancer, and the database going away while serving.
 
+#include "app/replica_status.h"
 #include "collector_fixture.h"
 #include "report/report.h"
 #include "store/postgres/append_batch.h"
@@ -29,6 +30,7 @@ namespace
 {
 
 const std::string kPgBin = "/usr/lib/postgresql/15/bin";
+const char kStandby[] = "standby";
 
 // One server for the whole run, in a folder the server's own user can reach.
 struct Cluster
@@ -37,12 +39,16 @@ struct Cluster
     int databases = 0;
 
     bool available() const { return std::filesystem::exists(kPgBin + "/pg_ctl"); }
-    bool control(const QString& command)
+    // The server in dir/pg, or a standby of it in dir/FOLDER.
+    bool control(const QString& command, const std::string& folder = "pg")
     {
+        QStringList args{command, QString::fromStdString(dir + "/" + folder)};
+        if (command == "standby")
+            args.insert(1, QString::fromStdString(dir + "/pg"));
         QProcess script;
-        script.start(ZNCIP_SOURCE_DIR "/tools/pg_cluster.sh", {command, QString::fromStdString(dir + "/pg")});
+        script.start(ZNCIP_SOURCE_DIR "/tools/pg_cluster.sh", args);
         const bool ok = script.waitForFinished(120000) && script.exitCode() == 0;
-        if (ok && command == "start") // the address is the last line
+        if (ok && command == "start" && folder == "pg") // the address is the last line
             uri = script.readAllStandardOutput().trimmed().split('\n').last().toStdString();
         return ok;
     }
@@ -72,7 +78,7 @@ struct Cluster
     ~Cluster()
     {
         std::error_code ignored; // a destructor must not throw; the server's folder goes only once it stopped
-        if (!uri.empty() && control("stop"))
+        if (!uri.empty() && control("stop", kStandby) && control("stop"))
             std::filesystem::remove_all(dir, ignored);
     }
 } cluster;
@@ -567,6 +573,74 @@ TEST(ScaleOut, DatabaseGoneAndBack)
             EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
             EXPECT_EQ(err.find("secret"), std::string::npos) << err;
         }
+}
+
+// The pages read a hot standby while hits go to the primary: they show what was replayed and how late, and
+// the standby going away stops the pages, never the collection. An address that cannot be a standby, or
+// a standby of a newer collector's database, is refused at start.
+TEST(ScaleOut, DashboardsReadAHotStandby)
+{
+    if (!cluster.available())
+        GTEST_SKIP() << "no PostgreSQL server installed in " << kPgBin;
+    const std::string db = cluster.freshDatabase(), other = cluster.freshDatabase();
+    ASSERT_TRUE(cluster.control("standby", kStandby));
+    const auto onStandby = [](std::string address)
+    { return address.replace(address.find("/pg/socket"), 3, "/" + std::string(kStandby)); };
+    const std::vector<std::string> admin{"--admin-listen", "127.0.0.1:0", "--admin-no-token"};
+    std::vector<std::string> args{"serve", "--port", "0", "--db", db, "--read-db", onStandby(db)};
+    args.insert(args.end(), admin.begin(), admin.end());
+    Program p(args);
+    const uint16_t port = p.port();
+    ASSERT_TRUE(p.process.canReadLine() || p.process.waitForReadyRead(10000));
+    const std::string pages = p.process.readLine().toStdString(), prefix = "admin pages on http://127.0.0.1:";
+    ASSERT_EQ(pages.rfind(prefix, 0), 0u) << pages;
+    const auto adminPort = static_cast<uint16_t>(std::atoi(pages.c_str() + prefix.size()));
+
+    EXPECT_EQ(post(port, "/collect", moduleEvent("C", "E", "replayed")).status, 200);
+    EXPECT_TRUE(eventually(
+        [&] { return get(adminPort, "/api/report").body.find("\"stored\":1,") != std::string::npos; }));
+    // Nothing is written after that hit: the time since it, as the standby tells it, grows from 0.
+    const std::regex replica(R"(\{"replica":true,"lag_seconds":(\d+\.\d{3}),)"
+                             R"("data_as_of":"\d{4}-\d\d-\d\dT[\d:.]{12}Z"\})");
+    std::smatch lag;
+    std::string status;
+    EXPECT_TRUE(eventually(
+        [&]
+        {
+            return std::regex_match(status = get(adminPort, "/api/status").body, lag, replica) &&
+                   std::stod(lag[1]) > 0;
+        }))
+        << status;
+    EXPECT_EQ(ReplicaStatus(db).json(), R"({"replica":false,"lag_seconds":null,"data_as_of":null})");
+
+    ASSERT_TRUE(cluster.control("stop", kStandby));
+    EXPECT_EQ(post(port, "/collect", moduleEvent("C", "E", "while the standby is away")).status, 200);
+    EXPECT_EQ(openPostgresStore(db)->storedHits(), 2);
+    for (const char* api : {"/api/report", "/api/status"})
+    {
+        const HttpResponse away = get(adminPort, api);
+        EXPECT_EQ(away.status, 503) << api;
+        EXPECT_NE(away.body.find("database " + onStandby(db)), std::string::npos) << away.body;
+    }
+
+    TempDir dir;
+    ASSERT_TRUE(cluster.control("start", kStandby));
+    Cluster::sql(db, "INSERT INTO schema_version (version) VALUES (99)");
+    const std::pair<std::string, std::string> refusals[] = {
+        {dir.file("hits.db"), "is not a PostgreSQL address"},
+        {onStandby(db), "was written by a newer collector"},
+        {"postgresql:///zncip?host=/nonexistent",
+         "cannot connect to database postgresql:///zncip?host=/nonexistent"}};
+    for (const auto& [address, message] : refusals)
+    {
+        args = {"serve", "--port", "0", "--db", other, "--read-db", address};
+        args.insert(args.end(), admin.begin(), admin.end());
+        Program refused(args);
+        EXPECT_EQ(refused.wait(), 1) << address;
+        const std::string err = refused.err();
+        EXPECT_NE(err.find(message), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+    }
 }
 
 } // namespace

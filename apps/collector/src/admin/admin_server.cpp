@@ -35,6 +35,8 @@ const char kNoStore[] = "no-store";
 // The program's own files change only with the program: a browser keeps them and asks whether its copy
 // (named by the ETag) is still current, which costs an empty answer instead of Chart.js again.
 const char kRevalidate[] = "no-cache";
+const char kStatusPath[] = "/api/status";
+const char kJsonType[] = "application/json";
 
 // Pages that the script of the dashboard draws; each is the same document.
 const char* const kPages[] = {"/", "/commands", "/machines", "/versions", "/rejected"};
@@ -167,6 +169,8 @@ struct AdminServer::Impl
         for (const StaticFile& f : kStaticFiles)
             if (path == f.path)
                 return staticFile(f, header(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH));
+        if (path == kStatusPath && config.status)
+            return {MHD_HTTP_OK, kJsonType, config.status(), {}};
         if (startsWith(path, kApiPrefix))
         {
             const ReaderPool::Lease reader = readers->take();
@@ -290,8 +294,9 @@ struct AdminServer::Impl
         {
             StoreOptions readOnly = config.storeOptions;
             readOnly.readOnly = true;
-            readers.emplace([path = config.dbPath, readOnly]() -> std::unique_ptr<HitReader>
-                            { return openStore(path, readOnly); },
+            // The pages read the hot standby when one is given, so that they never slow the ingest.
+            const std::string path = config.readDbPath.empty() ? config.dbPath : config.readDbPath;
+            readers.emplace([path, readOnly]() -> std::unique_ptr<HitReader> { return openStore(path, readOnly); },
                             kReaders);
         }
         catch (const StoreError& e)

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +21,10 @@ struct AdminConfig
     std::string listenAddress = "127.0.0.1"; // numeric IPv4 or IPv6
     uint16_t port = 8090;                    // 0: the system picks a free one, see AdminServer::port()
     std::string dbPath = "zncip-collector.db";
+    std::string readDbPath; // what the pages read, such as a hot standby of dbPath; empty: dbPath
     StoreOptions storeOptions;
+    // The JSON body of GET /api/status, called on the HTTP library's threads; empty: no such API.
+    std::function<std::string()> status;
     // The file holding the token that opens the pages and the API. Without one, a token is made at first
     // start in stateFolder (empty: see defaultStateFolder in admin_auth.h), unless noToken.
     std::string tokenFile;

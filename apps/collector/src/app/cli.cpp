@@ -24,7 +24,7 @@ const char kUsage[] =
     "                             [--timeout SECONDS] [--max-connections N] [--max-per-address N]\n"
     "                             [--discard] [--no-quickack] [--keep-raw-days N] [--max-db-mib N]\n"
     "                             [--admin-listen ADDR:PORT | --no-admin] [--admin-token-file FILE]\n"
-    "                             [--admin-no-token] [--admin-host NAME]...\n"
+    "                             [--admin-no-token] [--admin-host NAME]... [--read-db ADDRESS]\n"
     "       zncip-collector report [--db PATH] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--version V]\n"
     "                              [--json | --html FILE]\n"
     "       zncip-collector export [--db PATH]\n"
@@ -35,7 +35,8 @@ const char kUsage[] =
     "        team and their API on --admin-listen (default 127.0.0.1:8090; port 0 picks one), opened by\n"
     "        the token in --admin-token-file or else in admin-token beside the database (made at first\n"
     "        start), or by nothing for this machine's users with --admin-no-token; --admin-host names a\n"
-    "        Host the pages may be reached by besides the listen address\n"
+    "        Host the pages may be reached by besides the listen address; --read-db postgresql://... has\n"
+    "        the pages read a hot standby of the --db database, so that they never slow the collection\n"
     "report  summary of the hits received in a period (default: all), of one version or all\n"
     "export  every stored hit as one JSON object per line\n"
     "forget  removes the hits of one client and takes it out of every count of clients\n"
@@ -155,6 +156,11 @@ bool parseAdminOption(const std::string& a, Arguments& in, Options& o, std::stri
     }
     else if (a == "--admin-no-token")
         o.admin.noToken = true;
+    else if (a == "--read-db")
+    {
+        if (!in.value(o.readDb) || o.readDb.empty())
+            problem = "--read-db needs the address of a hot standby";
+    }
     else if (a == "--admin-host")
     {
         if (!in.value(v) || v.empty() || v.find_first_of(":/[] ") != std::string::npos)
@@ -205,8 +211,8 @@ std::string checkTogether(const std::string& command, const Options& o)
         return "--no-admin and --admin-token-file exclude each other";
     if (o.admin.noToken && !o.admin.tokenFile.empty())
         return "--admin-no-token and --admin-token-file exclude each other";
-    if (o.noAdmin && (o.admin.noToken || !o.admin.hostNames.empty()))
-        return "--no-admin excludes the other --admin options";
+    if (o.noAdmin && (o.admin.noToken || !o.admin.hostNames.empty() || !o.readDb.empty()))
+        return "--no-admin excludes the other --admin options and --read-db";
     return {};
 }
 

@@ -14,6 +14,7 @@ struct Options
 {
     CollectConfig server;
     AdminConfig admin;
+    std::string readDb; // --read-db: a hot standby of server.dbPath that the admin pages read instead
     bool noAdmin = false;
     std::string htmlFile;
     Period period;

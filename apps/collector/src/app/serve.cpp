@@ -1,9 +1,11 @@
 // The serve command (see serve.h): signals first, then the collection listener, then the admin listener
-// (which reads the store the first one may have just created or migrated), then the prune timer on the
-// main thread until a stop signal; stopping in the reverse order.
+// (which reads the store the first one may have just created or migrated, or a hot standby of it once the
+// standby has replayed that), then the prune timer on the main thread until a stop signal; stopping in the
+// reverse order.
 #include "app/serve.h"
 
 #include "app/cli.h"
+#include "app/replica_status.h"
 #include "text/days.h"
 
 #include <chrono>
@@ -17,6 +19,8 @@ namespace
 
 // How often a collector that keeps raw hits for a limited time looks for old ones.
 constexpr int kPruneEverySeconds = 3600;
+// How long the start waits for a hot standby to replay the schema the writer may just have made.
+constexpr std::chrono::seconds kReplayPatience{10};
 
 int64_t todayUtc()
 {
@@ -75,18 +79,33 @@ int serve(const Options& options, std::ostream& out, std::ostream& err)
     const CollectConfig& config = options.server;
     const unsigned keepRawDays = options.keepRawDays;
     const bool withAdmin = !options.noAdmin && !config.discard;
+    const std::string& readDb = options.readDb;
+    if (const std::string problem = readDb.empty() ? "" : readReplicaProblem(config.dbPath, readDb);
+        !problem.empty())
+    {
+        err << "zncip-collector: " << problem << std::endl;
+        return kExitFailure;
+    }
     CollectServer server(config);
+    // The pages read on connections of their own, never waiting for the writer's.
+    ReplicaStatus status(readDb.empty() ? config.dbPath : readDb);
     AdminConfig adminConfig = options.admin;
     adminConfig.dbPath = config.dbPath;
+    adminConfig.readDbPath = readDb;
     adminConfig.storeOptions = config.storeOptions;
+    adminConfig.status = [&status] { return status.json(); };
     AdminServer admin(adminConfig);
     try
     {
         server.start();
+        if (withAdmin && !readDb.empty() && !awaitReplay(config.dbPath, readDb, kReplayPatience))
+            err << "zncip-collector: the standby " << postgres::printable(readDb)
+                << " has not caught up with the primary within " << kReplayPatience.count()
+                << " s: the pages show older data until it has" << std::endl;
         if (withAdmin)
             admin.start();
     }
-    catch (const StartError& e)
+    catch (const std::runtime_error& e) // StartError, or a StoreError from the standby
     {
         err << "zncip-collector: " << e.what() << std::endl;
         return kExitFailure;
