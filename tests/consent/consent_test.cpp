@@ -182,18 +182,12 @@ TEST_F(Participation, EachRowOfThePolicyAsksOrNot)
                  {"participant, flag set, main window closes", {1, 1, none}, true, mainWindowCloses},
                  {"participation 2, new version, question put", {2, 0, older}, true, join},
                  {"declined, version listed, flag set", {0, 1, listed}, true, closeWindow},
-                 {"declined, version listed, flag absent", {0, none, listed}, true, decline},
                  {"declined, version listed, question put", {0, 0, listed}, false, join},
-                 {"participation absent, version listed, question put", {none, 0, listed}, false, join},
                  {"version inside a longer entry counts as listed", {0, 0, ";21.2.10"}, false, join},
-                 {"participation 2, version listed, question put", {2, 0, listed}, false, join},
                  {"joined, new version, question put", {1, 0, older}, false, decline},
-                 {"joined, version listed, question put", {1, 0, listed}, false, decline},
-                 {"joined, version listed, flag absent", {1, none, listed}, true, decline},
                  {"joined, new version, flag set", {1, 3, older}, true, join},
                  {"joined, no version list, flag absent", {1, none, none}, true, escape},
                  // Values of the wrong type read as zero: not participating, an empty list, the flag down.
-                 {"participation as text, version listed, question put", {"1", 0, listed}, false, join},
                  {"participation as text, new version: rewritten as a number", {"1", 0, older}, true, join},
                  {"version list as a number: every version is new", {0, 0, 5}, true, decline},
                  {"joined, flag as text", {1, "1", none}, false, decline}};

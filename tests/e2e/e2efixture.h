@@ -1,42 +1,37 @@
 #pragma once
 
 // The whole system as a user meets it: the real host program loading the real module, posting to the
-// real collection endpoint, each a process of its own. A run that has to send waits for the module's
-// 30-second tick (the timer starts when the module is loaded; 37 s after the program starts leaves
-// room for a slow start), so such runs are few.
+// real collection endpoint, each a process of its own. Runs send through the script step "tick", which
+// runs the module's send step as its 30-second timer would and lets the sends it starts finish; the one
+// run that waits for the real timer (started when the module is loaded) waits until 37 s after the
+// program's start, which leaves room for a slow start.
 #include "collector_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 
 #include <iostream>
 
-// One hit as the collector stored it: its parameters in the order they arrived.
+// One hit as the collector stored it: the body as it arrived, read item by item.
 struct Hit
 {
-    QList<QPair<QString, QString>> params;
-    QString body; // as it arrived
+    QString body;
 
     QString value(const QString& key) const
     {
-        for (const auto& p : params)
-            if (p.first == key)
-                return p.second;
-        return QString();
+        return QUrlQuery(body).queryItemValue(key, QUrl::FullyDecoded);
     }
     QStringList keys() const
     {
         QStringList k;
-        for (const auto& p : params)
-            k << p.first;
+        for (const auto& item : QUrlQuery(body).queryItems())
+            k << item.first;
         return k;
     }
     // "category|action|label|value", the part of an event that says what happened.
@@ -81,21 +76,21 @@ protected:
     // (more INI sections); its exit code, or -1 when it did not exit normally.
     int runHost(const QString& name, const QString& steps, const QString& extra = QString())
     {
-        QFile config(path(name + ".ini"));
-        config.open(QIODevice::WriteOnly);
-        config.write(QStringLiteral(
-                         "[resources]\ncip_endpoint=127.0.0.1:%1\n"
-                         "[profile]\nfolder=%2\n"
-                         "[session]\nroot=%3\n"
-                         "[display]\ndpi_factor=1.25\n"
-                         "[opengl]\ncore_profile=false\nrenderer=Test Renderer\nvendor=ACME\nversion=4.5\n%4")
-                         .arg(m_port, path("profile"), path("sessions"), extra)
-                         .toUtf8());
-        config.close();
-        QFile script(path(name + ".script"));
-        script.open(QIODevice::WriteOnly);
-        script.write(steps.toUtf8());
-        script.close();
+        const auto write = [this](const QString& file, const QString& text)
+        {
+            QFile f(path(file));
+            EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) >= 0);
+            return f.fileName();
+        };
+        const QString config =
+            write(name + ".ini", QStringLiteral("[resources]\ncip_endpoint=127.0.0.1:%1\n"
+                                                "[profile]\nfolder=%2\n"
+                                                "[session]\nroot=%3\n"
+                                                "[display]\ndpi_factor=1.25\n"
+                                                "[opengl]\ncore_profile=false\nrenderer=Test Renderer\n"
+                                                "vendor=ACME\nversion=4.5\n%4")
+                                     .arg(m_port, path("profile"), path("sessions"), extra));
+        const QString script = write(name + ".script", steps);
 
         QProcess host;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -104,7 +99,7 @@ protected:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         host.setProcessEnvironment(env);
         host.setProcessChannelMode(QProcess::MergedChannels);
-        host.start(bin() + "/zncip-host", {"--config", config.fileName(), "--script", script.fileName()});
+        host.start(bin() + "/zncip-host", {"--config", config, "--script", script});
         EXPECT_TRUE(host.waitForFinished(120000)) << name.toStdString();
         m_output += host.readAll();
         return host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1;
@@ -113,20 +108,11 @@ protected:
     // Every hit the collector has stored, in the order it stored them.
     QList<Hit> hits()
     {
-        zncip::collector::test::Program exporter({"export", "--db", path("hits.db").toStdString()});
-        EXPECT_EQ(exporter.wait(), 0);
         QList<Hit> result;
-        for (const QByteArray& line : QByteArray::fromStdString(exporter.out()).split('\n'))
+        for (const auto& stored : zncip::collector::test::readHits(path("hits.db").toStdString()))
         {
-            if (line.trimmed().isEmpty())
-                continue;
-            const QJsonObject object = QJsonDocument::fromJson(line).object();
-            EXPECT_TRUE(object.value("accepted").toBool()) << line.toStdString();
-            Hit hit;
-            hit.body = object.value("body").toString();
-            for (const QJsonValue& pair : object.value("params").toArray())
-                hit.params << qMakePair(pair.toArray().at(0).toString(), pair.toArray().at(1).toString());
-            result << hit;
+            EXPECT_TRUE(stored.accepted) << stored.body;
+            result << Hit{QString::fromStdString(stored.body)};
         }
         return result;
     }

@@ -12,7 +12,6 @@
 
 namespace
 {
-
 constexpr auto kSlowAnswer = std::chrono::seconds(10);
 
 // Reads one message (head and a Content-Length body) from a connection; empty when it closes first.
@@ -41,12 +40,6 @@ std::string readMessage(int fd, std::string& pending)
         pending.append(chunk, static_cast<size_t>(n));
     }
 }
-
-void sendAll(int fd, const std::string& bytes)
-{
-    send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-}
-
 } // namespace
 
 FaultProxy::FaultProxy(uint16_t collectorPort, std::vector<Fault> plan)
@@ -146,8 +139,9 @@ void FaultProxy::serve(int client)
         if (fault == Fault::Error500)
         {
             record(500);
-            sendAll(client,
-                    "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            const char error[] =
+                "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            send(client, error, sizeof error - 1, MSG_NOSIGNAL);
             break;
         }
         const std::string answer = forward(request);
@@ -156,7 +150,7 @@ void FaultProxy::serve(int client)
             for (auto until = std::chrono::steady_clock::now() + kSlowAnswer;
                  !m_stopping && std::chrono::steady_clock::now() < until;)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        sendAll(client, answer);
+        send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
         if (answer.empty() || answer.find("Connection: close") != std::string::npos ||
             request.find("Connection: close") != std::string::npos)
             break;

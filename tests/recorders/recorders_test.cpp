@@ -17,11 +17,8 @@
 #include "odeditor.h"
 #include "recording.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSysInfo>
 #include <QThread>
 
 #include <cmath>
@@ -193,8 +190,6 @@ TEST_F(Recorders, SystemFactsGoInOrderBeforeTheSessionStartsAndStayReadableWhate
     EXPECT_EQ(fact("OS"), "Unknown Windows Version [AMD64]");
     CZnPlatform::SetProcessorArchitecture("");
     EXPECT_EQ(fact("OS"), "Unknown Windows Version");
-    CZnPlatform::Reset(); // this machine, as the host reads it
-    EXPECT_EQ(fact("OS"), QSysInfo::prettyProductName() + " [" + QSysInfo::currentCpuArchitecture() + "]");
 }
 
 TEST_F(Recorders, EachFinishedSessionInAVisibleFolderIsReportedOnceByItsKind)
@@ -202,9 +197,8 @@ TEST_F(Recorders, EachFinishedSessionInAVisibleFolderIsReportedOnceByItsKind)
     finished("bad", {"b1"}, true);
     EXPECT_EQ(newRun(), bad("With_Crash_Report"));
     finished("bad", {"b2"});
-    EXPECT_EQ(newRun(), bad());
     finished("good", {"g1"});
-    EXPECT_EQ(newRun(), good());
+    EXPECT_EQ(newRun(), bad() + good());
     EXPECT_EQ(reported(), "b1\nb2\ng1\n");
 
     // Unchanged folders: nothing sent, the same names written again; a folder that moved keeps silent.
@@ -254,15 +248,10 @@ TEST_F(Recorders, DamagedOrUnusableReportedFilesLoseNoNameAndCreateNothing)
     EXPECT_EQ(reported(), "a\nb\nc\n");
 
     // An over-long line of binary bytes names no folder: it is passed over and not written back.
-    const quint32 seed = qEnvironmentVariableIsSet("ZNCIP_TEST_SEED")
-                             ? qEnvironmentVariableIntValue("ZNCIP_TEST_SEED")
-                             : quint32(QDateTime::currentMSecsSinceEpoch());
-    SCOPED_TRACE(testing::Message() << "ZNCIP_TEST_SEED=" << seed);
-    QRandomGenerator noise(seed);
     QByteArray line(8 * 1024, '\0');
-    for (char& c : line)
-        c = char(noise.bounded(256));
-    writeBytes(reportedPath(), line.replace('\n', 'x') + "\na\nb\nc\n");
+    for (int i = 0; i < line.size(); ++i)
+        line[i] = char(i * 7 % 256 == '\n' ? 'x' : i * 7 % 256); // every byte value but the line end
+    writeBytes(reportedPath(), line + "\na\nb\nc\n");
     finished("bad", {"d"});
     EXPECT_EQ(newRun(), bad());
     EXPECT_EQ(reported(), "a\nb\nc\nd\n");
