@@ -27,7 +27,9 @@ protected:
     }
 
     // Posts hits of another client on one connection until the collector answers 503, with smaller hits
-    // each time, until not even a small one fits: the database is full. The hits sent, or -1.
+    // each time, until not even a small one fits: the database is full. The hits sent, or -1. They lack
+    // "v", so they are stored as rejected: each adds only its row at the end of the hits, which then holds
+    // no room for any hit, while accepted ones would fill the rollup keys' index only where they sort.
     int fill()
     {
         zncip::collector::test::HttpConnection c(m_port.toUShort());
@@ -36,7 +38,7 @@ protected:
             for (int status = 0; status != 503; ++sent)
             {
                 const std::string body =
-                    "v=1&tid=UA-1-1&cid=filler&t=event&ec=Filler&ea=Fill&el=" + std::to_string(sent) +
+                    "tid=UA-1-1&cid=filler&t=event&ec=Filler&ea=Fill&el=" + std::to_string(sent) +
                     std::string(padding, 'x');
                 c.sendRaw(
                     "POST /collect HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
