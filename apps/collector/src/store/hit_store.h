@@ -53,7 +53,9 @@ public:
     // All or nothing: when it returns, every hit and its share of the rollups is durable; when it throws,
     // none of them is, and the caller answers so that the client sends them again.
     virtual void append(const std::vector<HitRecord>& hits) = 0;
-    // Removes every hit of one client (cid or uid) and takes it out of the distinct-client counts.
+    // Removes every hit of one client (cid or uid) and takes it out of the distinct-client counts, and so
+    // every client that ever sent the id as its uid beside a cid; then every row, key, agent and reason
+    // that nothing else refers to any more, so that no byte the client sent stays.
     virtual Forgotten forget(const std::string& client) = 0;
     // Removes the raw hits received before the given day; the rollups keep counting them.
     virtual int64_t pruneRawBefore(int32_t day) = 0;
