@@ -220,9 +220,11 @@ void expectRollupsThroughTheirLife(const std::function<std::unique_ptr<HitStore>
     expectRollupsMatch(*open(), hits, "reopened", everyPeriod);
 }
 
+namespace
+{
+
 std::vector<HitRecord> victimHits()
 {
-    const std::string agent = "VictimAgent/1.0 (victim)";
     const auto hit = [&](int day, std::string body, bool accepted, std::string reason)
     {
         HitRecord h;
@@ -231,7 +233,7 @@ std::vector<HitRecord> victimHits()
         h.body = std::move(body);
         h.accepted = accepted;
         h.reason = std::move(reason);
-        h.userAgent = agent;
+        h.userAgent = "VictimAgent/1.0 (victim)";
         return h;
     };
     const std::string own = "v=1&tid=UA-1-1&cid=victim-cid&t=event&an=App&av=9.9victim&ec=Commands&ea=Execute"
@@ -245,15 +247,29 @@ std::vector<HitRecord> victimHits()
             hit(2, "v=1&cid=victim-cid&victimparam=1", false, "victimparam: the parameter is unknown")};
 }
 
+} // namespace
+
+std::vector<HitRecord> everyKindOfHit()
+{
+    std::vector<HitRecord> hits;
+    for (const SentHit& s : someHits())
+        hits.push_back(s.record());
+    for (const HitRecord& h : victimHits())
+        hits.push_back(h);
+    for (size_t i = 0; i < hits.size(); ++i)
+        hits[i].userAgent = "agent " + std::to_string(i % 3);
+    return hits;
+}
+
+std::string storedLine(const HitRecord& h)
+{
+    return h.path + " " + h.body + " " + (h.accepted ? "ok " : "no ") + h.reason + " " + h.userAgent;
+}
+
 std::vector<std::string> storedLines(const HitReader& store)
 {
     std::vector<std::string> lines;
-    store.forEach(
-        [&](const StoredHit& h)
-        {
-            lines.push_back(h.path + " " + h.body + " " + (h.accepted ? "ok " : "no ") + h.reason + " " +
-                            h.userAgent);
-        });
+    store.forEach([&](const StoredHit& h) { lines.push_back(storedLine(h)); });
     return lines;
 }
 
@@ -278,16 +294,13 @@ void expectForgettingLeavesNothing(const std::function<FreshStore()>& fresh)
             store->append(std::vector<HitRecord>(all.begin() + i, all.begin() + std::min(i + 9, all.size())));
         const std::vector<std::string> lines = storedLines(*store);
         ASSERT_EQ(lines.size(), all.size());
-        EXPECT_EQ(lines[101], "/collect " + victim[1].body + " ok  " + victim[1].userAgent) << "read back";
-        EXPECT_EQ(lines[103],
-                  "/collect " + victim[3].body + " no " + victim[3].reason + " " + victim[3].userAgent);
-        int samples = 0;
+        EXPECT_EQ(lines[101], storedLine(victim[1])) << "read back";
+        EXPECT_EQ(lines[103], storedLine(victim[3]));
+        std::vector<std::string> samples;
         for (const StoredHit& h : store->rejectedSamples({kFirstDay + 2, kFirstDay + 2, {}}, 1000))
-            if (h.body == victim[3].body && ++samples)
-            {
-                EXPECT_EQ(h.reason + " " + h.userAgent, victim[3].reason + " " + victim[3].userAgent);
-            }
-        EXPECT_EQ(samples, 1);
+            if (h.body == victim[3].body)
+                samples.push_back(h.reason + " " + h.userAgent);
+        EXPECT_EQ(samples, std::vector<std::string>{victim[3].reason + " " + victim[3].userAgent});
         const std::string before = db.texts();
         for (const char* sent :
              {"victim-cid", "victim-uid", "victimlabel", "9.9victim", "VictimAgent", "victimparam"})
@@ -310,8 +323,7 @@ void expectForgettingLeavesNothing(const std::function<FreshStore()>& fresh)
         HitRecord back = victim[0];
         back.body.replace(back.body.find("victim-cid"), 10, "someone-else");
         store->append({back});
-        EXPECT_EQ(storedLines(*store).back(), "/collect " + back.body + " ok  " + back.userAgent)
-            << row.forgetBy;
+        EXPECT_EQ(storedLines(*store).back(), storedLine(back)) << row.forgetBy;
     }
 }
 

@@ -63,9 +63,11 @@ struct FreshStore
 // own, and a hit with both its cid and a uid; forgotten by that uid and by its cid, each on a fresh
 // database: nothing it sent is left in any table, and every figure of the other clients stays.
 void expectForgettingLeavesNothing(const std::function<FreshStore()>& fresh);
-// The victim's hits, as a build before the uid was recorded may have stored them, for the migrations.
-std::vector<HitRecord> victimHits();
-// What forEach() reads: each hit as path, body, verdict, reason and agent, one line each, in order.
+// For the migrations: someHits() and the victim's hits (as a build before the uid was recorded may have
+// stored them), with three user agents between them.
+std::vector<HitRecord> everyKindOfHit();
+// A hit as path, body, verdict, reason and agent on one line; storedLines() each that forEach() reads.
+std::string storedLine(const HitRecord& h);
 std::vector<std::string> storedLines(const HitReader& store);
 
 // The real store, which can be made to fail (the server then answers 503) or to hold appends back (no

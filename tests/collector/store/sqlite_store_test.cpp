@@ -23,38 +23,42 @@ namespace zncip::collector::test
 namespace
 {
 
-int sql(const std::string& db, const char* statement)
+// Runs one statement on the database in a connection of its own, calling row for each row it returns.
+void each(const std::string& db, const std::string& statement, const std::function<void(sqlite3_stmt*)>& row)
 {
     sqlite3* h = nullptr;
     sqlite3_stmt* s = nullptr;
     sqlite3_open(db.c_str(), &h);
-    sqlite3_prepare_v2(h, statement, -1, &s, nullptr);
-    const int value = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
+    EXPECT_EQ(sqlite3_prepare_v2(h, statement.c_str(), -1, &s, nullptr), SQLITE_OK) << statement;
+    while (sqlite3_step(s) == SQLITE_ROW)
+        row(s);
     sqlite3_finalize(s);
     sqlite3_close(h);
+}
+
+int sql(const std::string& db, const std::string& statement)
+{
+    int value = -1;
+    each(db, statement, [&](sqlite3_stmt* s) { value = sqlite3_column_int(s, 0); });
     return value;
 }
 
-TEST(SqliteStore, MigratesOnceKeepsHitsAndRefusesWhatItCannotUse)
+std::string column(sqlite3_stmt* s, int i)
+{
+    const auto* t = sqlite3_column_text(s, i);
+    return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+}
+
+TEST(SqliteStore, RefusesWhatItCannotUse)
 {
     TempDir dir;
     const std::string db = dir.file("hits.db");
-    HitRecord hit;
-    hit.body = "a=1";
-    openSqliteStore(db)->append({hit, hit});
-    hit.body = "c=3";
-    openSqliteStore(db)->append({hit});
-    EXPECT_EQ(sql(db, "SELECT count(*) * 100 + max(version) FROM schema_version"),
-              sqliteSchemaVersion() * 101);
-    ASSERT_EQ(readHits(db).size(), 3u);
-    EXPECT_EQ(readHits(db)[2].body, "c=3");
-
     // A file deleted under the store takes every hit after it with it: no smaller transaction could help.
     const std::unique_ptr<HitStore> open = openSqliteStore(db);
     std::filesystem::rename(db, dir.file("moved.db"));
     try
     {
-        open->append({hit});
+        open->append({HitRecord()});
         ADD_FAILURE() << "stored in a deleted file";
     }
     catch (const StoreError& e)
@@ -77,23 +81,8 @@ TEST(SqliteStore, MigratesOnceKeepsHitsAndRefusesWhatItCannotUse)
 // The schema as SQLite keeps it, with the pragmas and migrations that go with it, as SQL a person can read.
 std::string schemaOf(const std::string& db)
 {
-    sqlite3* h = nullptr;
-    sqlite3_open(db.c_str(), &h);
     std::string text;
-    auto each = [&](const char* statement, const std::function<void(sqlite3_stmt*)>& row)
-    {
-        sqlite3_stmt* s = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(h, statement, -1, &s, nullptr), SQLITE_OK) << statement;
-        while (sqlite3_step(s) == SQLITE_ROW)
-            row(s);
-        sqlite3_finalize(s);
-    };
-    auto column = [](sqlite3_stmt* s, int i)
-    {
-        const auto* t = sqlite3_column_text(s, i);
-        return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
-    };
-    each("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name",
+    each(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name",
          [&](sqlite3_stmt* s)
          {
              const std::string sql = column(s, 3);
@@ -101,27 +90,29 @@ std::string schemaOf(const std::string& db)
                      (sql.empty() ? " (automatic)\n\n" : "\n" + sql + ";\n\n");
          });
     for (const char* pragma : {"journal_mode", "user_version"})
-        each((std::string("PRAGMA ") + pragma).c_str(), [&](sqlite3_stmt* s)
+        each(db, std::string("PRAGMA ") + pragma,
+             [&](sqlite3_stmt* s)
              { text += std::string("-- PRAGMA ") + pragma + ": " + column(s, 0) + "\n"; });
     // The rows the migrations write.
     for (const auto& [table, column0] :
          {std::pair("schema_version", "version"), std::pair("erasures", "generation")})
     {
         text += std::string("-- ") + table + ":";
-        each((std::string("SELECT ") + column0 + " FROM " + table + " ORDER BY 1").c_str(),
+        each(db, std::string("SELECT ") + column0 + " FROM " + table + " ORDER BY 1",
              [&](sqlite3_stmt* s) { text += " " + column(s, 0); });
         text += "\n";
     }
-    sqlite3_close(h);
     return text;
 }
 
 // Old and new builds share databases: whatever the store's code looks like, a fresh database is this one.
-// A change on purpose is a new migration; the schema to compare is left beside the test.
+// A change on purpose is a new migration; the schema to compare is left beside the test. Opened twice,
+// as each start opens it: the migrations run once.
 TEST(SqliteStore, AFreshDatabaseHasTheCheckedInSchema)
 {
     TempDir dir;
     const std::string db = dir.file("hits.db");
+    openSqliteStore(db)->append({HitRecord()});
     openSqliteStore(db);
     std::ifstream golden(ZNCIP_SOURCE_DIR "/tests/collector/golden/sqlite_schema.sql");
     ASSERT_TRUE(golden.good());
@@ -210,31 +201,20 @@ TEST(Rollups, CountWhatTheHitsSayOverAnyPeriod)
 // Every text and blob value of every table, as SQLite holds it.
 std::string textsOf(const std::string& db)
 {
-    sqlite3* h = nullptr;
-    sqlite3_open(db.c_str(), &h);
-    std::vector<std::string> tables;
     std::string texts;
-    auto each = [&](const std::string& statement, const std::function<void(sqlite3_stmt*)>& row)
-    {
-        sqlite3_stmt* s = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(h, statement.c_str(), -1, &s, nullptr), SQLITE_OK) << statement;
-        while (sqlite3_step(s) == SQLITE_ROW)
-            row(s);
-        sqlite3_finalize(s);
-    };
-    each("SELECT name FROM sqlite_master WHERE type = 'table'", [&](sqlite3_stmt* s)
-         { tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))); });
-    for (const std::string& table : tables)
-        each("SELECT * FROM " + table,
-             [&](sqlite3_stmt* s)
-             {
-                 for (int i = 0; i < sqlite3_column_count(s); ++i)
-                     if (const int type = sqlite3_column_type(s, i);
-                         type == SQLITE_TEXT || type == SQLITE_BLOB)
-                         texts.append(static_cast<const char*>(sqlite3_column_blob(s, i)),
-                                      static_cast<size_t>(sqlite3_column_bytes(s, i))) += '\n';
-             });
-    sqlite3_close(h);
+    each(db, "SELECT name FROM sqlite_master WHERE type = 'table'",
+         [&](sqlite3_stmt* table)
+         {
+             each(db, "SELECT * FROM " + column(table, 0),
+                  [&](sqlite3_stmt* s)
+                  {
+                      for (int i = 0; i < sqlite3_column_count(s); ++i)
+                          if (const int type = sqlite3_column_type(s, i);
+                              type == SQLITE_TEXT || type == SQLITE_BLOB)
+                              texts.append(static_cast<const char*>(sqlite3_column_blob(s, i)),
+                                           static_cast<size_t>(sqlite3_column_bytes(s, i))) += '\n';
+                  });
+         });
     return texts;
 }
 
@@ -256,18 +236,11 @@ TEST(Rollups, ADatabaseOfSchema3IsUpgradedWithEveryHitKept)
 {
     TempDir dir;
     const std::string db = dir.file("hits.db");
-    std::vector<HitRecord> hits;
-    for (const SentHit& s : someHits())
-        hits.push_back(s.record());
-    for (const HitRecord& h : victimHits())
-        hits.push_back(h);
-    for (size_t i = 0; i < hits.size(); ++i)
-        hits[i].userAgent = "agent " + std::to_string(i % 3);
     std::vector<std::string> lines;
     std::string report;
     {
         const std::unique_ptr<HitStore> store = openSqliteStore(db);
-        store->append(hits);
+        store->append(everyKindOfHit());
         lines = storedLines(*store);
         report = reportJson(buildReport(store->rollups({}), {}));
     }
@@ -298,41 +271,40 @@ TEST(Rollups, ADatabaseOfSchema3IsUpgradedWithEveryHitKept)
     EXPECT_EQ(sql(db, "SELECT count(*) FROM hits WHERE instr(body, 'victim') OR instr(reason, 'victim')"), 0);
 }
 
-// A database as the collector kept it before hits were decoded at ingest: raw hits only.
+// A database as the collector kept it before hits were decoded at ingest (schema 2): raw hits only.
 TEST(Rollups, AnOlderDatabaseIsUpgradedAtStartWithItsHitsCounted)
 {
     TempDir dir;
     const std::string db = dir.file("old.db");
-    const std::vector<SentHit> hits = someHits();
+    std::vector<std::string> lines;
     {
         sqlite3* h = nullptr;
         ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
-        ASSERT_EQ(
-            sqlite3_exec(
-                h,
-                "PRAGMA journal_mode=WAL;"
-                "CREATE TABLE schema_version (version INTEGER NOT NULL, applied_us INTEGER NOT NULL);"
-                "INSERT INTO schema_version VALUES (1, 0), (2, 0);"
-                "CREATE TABLE hits (id INTEGER PRIMARY KEY, received_us INTEGER NOT NULL, path TEXT NOT "
-                "NULL, body BLOB NOT NULL, accepted INTEGER NOT NULL, reason TEXT NOT NULL, "
-                "user_agent TEXT NOT NULL);"
-                "CREATE INDEX hits_by_verdict ON hits (accepted, received_us);",
-                nullptr, nullptr, nullptr),
-            SQLITE_OK);
+        const std::string schema2 =
+            "PRAGMA journal_mode=WAL;"
+            "CREATE TABLE schema_version (version INTEGER NOT NULL, applied_us INTEGER NOT NULL);"
+            "INSERT INTO schema_version VALUES (1, 0), (2, 0);" +
+            std::string(sqlite::sql::embeddedFile("001_hits.sql")) +
+            std::string(sqlite::sql::embeddedFile("002_hits_by_verdict.sql"));
+        ASSERT_EQ(sqlite3_exec(h, schema2.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(h);
         sqlite3_stmt* insert = nullptr;
         sqlite3_prepare_v2(h,
                            "INSERT INTO hits (received_us, path, body, accepted, reason, user_agent) "
-                           "VALUES (?, '/collect', ?, ?, ?, 'UA')",
+                           "VALUES (?, ?, ?, ?, ?, ?)",
                            -1, &insert, nullptr);
-        for (const SentHit& s : hits)
+        for (const HitRecord& r : everyKindOfHit())
         {
-            const HitRecord r = s.record();
             sqlite3_bind_int64(insert, 1, r.receivedUs);
-            sqlite3_bind_blob(insert, 2, r.body.data(), static_cast<int>(r.body.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_int(insert, 3, r.accepted);
-            sqlite3_bind_text(insert, 4, r.reason.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_blob(insert, 3, r.body.data(), static_cast<int>(r.body.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int(insert, 4, r.accepted);
+            for (const auto& [column, text] : {std::pair<int, const std::string*>(2, &r.path),
+                                               std::pair<int, const std::string*>(5, &r.reason),
+                                               std::pair<int, const std::string*>(6, &r.userAgent)})
+                sqlite3_bind_text(insert, column, text->c_str(), -1, SQLITE_TRANSIENT);
             ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
             sqlite3_reset(insert);
+            lines.push_back(storedLine(r));
         }
         sqlite3_finalize(insert);
         sqlite3_close(h);
@@ -340,12 +312,12 @@ TEST(Rollups, AnOlderDatabaseIsUpgradedAtStartWithItsHitsCounted)
     StoreOptions readOnly;
     readOnly.readOnly = true;
     EXPECT_THROW(openSqliteStore(db, readOnly)->rollups({}), StoreError) << "report before the upgrade";
-    EXPECT_EQ(openSqliteStore(db, readOnly)->storedHits(), static_cast<int64_t>(hits.size()))
-        << "export still reads";
+    EXPECT_EQ(storedLines(*openSqliteStore(db, readOnly)), lines) << "export before the upgrade";
 
     const std::unique_ptr<HitStore> store = openSqliteStore(db);
-    EXPECT_EQ(store->storedHits(), static_cast<int64_t>(hits.size()));
-    expectRollupsMatch(*store, hits, "upgraded");
+    EXPECT_EQ(storedLines(*store), lines) << "upgraded";
+    EXPECT_EQ(store->forget("victim-uid").hits, 4) << "a hit stored before knows its uid";
+    expectRollupsMatch(*store, someHits(), "upgraded");
 }
 
 } // namespace
