@@ -287,9 +287,7 @@ TEST(Admin, AMadeTokenIsPrivateKeptAndOpensTheApi)
         admin.server->start();
         EXPECT_EQ(admin.server->tokenFile(), state.file("admin-token"));
         EXPECT_EQ(admin.server->tokenMade(), first);
-        struct stat st
-        {
-        };
+        struct stat st = {};
         ASSERT_EQ(stat(state.file("admin-token").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0600u);
         std::string line;

@@ -131,7 +131,8 @@ TEST(Dashboard, APersonClicksThroughEveryView)
         GTEST_SKIP() << "no puppeteer-core in " << kDriver << "/node_modules: ./zncip deps installs it";
     TempDir dir;
     std::ofstream(dir.file("admin-token")) << kToken << "\n";
-    QFile::setPermissions(QString::fromStdString(dir.file("admin-token")), QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(QString::fromStdString(dir.file("admin-token")),
+                          QFile::ReadOwner | QFile::WriteOwner);
     AdminConfig config;
     config.listenAddress = "127.0.0.1";
     config.port = 0;
@@ -139,7 +140,8 @@ TEST(Dashboard, APersonClicksThroughEveryView)
     config.tokenFile = dir.file("admin-token");
     openSqliteStore(config.dbPath)->append(usageHits());
     std::ostringstream out, err;
-    ASSERT_EQ(runCli({"report", "--db", config.dbPath, "--html", dir.file("report.html")}, out, err), 0) << err.str();
+    ASSERT_EQ(runCli({"report", "--db", config.dbPath, "--html", dir.file("report.html")}, out, err), 0)
+        << err.str();
     AdminServer server(config);
     server.start();
 
@@ -148,7 +150,8 @@ TEST(Dashboard, APersonClicksThroughEveryView)
     driver.setProcessChannelMode(QProcess::MergedChannels);
     driver.start("node", {"drive.js", QString("http://127.0.0.1:%1").arg(server.port()),
                           QString::fromStdString(config.tokenFile), ZNCIP_BUILD_DIR "/screenshots",
-                          QString::fromStdString(dir.file("profile")), QString::fromStdString(dir.file("report.html"))});
+                          QString::fromStdString(dir.file("profile")),
+                          QString::fromStdString(dir.file("report.html"))});
     const bool finished = driver.waitForFinished(kDriverMs);
     if (!finished)
         driver.kill(), driver.waitForFinished(5000);

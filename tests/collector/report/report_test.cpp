@@ -16,7 +16,6 @@
 #include <QUrl>
 
 #include <array>
-#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -199,19 +198,20 @@ std::vector<StoredHit> samplesOf(const std::vector<std::string>& labels)
     return samples;
 }
 
-std::string page(const std::vector<std::string>& labels)
+using Labels = std::vector<std::string>;
+std::string page(const Labels& labels)
 {
     return htmlReport(reportOf(labels), {"1.0"}, samplesOf(labels));
 }
-std::string text(const std::vector<std::string>& labels)
+std::string text(const Labels& labels)
 {
     return formatReport(reportOf(labels));
 }
-std::string json(const std::vector<std::string>& labels)
+std::string json(const Labels& labels)
 {
     return reportJson(reportOf(labels));
 }
-std::string apiCsv(const std::vector<std::string>& labels)
+std::string apiCsv(const Labels& labels)
 {
     return reportCsv(reportOf(labels), "commands").value_or("no table");
 }
@@ -223,7 +223,9 @@ std::string pageFile(const std::vector<std::string>& labels)
     std::vector<HitRecord> hits;
     for (const std::string& label : labels)
     {
-        hits.push_back(hit(moduleEvent("Commands", "Execute", QUrl::toPercentEncoding(QString::fromStdString(label)).toStdString()), true));
+        hits.push_back(hit(moduleEvent("Commands", "Execute",
+                                       QUrl::toPercentEncoding(QString::fromStdString(label)).toStdString()),
+                           true));
         hits.push_back(hit(label, false));
     }
     openSqliteStore(dir.file("hits.db"))->append(hits);
@@ -238,11 +240,7 @@ std::vector<std::string> numbered(int n)
 {
     std::vector<std::string> labels;
     for (int i = 0; i < n; ++i)
-    {
-        char label[8];
-        std::snprintf(label, sizeof label, "L%03d", i);
-        labels.push_back(label);
-    }
+        labels.push_back("L" + std::to_string(1000 + i).substr(1));
     return labels;
 }
 
@@ -319,8 +317,9 @@ TEST(ReportWriters, WhatCannotBeReplacedIsLeftAlone)
     ASSERT_TRUE(error.has_value());
     EXPECT_NE(error->find("cannot replace " + dir.file("a folder")), std::string::npos) << *error;
     const QDir folder(QString::fromStdString(dir.path()));
-    EXPECT_EQ(folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(", ").toStdString(),
-              "a folder");
+    EXPECT_EQ(
+        folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(", ").toStdString(),
+        "a folder");
 }
 
 } // namespace
