@@ -236,28 +236,25 @@ async function main() {
       page.on('response', (r) => {
         if (/\/static\/.*\.js$/.test(r.url()) && (r.status() === 304 || r.fromCache()))
           ++reloads;
-    });
-    for (const query of Object.keys(periods))
-      for (const view of VIEWS) {
-        const address = view + (query ? '?' + query : '');
-        shown = await open(page, address);
-        if (shown.error) {
-          check(false, address + ': ' + shown.error);
-          continue;
+      });
+      for (const query of Object.keys(periods))
+        for (const view of VIEWS) {
+          const address = view + (query ? '?' + query : '');
+          shown = await open(page, address);
+          check(!shown.error, address + ': ' + shown.error);
+          const name = (view === '/' ? 'overview' : view.slice(1)) + (query ? '-filtered' : '');
+          await shot(name);
+          check(shown.period.startsWith('Days ' + periods[query].from + ' to ' + periods[query].to),
+            address + ': the period line says ' + shown.period);
+          checkCharts(shown, periods[query]);
+          await checkDownloads(page, shown);
+          await page.setViewport({ width: PHONE_WIDTH, height: 800 });
+          await resized(page);
+          check(!(await page.evaluate(readPage)).wide, address + ' is wider than a phone (see its -375 screenshot)');
+          await shot(name + '-375');
+          await page.setViewport({ width: 1280, height: 900 });
         }
-        const name = (view === '/' ? 'overview' : view.slice(1)) + (query ? '-filtered' : '');
-        await shot(name);
-        check(shown.period.startsWith('Days ' + periods[query].from + ' to ' + periods[query].to),
-          address + ': the period line says ' + shown.period);
-        checkCharts(shown, periods[query]);
-        await checkDownloads(page, shown);
-        await page.setViewport({ width: PHONE_WIDTH, height: 800 });
-        await resized(page);
-        check(!(await page.evaluate(readPage)).wide, address + ' is wider than a phone (see its -375 screenshot)');
-        await shot(name + '-375');
-        await page.setViewport({ width: 1280, height: 900 });
-      }
-    check(reloads >= 8, 'the scripts are fetched anew on each view (' + reloads + ' from the cache)');
+      check(reloads >= 8, 'the scripts are fetched anew on each view (' + reloads + ' from the cache)');
     });
 
     // The figures and the tables the page derives itself.
