@@ -4,8 +4,6 @@
 
 #include "admin/admin_server.h"
 #include "collector_fixture.h"
-#include "report/html_report.h"
-#include "report/report.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +101,18 @@ std::string status(const HttpResponse& r)
     return std::to_string(r.status);
 }
 
+// A row's try that is one request on a new connection; PORT in its headers stands for the listener's.
+std::function<std::string(const Admin&)> asking(const std::string& requestLine, const std::string& headers)
+{
+    return [=](const Admin& a)
+    {
+        std::string h = headers;
+        if (const size_t at = h.find("PORT"); at != std::string::npos)
+            h.replace(at, 4, std::to_string(a.server->port()));
+        return status(a.ask(requestLine, h));
+    };
+}
+
 // "cut" when the server closed the connection within 3 s, "open" when it still held it.
 std::string cutWithin3s(HttpConnection& c, const std::string& trickle = "")
 {
@@ -131,7 +141,6 @@ TEST(Admin, WithATokenOnlyItsHoldersGetIn)
         {"/static/app.js", "", 303},
         {"/login", "", 200},
         {"/logout", "", 405},
-        {"/api/versions", "Cookie: zncip_admin=" + kToken + "\r\n", 401}, // the token is no session
         {"/commands", kBearer, 200},
         {"/api/csv/commands", kBearer, 200},
         {"/api/csv/versions", kBearer, 200},
@@ -171,38 +180,20 @@ TEST(Admin, HostileClientsGetNothing)
         std::string expected;
     };
     const Row rows[] = {
+        // clang-format off
         {"any user of the machine, of a listener started without a token file", "",
-         [](const Admin& a) { return status(a.ask("GET /api/rejected HTTP/1.1", a.here())); }, "401"},
+         asking("GET /api/rejected HTTP/1.1", "Host: 127.0.0.1:PORT\r\n"), "401"},
         {"a page of another site through a name it points at 127.0.0.1 (DNS rebinding)", kToken,
-         [](const Admin& a)
-         {
-             return status(
-                 a.ask("GET /api/rejected HTTP/1.1",
-                       "Host: attacker.example:" + std::to_string(a.server->port()) + "\r\n" + kBearer));
-         },
-         "421"},
+         asking("GET /api/rejected HTTP/1.1", "Host: attacker.example:PORT\r\n" + kBearer), "421"},
         {"the same without a token: the listener's address is all that counts", "-",
-         [](const Admin& a)
-         {
-             return status(a.ask("GET /api/rejected HTTP/1.1",
-                                 "Host: attacker.example:" + std::to_string(a.server->port()) + "\r\n"));
-         },
-         "421"},
-        {"the listen address with another port", "-",
-         [](const Admin& a) { return status(a.ask("GET /api/report HTTP/1.1", "Host: 127.0.0.1:1\r\n")); },
-         "421"},
-        {"no Host at all", "-", [](const Admin& a) { return status(a.ask("GET /api/report HTTP/1.0", "")); },
-         "400"},
+         asking("GET /api/rejected HTTP/1.1", "Host: attacker.example:PORT\r\n"), "421"},
+        {"the listen address with another port", "-", asking("GET /api/report HTTP/1.1", "Host: 127.0.0.1:1\r\n"), "421"},
+        {"no Host at all", "-", asking("GET /api/report HTTP/1.0", ""), "400"},
         {"a name given with --admin-host, behind a proxy on another port", kToken,
-         [](const Admin& a)
-         { return status(a.ask("GET /api/report HTTP/1.1", "Host: Stats.Example.Org:443\r\n" + kBearer)); },
-         "200"},
+         asking("GET /api/report HTTP/1.1", "Host: Stats.Example.Org:443\r\n" + kBearer), "200"},
         {"the token itself as the session cookie", kToken,
-         [](const Admin& a) {
-             return status(
-                 a.ask("GET /api/report HTTP/1.1", a.here() + "Cookie: zncip_admin=" + kToken + "\r\n"));
-         },
-         "401"},
+         asking("GET /api/report HTTP/1.1", "Host: 127.0.0.1:PORT\r\nCookie: zncip_admin=" + kToken + "\r\n"), "401"},
+        // clang-format on
         {"a session cookie after its sign-out", kToken,
          [](const Admin& a)
          {
@@ -296,9 +287,7 @@ TEST(Admin, AMadeTokenIsPrivateKeptAndOpensTheApi)
         admin.server->start();
         EXPECT_EQ(admin.server->tokenFile(), state.file("admin-token"));
         EXPECT_EQ(admin.server->tokenMade(), first);
-        struct stat st
-        {
-        };
+        struct stat st = {};
         ASSERT_EQ(stat(state.file("admin-token").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0600u);
         std::string line;
@@ -332,16 +321,6 @@ TEST(Admin, NothingOfItAnswersOnTheCollectionPort)
     for (const char* path :
          {"/", "/commands", "/login", "/static/app.js", "/api/report", "/api/csv/commands"})
         EXPECT_EQ(get(s.port(), path).status, 404) << path;
-}
-
-TEST(Admin, TheReportPageIsOneFileWithItsDataInside)
-{
-    Report report;
-    report.commands.values["</script><script>alert(1)</script>"] = {1, 1};
-    const std::string html = htmlReport(report, {"1.0"}, {});
-    EXPECT_EQ(html.find("/static/"), std::string::npos) << "nothing loaded from elsewhere";
-    EXPECT_EQ(html.find("</script><script>alert"), std::string::npos) << "data cannot end its element";
-    EXPECT_NE(html.find("id=\"zncip-data\""), std::string::npos);
 }
 
 } // namespace

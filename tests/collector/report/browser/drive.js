@@ -1,21 +1,25 @@
 // Drives Debian's Chromium through the dashboard as a person would: signs in from a filtered address,
 // opens every view, clicks a version, Apply and Back, downloads each CSV, narrows the window to a phone's
-// and signs out, checking what the page shows against the API. Run by collector_dashboard_test, which
-// starts the admin listener over its data set; exits non-zero, with every failed check on stderr.
+// and signs out, then opens the self-contained page, checking what the pages show against the API. Run
+// by collector_dashboard_test, which starts the admin listener over its data set and writes the page from
+// it; exits non-zero, with every failed check on stderr.
 //
-// usage: node drive.js BASE_URL TOKEN_FILE SCREENSHOT_DIR PROFILE_DIR
+// usage: node drive.js BASE_URL TOKEN_FILE SCREENSHOT_DIR PROFILE_DIR REPORT_HTML
 'use strict';
 
 const fs = require('fs');
 const path = require('path');
 const puppeteer = require('puppeteer-core');
 
-const [base, tokenFile, shots, profile] = process.argv.slice(2);
+const [base, tokenFile, shots, profile, reportFile] = process.argv.slice(2);
 const token = fs.readFileSync(tokenFile, 'utf8').split('\n')[0].trim();
 const CHROMIUM = '/usr/bin/chromium';
 const STEP_MS = 20000;
 const PHONE_WIDTH = 375;
 const MIN_SESSIONS = 30;
+// Strong pixels of a drawn chart: the thinnest, the crash-free chart, is two weekly points.
+const DRAWN_PIXELS = 300;
+const CHARTS_OF_ALL_VIEWS = 9;
 // The days of the data set: ten from 2024-10-04, the fifth without any hit.
 const FILTER = 'from=2024-10-06&to=2024-10-12&version=1.1';
 const VIEWS = ['/', '/commands', '/machines', '/versions', '/rejected'];
@@ -60,7 +64,6 @@ function readPage() {
       rows: [...t.querySelectorAll('tbody tr:not(.empty)')].map((tr) =>
         [...tr.querySelectorAll('td')].map((td) => td.textContent)),
       csv: link ? link.href : null,
-      download: link ? link.download : null,
     };
   });
   const charts = [...document.querySelectorAll('.chart')].map((box) => {
@@ -69,10 +72,17 @@ function readPage() {
     if (!c)
       return { title: box.dataset.chart, noData: (box.querySelector('.no-data') || {}).textContent || null };
     const scales = Object.values(c.scales).map((s) => ({
-      id: s.id, type: s.type, ticks: s.ticks.map((t) => t.value), labels: s.getLabels ? s.getLabels() : null,
+      id: s.id, type: s.type, ticks: s.ticks.map((t) => t.value),
     }));
+    // Pixels of a strong colour where the canvas shows: the page itself is grey, the charts are not.
+    const px = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    let drawn = 0;
+    for (let i = 0; i < px.length && canvas.getBoundingClientRect().height > 0; i += 4) {
+      const max = Math.max(px[i], px[i + 1], px[i + 2]), min = Math.min(px[i], px[i + 1], px[i + 2]);
+      drawn += px[i + 3] > 200 && max > 100 && max - min > 0.6 * max;
+    }
     return {
-      title: box.dataset.chart, type: c.config.type, labels: c.data.labels, scales,
+      title: box.dataset.chart, type: c.config.type, labels: c.data.labels, scales, drawn,
       datasets: c.data.datasets.map((d) => ({
         label: d.label, data: d.data, samples: d.samples || null,
         colours: [].concat(d.backgroundColor),
@@ -96,41 +106,38 @@ function resized(page) {
   return page.evaluate(() => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done))));
 }
 
-// The element that reaches furthest right, to say what makes a page wide.
-function widest() {
-  let far = null, right = 0;
-  for (const e of document.querySelectorAll('body *')) {
-    const r = e.getBoundingClientRect().right;
-    if (r > right && !e.closest('.scroll'))
-      far = e, right = r;
-  }
-  return far ? far.tagName + '.' + far.className + ' to ' + Math.round(right) + ' px' : '';
-}
-
 async function settled(page) {
   await page.waitForFunction(() => document.body.dataset.ready || document.body.dataset.error, { timeout: STEP_MS });
   return page.evaluate(readPage);
 }
 
 async function open(page, address) {
-  await page.goto(base + address, { waitUntil: 'domcontentloaded', timeout: STEP_MS });
+  await page.goto(address.startsWith('file:') ? address : base + address, { waitUntil: 'domcontentloaded', timeout: STEP_MS });
   return settled(page);
 }
 
-// A number as the CSV writes it from the text a cell shows: no grouping, a rate as a fraction.
+// A value as the CSV writes it from the text a cell shows: no grouping, a rate as a fraction, a formula
+// guarded so that no spreadsheet runs it.
 function plain(text, key) {
   if (key === 'crash_free_rate')
     return text === '–' ? '' : text.replace('%', '');
-  return /^[\d,]+$/.test(text) ? text.replace(/,/g, '') : text;
+  return /^[\d,]+$/.test(text) ? text.replace(/,/g, '') : /^[=+\-@]/.test(text) ? "'" + text : text;
+}
+
+// A table's CSV as a download would have it; the page may fetch nothing but its own listener, so a data:
+// download is read here. The tables the served pages link to the API for are noted.
+const apiTables = new Set();
+async function csvOf(t) {
+  if (t.csv.startsWith('data:'))
+    return decodeURIComponent(t.csv.slice(t.csv.indexOf(',') + 1));
+  apiTables.add(t.name);
+  return (await api(new URL(t.csv).pathname + new URL(t.csv).search)).text;
 }
 
 // Each table that offers a CSV holds what the download holds, in its order, column by column.
 async function checkDownloads(page, shown) {
   for (const t of shown.tables.filter((x) => x.csv)) {
-    // The page may fetch nothing but its own listener: a data: download is read here.
-    const text = t.csv.startsWith('data:') ? decodeURIComponent(t.csv.slice(t.csv.indexOf(',') + 1))
-      : (await api(new URL(t.csv).pathname + new URL(t.csv).search)).text;
-    const [header, ...rows] = csvRows(text);
+    const [header, ...rows] = csvRows(await csvOf(t));
     const columns = t.keys.map((k) => header.indexOf(k));
     check(!columns.includes(-1), shown.url + ' ' + t.name + ': a column is missing from its CSV ' + header);
     const fromCsv = rows.map((r) => columns.map((i, n) => (t.keys[n] === 'crash_free_rate' && r[i] !== ''
@@ -198,7 +205,6 @@ async function main() {
     await step('sign-in', async () => {
       await page.goto(base + '/versions?' + FILTER, { waitUntil: 'domcontentloaded', timeout: STEP_MS });
       check(new URL(page.url()).pathname === '/login', 'no sign-in form: ' + page.url());
-      check(!(await page.evaluate(() => document.documentElement.scrollWidth > window.innerWidth)), 'sign-in wide');
       await page.setViewport({ width: PHONE_WIDTH, height: 700 });
       check(!(await page.evaluate(() => document.documentElement.scrollWidth > window.innerWidth)),
         'the sign-in form is wider than a phone');
@@ -218,11 +224,6 @@ async function main() {
         same(r.headers.get('location'), '/', 'sign-in returning to ' + elsewhere);
       }
     });
-    if (new URL(page.url()).pathname === '/login') {
-      // Signed in nonetheless, for the checks that follow.
-      await page.type('input[name=token]', token);
-      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('button[type=submit]')]);
-    }
 
     // Every view, over everything and over a filter, at a desktop's width and a phone's.
     await step('views', async () => {
@@ -235,29 +236,25 @@ async function main() {
       page.on('response', (r) => {
         if (/\/static\/.*\.js$/.test(r.url()) && (r.status() === 304 || r.fromCache()))
           ++reloads;
-    });
-    for (const query of Object.keys(periods))
-      for (const view of VIEWS) {
-        const address = view + (query ? '?' + query : '');
-        shown = await open(page, address);
-        if (shown.error) {
-          check(false, address + ': ' + shown.error);
-          continue;
-        }
-        const name = (view === '/' ? 'overview' : view.slice(1)) + (query ? '-filtered' : '');
-        await shot(name);
-        check(shown.period.startsWith('Days ' + periods[query].from + ' to ' + periods[query].to),
-          address + ': the period line says ' + shown.period);
-        checkCharts(shown, periods[query]);
-        await checkDownloads(page, shown);
-        await page.setViewport({ width: PHONE_WIDTH, height: 800 });
-        await resized(page);
-        check(!(await page.evaluate(readPage)).wide, address + ' is wider than a phone: ' + await page.evaluate(widest));
-        if (!query)
+      });
+      for (const query of Object.keys(periods))
+        for (const view of VIEWS) {
+          const address = view + (query ? '?' + query : '');
+          shown = await open(page, address);
+          check(!shown.error, address + ': ' + shown.error);
+          const name = (view === '/' ? 'overview' : view.slice(1)) + (query ? '-filtered' : '');
+          await shot(name);
+          check(shown.period.startsWith('Days ' + periods[query].from + ' to ' + periods[query].to),
+            address + ': the period line says ' + shown.period);
+          checkCharts(shown, periods[query]);
+          await checkDownloads(page, shown);
+          await page.setViewport({ width: PHONE_WIDTH, height: 800 });
+          await resized(page);
+          check(!(await page.evaluate(readPage)).wide, address + ' is wider than a phone (see its -375 screenshot)');
           await shot(name + '-375');
-        await page.setViewport({ width: 1280, height: 900 });
-      }
-    check(reloads >= 8, 'the scripts are fetched anew on each view (' + reloads + ' from the cache)');
+          await page.setViewport({ width: 1280, height: 900 });
+        }
+      check(reloads >= 8, 'the scripts are fetched anew on each view (' + reloads + ' from the cache)');
     });
 
     // The figures and the tables the page derives itself.
@@ -338,12 +335,28 @@ async function main() {
       await shot('unknown-version');
     });
 
-    // Signing out ends the session.
+    // Signing out ends the session (that its cookie opens nothing after is the admin tests').
     await step('sign-out', async () => {
       await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('#signout button')]);
       same(new URL(page.url()).pathname, '/login', 'after signing out');
-      await page.goto(base + '/commands', { waitUntil: 'domcontentloaded', timeout: STEP_MS });
-      same(new URL(page.url()).pathname, '/login', 'a page after signing out');
+    });
+
+    // The file `report --html` writes: every view from the data it carries, no server behind it, each
+    // table with the CSV the API gives for it, every chart drawn.
+    await step('self-contained page', async () => {
+      const everything = await apiJson('/api/report');
+      shown = await open(page, 'file://' + reportFile);
+      await shot('report-html');
+      check(!shown.error, 'the self-contained page: ' + shown.error);
+      checkCharts(shown, { from: everything.days[0].day, to: everything.days[everything.days.length - 1].day });
+      await checkDownloads(page, shown);
+      for (const t of shown.tables.filter((x) => apiTables.has(x.name)))
+        same(await csvOf(t), (await api('/api/csv/' + t.name)).text, 'the self-contained ' + t.name + ' CSV');
+      same(shown.tables.find((t) => t.name === 'samples')?.rows,
+        (await apiJson('/api/rejected?limit=5')).samples.map((s) => [s.received, s.reason, s.body]), 'its samples');
+      same(shown.charts.length, CHARTS_OF_ALL_VIEWS, 'the charts of the self-contained page');
+      for (const c of shown.charts)
+        check(c.drawn > DRAWN_PIXELS, 'the self-contained chart "' + c.title + '" is not drawn: ' + c.drawn);
     });
   } finally {
     await browser.close();
@@ -354,16 +367,10 @@ const deadline = setTimeout(() => {
   console.error('drive.js: still running after 150 s');
   process.exit(3);
 }, 150000);
-main().then(() => {
+main().catch((error) => failures.push('drive.js stopped: ' + (error && error.stack))).then(() => {
   clearTimeout(deadline);
   for (const f of failures)
     console.error('FAILED: ' + f);
   console.log(failures.length ? failures.length + ' checks failed' : 'every check passed');
   process.exit(failures.length ? 1 : 0);
-}, (error) => {
-  clearTimeout(deadline);
-  for (const f of failures)
-    console.error('FAILED: ' + f);
-  console.error(error);
-  process.exit(2);
 });
