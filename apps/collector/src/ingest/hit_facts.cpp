@@ -51,6 +51,7 @@ HitFacts decodeFacts(int64_t receivedUs, const DecodedForm& form)
             *target = f.value;
     }
     facts.client = cid.empty() ? uid : cid;
+    facts.uidBesideCid = cid.empty() || uid == cid ? std::string() : uid;
     int64_t value = 0;
     if (parseInteger(ev, value))
         facts.value = value;

@@ -2,7 +2,6 @@
 #include "store/postgres/append_batch.h"
 
 #include "ingest/hit_facts.h"
-#include "store/uid_beside_cid.h"
 
 #include <iterator>
 #include <optional>
@@ -35,8 +34,7 @@ std::optional<std::string> addHit(Columns& c, const HitRecord& h, const Presence
     c.agent.add(h.userAgent);
     c.day.add(f.day);
     f.client.empty() ? c.cid.addNull() : c.cid.add(f.client);
-    const std::string uid = uidBesideCid(h, f);
-    uid.empty() ? c.uid.addNull() : c.uid.add(uid);
+    f.uidBesideCid.empty() ? c.uid.addNull() : c.uid.add(f.uidBesideCid);
     const std::string* const fields[6] = {&f.application, &f.version, &f.type,
                                           &f.category,    &f.action,  &f.label};
     for (size_t i = 0; i < std::size(fields); ++i)

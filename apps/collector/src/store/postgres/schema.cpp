@@ -6,7 +6,6 @@
 #include "store/hit_store.h"
 #include "store/postgres/sql_files.h"
 #include "store/schema_constants.h"
-#include "store/uid_beside_cid.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +41,7 @@ void linkStoredUids(Connection& c)
         {
             hit.receivedUs = integer(slice.get(), i, 1);
             hit.body = bytes(slice.get(), i, 2);
-            const std::string uid = uidBesideCid(hit, decodeFacts(hit));
+            const std::string uid = decodeFacts(hit).uidBesideCid;
             if (uid.empty())
                 continue;
             Params p;

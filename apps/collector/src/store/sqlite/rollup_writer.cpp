@@ -5,7 +5,6 @@
 #include "ingest/hit_facts.h"
 #include "store/schema_constants.h"
 #include "store/sqlite/sql_files.h"
-#include "store/uid_beside_cid.h"
 
 namespace zncip::collector::sqlite
 {
@@ -65,8 +64,8 @@ RollupWriter::Decoded RollupWriter::decode(const HitRecord& hit)
     d.facts = decodeFacts(hit);
     if (!d.facts.client.empty())
         d.client = clients_.idOf(d.facts.client);
-    if (const std::string uid = uidBesideCid(hit, d.facts); !uid.empty())
-        d.uidClient = clients_.idOf(uid);
+    if (!d.facts.uidBesideCid.empty())
+        d.uidClient = clients_.idOf(d.facts.uidBesideCid);
     if (hit.accepted)
     {
         for (const RollupKey& k : schema::keysOf(d.facts))
