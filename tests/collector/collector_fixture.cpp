@@ -1,5 +1,6 @@
 #include "collector_fixture.h"
 #include "report/report.h"
+#include "text/days.h"
 
 #include <gtest/gtest.h>
 
@@ -108,6 +109,24 @@ Report expected(const std::vector<SentHit>& hits, const Period& p)
         dayClients[s.day].insert(s.client);
         dayVersionClients[{s.day, s.version}].insert(s.client);
     }
+    // Active clients of every span of the period and of the one before, from the days stored.
+    Rollups stored;
+    for (const SentHit& s : hits)
+        stored.coverDays(s.day, s.day);
+    r.compared = stored.comparedDaysOf(p);
+    std::map<std::pair<Rollups::Span, int32_t>, std::set<std::string>> active;
+    for (const SentHit& s : hits)
+        if (r.compared && s.accepted && !s.client.empty() && (!p.version || s.version == *p.version) &&
+            s.day >= r.compared->previousFrom && s.day <= r.compared->to)
+        {
+            const int32_t bound = s.day < r.compared->from ? r.compared->previousFrom : r.compared->from;
+            active[{Rollups::Span::Day, s.day}].insert(s.client);
+            active[{Rollups::Span::Week, std::max(bound, weekStart(s.day))}].insert(s.client);
+            active[{Rollups::Span::Month, std::max(bound, monthStart(s.day))}].insert(s.client);
+            active[{Rollups::Span::Whole, bound}].insert(s.client);
+        }
+    for (const auto& [span, set] : active)
+        r.activeClients[span] = static_cast<int64_t>(set.size());
     r.clients = static_cast<int64_t>(clients.size());
     for (const auto& [label, set] : labelClients)
         r.commands.values[label].clients = static_cast<int64_t>(set.size());

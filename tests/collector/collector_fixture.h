@@ -41,7 +41,8 @@ struct SentHit
     bool raw = true; // its raw body is still stored
     HitRecord record() const;
 };
-constexpr int32_t kFirstDay = 20000; // 2024-10-04, the first of the 8 days someHits() spans
+// 2024-09-29, a Sunday, the first of the 8 days someHits() spans: across a week's and a month's end.
+constexpr int32_t kFirstDay = 19995;
 constexpr int kDays = 8;
 std::vector<SentHit> someHits(); // 12 clients, two versions, some hits rejected
 // Reports from the rollups against the ones counted from the hits, which are in the order they arrived,

@@ -92,6 +92,9 @@ Report buildReport(const Rollups& rollups, const Period& period)
         if (c.key.scope == Scope::Event || c.key.scope == Scope::EventAnyVersion)
             if (Tally* t = tallyOf(r, c.key))
                 t->values[c.key.label].clients += c.clients;
+        if (c.key.scope == Scope::Event && c.key.type == kEventHit && c.key.category == kSession &&
+            c.key.action == kBad && c.key.label == kBad)
+            r.badClients[c.key.version] += c.clients;
     }
     for (const Rollups::DailyClients& c : rollups.dailyClients)
     {
@@ -101,6 +104,9 @@ Report buildReport(const Rollups& rollups, const Period& period)
         if (c.key.scope == total)
             day.usage.clients += c.clients;
     }
+    r.compared = rollups.comparedDaysOf(period);
+    for (const Rollups::ActiveClients& a : rollups.activeClients)
+        r.activeClients[{a.span, a.start}] += a.clients;
     for (const Rollups::Rejections& j : rollups.rejections)
     {
         coverDay(j.day);

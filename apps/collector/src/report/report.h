@@ -71,6 +71,12 @@ struct Report
     };
     std::map<int32_t, Day> days;
     std::map<std::string, SessionCounts> versions; // by av
+    std::map<std::string, int64_t> badClients;     // by av: clients with at least one bad session
+
+    // Distinct clients of the days, ISO weeks and months of the period and of the one before it, as the
+    // rollups read them (Rollups::activeClients), by span and first day; none when nothing is stored.
+    std::optional<Rollups::ComparedDays> compared;
+    std::map<std::pair<Rollups::Span, int32_t>, int64_t> activeClients;
 
     Tally commands;        // label "LINE (GROUP)"
     Tally unknownCommands; // the name as typed

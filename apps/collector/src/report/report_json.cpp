@@ -3,6 +3,7 @@
 #include "report/report.h"
 
 #include "report/report_tables.h"
+#include "report/report_views.h"
 #include "text/days.h"
 #include "text/json.h"
 
@@ -146,6 +147,7 @@ std::string reportJson(const Report& r)
     out += "]";
     for (const ReportTable& t : reportTables())
         appendTable(out, t.name, r.*t.tally);
+    appendViewsJson(out, r);
     return out + "}";
 }
 

@@ -57,6 +57,26 @@ struct Rollups
         RollupKey key; // scope Application or All
         int64_t clients;
     };
+    // The calendar spans whose distinct clients the active-clients view compares: each day, each ISO week
+    // and each month, and the whole period. A span cut by the period's bounds starts at the bound.
+    enum class Span : int
+    {
+        Day = 0,
+        Week,
+        Month,
+        Whole,
+    };
+    struct ActiveClients
+    {
+        Span span;
+        int32_t start;   // the span's first day within its period
+        int64_t clients; // of scope All, or of scope Application when a version is chosen
+    };
+    // The days the active clients are read over: the period, and the one of equal length just before it.
+    struct ComparedDays
+    {
+        int32_t previousFrom, from, to;
+    };
     struct Rejections
     {
         int32_t day;
@@ -68,6 +88,7 @@ struct Rollups
     std::vector<Count> counts;
     std::vector<Clients> clients;
     std::vector<DailyClients> dailyClients;
+    std::vector<ActiveClients> activeClients; // of comparedDaysOf(period), both periods
     std::vector<Rejections> rejections;       // not filtered by version: a rejected hit may have none
     std::optional<int32_t> firstDay, lastDay; // of everything stored, whatever the period
 
@@ -86,6 +107,23 @@ struct Rollups
         const int32_t from = std::max(period.from, *firstDay), to = std::min(period.to, *lastDay);
         return from <= to ? std::optional(std::pair(from, to)) : std::nullopt;
     }
+    // The period with an open end closed at the days stored, and the period of as many days before it; a
+    // period longer than kMaxComparedDays is cut to the days stored, and then to its last days. None when
+    // nothing is stored.
+    std::optional<ComparedDays> comparedDaysOf(const Period& period) const
+    {
+        if (!firstDay)
+            return std::nullopt;
+        int32_t from = period.from == INT32_MIN ? std::min(*firstDay, period.to) : period.from;
+        int32_t to = period.to == INT32_MAX ? std::max(*lastDay, period.from) : period.to;
+        if (int64_t{to} - from >= kMaxComparedDays)
+            from = std::max(from, *firstDay), to = std::min(to, *lastDay);
+        from = static_cast<int32_t>(std::max<int64_t>(from, int64_t{to} - kMaxComparedDays + 1));
+        if (from > to)
+            return std::nullopt;
+        return ComparedDays{static_cast<int32_t>(std::max<int64_t>(INT32_MIN, 2 * int64_t{from} - to - 1)), from, to};
+    }
+    static constexpr int32_t kMaxComparedDays = 3660;
 };
 
 } // namespace zncip::collector

@@ -56,6 +56,28 @@ std::string formatDay(int32_t day)
     return text;
 }
 
+int32_t weekStart(int32_t day)
+{
+    // 1970-01-01 was a Thursday: day 4 a Monday.
+    return day - ((day + 3) % 7 + 7) % 7;
+}
+
+int32_t monthStart(int32_t day)
+{
+    int y = 0;
+    unsigned m = 0, d = 0;
+    civilFromDays(day, y, m, d);
+    return day - static_cast<int32_t>(d) + 1;
+}
+
+int32_t nextMonthStart(int32_t day)
+{
+    int y = 0;
+    unsigned m = 0, d = 0;
+    civilFromDays(day, y, m, d);
+    return m == 12 ? daysFromCivil(y + 1, 1, 1) : daysFromCivil(y, m + 1, 1);
+}
+
 bool parseDay(const std::string& text, int32_t& day)
 {
     int y;

@@ -5,6 +5,8 @@
 #include "store/postgres/queries.h"
 #include "store/postgres/schema.h"
 
+#include "report/event_vocabulary.h"
+
 #include <cstdlib>
 
 namespace zncip::collector
@@ -55,7 +57,9 @@ void readDays(Connection& c, int32_t from, int32_t to, const std::optional<std::
     for (int i = 0; i < PQntuples(counts.get()); ++i)
         out.counts.push_back({day(counts.get(), i, 0), keyOf(counts.get(), i, 1), integer(counts.get(), i, 8),
                               integer(counts.get(), i, 9)});
-    const Result clients = c.run(kClients, ofVersion, "reading the client counts");
+    Params clientsOf = ofVersion;
+    clientsOf.add(std::string(vocabulary::kSession)).add(std::string(vocabulary::kBad));
+    const Result clients = c.run(kClients, clientsOf, "reading the client counts");
     for (int i = 0; i < PQntuples(clients.get()); ++i)
         out.clients.push_back({keyOf(clients.get(), i, 0), integer(clients.get(), i, 7)});
     const Result daily = c.run(kDaily, ofVersion, "reading the daily client counts");
@@ -66,6 +70,19 @@ void readDays(Connection& c, int32_t from, int32_t to, const std::optional<std::
     for (int i = 0; i < PQntuples(rejections.get()); ++i)
         out.rejections.push_back(
             {day(rejections.get(), i, 0), bytes(rejections.get(), i, 1), integer(rejections.get(), i, 2)});
+}
+
+// Distinct clients of each day, week and month of the period and of the previous one.
+void readActiveClients(Connection& c, const Rollups::ComparedDays& days, const std::optional<std::string>& version,
+                       Rollups& out)
+{
+    Params p;
+    p.add(days.previousFrom).add(days.from).add(days.to);
+    version ? p.add(*version) : p.addNull();
+    const Result r = c.run(kActiveClients, p, "reading the active clients");
+    for (int i = 0; i < PQntuples(r.get()); ++i)
+        out.activeClients.push_back({static_cast<Rollups::Span>(integer(r.get(), i, 0)), day(r.get(), i, 1),
+                                     integer(r.get(), i, 2)});
 }
 
 } // namespace
@@ -154,6 +171,8 @@ Rollups PostgresStore::rollups(const Period& period) const
     readBounds(connection_, r);
     if (const auto days = r.storedDaysOf(period))
         readDays(connection_, days->first, days->second, period.version, r);
+    if (const auto compared = r.comparedDaysOf(period))
+        readActiveClients(connection_, *compared, period.version, r);
     return r;
 }
 

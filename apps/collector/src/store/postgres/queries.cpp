@@ -25,7 +25,8 @@ const PreparedQuery kEach{"each", {}};
 const PreparedQuery kCount{"count", {}};
 const PreparedQuery kBounds{"bounds", {}};
 const PreparedQuery kCounts{"counts", {kInt4, kInt4, kBytea}};
-const PreparedQuery kClients{"clients", {kInt4, kInt4, kBytea}};
+const PreparedQuery kClients{"clients", {kInt4, kInt4, kBytea, kBytea, kBytea}};
+const PreparedQuery kActiveClients{"active_clients", {kInt4, kInt4, kInt4, kBytea}};
 const PreparedQuery kDaily{"daily", {kInt4, kInt4, kBytea}};
 const PreparedQuery kRejections{"rejections", {kInt4, kInt4}};
 const PreparedQuery kVersions{"versions", {}};
@@ -35,7 +36,8 @@ const std::vector<const PreparedQuery*>& preparedQueries()
 {
     static const std::vector<const PreparedQuery*> all{&kVersions, &kRejected, &kAppend, &kForget,
                                                        &kPrune,    &kEach,     &kCount,  &kBounds,
-                                                       &kCounts,   &kClients,  &kDaily,  &kRejections};
+                                                       &kCounts,   &kClients,  &kDaily,  &kRejections,
+                                                       &kActiveClients};
     return all;
 }
 

@@ -19,7 +19,7 @@ struct PreparedQuery
 
 extern const PreparedQuery kAppend, kForget, kPrune; // writing
 extern const PreparedQuery kEach, kCount, kBounds, kCounts, kClients, kDaily, kRejections, kVersions,
-    kRejected; // reading
+    kRejected, kActiveClients; // reading
 
 // Every one of them, in the order they are prepared.
 const std::vector<const PreparedQuery*>& preparedQueries();

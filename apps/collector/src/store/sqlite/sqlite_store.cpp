@@ -5,6 +5,8 @@
 #include "store/sqlite/sqlite_store.h"
 
 #include "store/sqlite/schema.h"
+
+#include "report/event_vocabulary.h"
 #include "store/sqlite/sql_files.h"
 
 #include <sys/stat.h>
@@ -146,6 +148,17 @@ Rollups SqliteStore::rollups(const Period& period) const
                     if (!s.isNull(i))
                         r.coverDays(dayOf(s, i), dayOf(s, i + 1));
             });
+    if (const auto compared = r.comparedDaysOf(period))
+    {
+        Statement active(db_, sqlFile("rollup_active_clients.sql"));
+        active.bind(1, int64_t{compared->previousFrom}).bind(2, int64_t{compared->from}).bind(3, int64_t{compared->to});
+        period.version ? active.bind(4, *period.version) : active.bindNull(4);
+        eachRow(active, "reading the active clients",
+                [&](const Statement& s) {
+                    r.activeClients.push_back(
+                        {static_cast<Rollups::Span>(s.integer(0)), dayOf(s, 1), s.integer(2)});
+                });
+    }
     const auto days = r.storedDaysOf(period);
     if (!days)
         return r;
@@ -158,6 +171,8 @@ Rollups SqliteStore::rollups(const Period& period) const
         s->bind(1, int64_t{days->first}).bind(2, int64_t{days->second});
     for (Statement* s : {&counts, &clients, &daily})
         period.version ? s->bind(3, *period.version) : s->bindNull(3);
+    static const std::string session(vocabulary::kSession), bad(vocabulary::kBad);
+    clients.bind(4, session).bind(5, bad);
 
     eachRow(counts, "reading the daily counts",
             [&](const Statement& s) {

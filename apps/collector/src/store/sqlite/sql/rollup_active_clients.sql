@@ -1,0 +1,20 @@
+-- Distinct clients of each day (span 0), ISO week (1), month (2) and the whole period (3) of the days ?1 to
+-- ?2 - 1 (the previous period) and ?2 to ?3 (the period); of all hits, or of version ?4 when it is not NULL.
+-- A span cut by a period's bounds starts at the bound. The clients of a span are those with a presence row
+-- in it whose previous one lies before its start, as for any period, so every span is read in one pass.
+WITH spans(span) AS (VALUES (0), (1), (2), (3)),
+visits AS (
+    SELECT f.day, f.previous_day, f.clients, CASE WHEN f.day < ?2 THEN ?1 ELSE ?2 END AS bound
+    FROM rollup_keys k CROSS JOIN first_visits f ON f.key = k.id
+    WHERE f.day BETWEEN ?1 AND ?3
+      AND CASE WHEN ?4 IS NULL THEN k.scope = 3 ELSE k.scope = 2 AND k.version = ?4 END),
+starts AS (
+    SELECT s.span, v.previous_day, v.clients,
+           max(v.bound, CASE s.span WHEN 0 THEN v.day
+                                    WHEN 1 THEN v.day - ((v.day + 3) % 7 + 7) % 7
+                                    WHEN 2 THEN CAST(julianday(v.day * 86400, 'unixepoch', 'start of month')
+                                                     - 2440587.5 AS INTEGER)
+                                    ELSE v.bound END) AS start
+    FROM spans s CROSS JOIN visits v)
+SELECT span, start, sum(clients) FROM starts WHERE previous_day < start
+GROUP BY span, start HAVING sum(clients) > 0
