@@ -9,9 +9,6 @@
   const COLOURS = ['#1565e0', '#e0301e', '#11a048', '#f09000', '#8a2be2', '#00a0b8', '#d81b70', '#6a9a00'];
   const BAR_COLOUR = COLOURS[0];
 
-  // Fewer finished sessions than this make a crash-free rate a matter of luck: one crash of three
-  // sessions reads as 67 %. Such a rate is not drawn; the table gives the numbers.
-  const MIN_SESSIONS = 30;
   const DAY_MS = 86400000;
   const MAX_CALENDAR_DAYS = 3660; // a chosen period past this is drawn over its days with data only
 
@@ -82,34 +79,13 @@
     return a;
   }
 
-  // A cell as the collector writes it: a formula guarded by an apostrophe, quoted when it must be.
-  function csvCell(value) {
-    let text = value === null || value === undefined ? '' : String(value);
-    if (/^[=+\-@\t\r]/.test(text))
-      text = "'" + text;
-    return /[",\r\n]/.test(text) ? '"' + text.replace(/"/g, '""') + '"' : text;
-  }
-
-  // The CSV of a table the page derives itself (no table of the API holds it): its rows as shown.
-  function derivedCsvLink(name, columns, rows) {
-    const lines = [columns.map((c) => c.key)].concat(rows.map((r) => columns.map((c) => r[c.key])));
-    const a = el('a', 'csv', 'CSV');
-    a.href = 'data:text/csv;charset=utf-8,' +
-      encodeURIComponent(lines.map((l) => l.map(csvCell).join(',') + '\r\n').join(''));
-    a.download = downloadName(name);
-    return a;
-  }
-
-  // A titled table; columns are {key, title, format}; csv names the table of the API, if any, derived
-  // says the page makes its CSV from the rows.
-  function table(title, columns, rows, csv, name, derived) {
+  // A titled table; columns are {key, title, format}; csv names the table of the API, if any.
+  function table(title, columns, rows, csv, name) {
     const box = el('section', 'table');
     const head = el('div', 'table-head');
     head.append(el('h3', null, title));
     if (csv)
       head.append(csvLink(csv));
-    else if (derived)
-      head.append(derivedCsvLink(name, columns, rows));
     box.append(head);
     const t = el('table');
     if (csv || name)
@@ -145,21 +121,6 @@
     scroller.append(t);
     box.append(scroller);
     return box;
-  }
-
-  const TALLY_COLUMNS = [
-    { key: 'value', title: 'Value' },
-    { key: 'reports', title: 'Reports', numeric: true, format: number },
-    { key: 'clients', title: 'Clients', numeric: true, format: number },
-  ];
-
-  // A table of values; its last row may stand for the values past the top of the list ("value" null),
-  // whose distinct clients no one can tell.
-  function tallyTable(report, name) {
-    const title = ((report.tables || []).find((t) => t.name === name) || { title: name }).title;
-    const rows = (report[name] || []).map((r) => (r.value === null
-      ? Object.assign({}, r, { value: number(r.values) + ' other values' }) : r));
-    return table(title, TALLY_COLUMNS, rows, name);
   }
 
   // A chart in a box of its own; Chart.js sizes the canvas to the box. A chart with nothing to draw
@@ -266,6 +227,9 @@
 
   const days = (report) => report.days || [];
 
+  // The views drawn from the report's own computed figures (views.js), with this page's helpers.
+  const views = window.zncipViews({ el, chart, line, bars, table, figure, grid, number, percent, csvLink, COLOURS });
+
   const dayNumber = (text) => Date.UTC(+text.slice(0, 4), +text.slice(5, 7) - 1, +text.slice(8, 10)) / DAY_MS;
   const dayText = (n) => new Date(n * DAY_MS).toISOString().slice(0, 10);
 
@@ -302,37 +266,6 @@
     return new Map(days(report).map((d) => [d.day, d]));
   }
 
-  // Crash-free rates of one series over the calendar: per day, or per week of seven calendar days when
-  // most days that had sessions had too few; a rate only over MIN_SESSIONS finished sessions.
-  function rates(labels, countsOf, weekly) {
-    const step = weekly ? 7 : 1;
-    const out = { labels: [], data: [], samples: [] };
-    for (let i = 0; i < labels.length; i += step) {
-      let good = 0, bad = 0;
-      for (const day of labels.slice(i, i + step)) {
-        const c = countsOf(day);
-        good += (c && c.good) || 0;
-        bad += (c && c.bad) || 0;
-      }
-      out.labels.push(weekly ? 'week of ' + labels[i] : labels[i]);
-      out.samples.push(good + bad);
-      out.data.push(good + bad >= MIN_SESSIONS ? 100 * good / (good + bad) : null);
-    }
-    return out;
-  }
-
-  function thinDays(labels, countsOfs) {
-    let days = 0, thin = 0;
-    for (const countsOf of countsOfs)
-      for (const day of labels) {
-        const c = countsOf(day);
-        const n = c ? (c.good || 0) + (c.bad || 0) : 0;
-        days += n > 0;
-        thin += n > 0 && n < MIN_SESSIONS;
-      }
-    return thin * 2 > days;
-  }
-
   // ---- the views -----------------------------------------------------------------------------------
 
   function drawOverview(report) {
@@ -355,23 +288,6 @@
       { label: 'Crashed', data: count('bad') },
     ]));
 
-    // One line per version when the days say how each version fared, else one over all versions.
-    const perVersion = days(report).some((d) => (d.versions || []).some((v) => 'good' in v));
-    const countsOfs = perVersion
-      ? versionNames(report).map((name) => ({
-        name,
-        of: (day) => held.has(day) && (held.get(day).versions || []).find((x) => x.version === name),
-      }))
-      : [{ name: report.version || 'All versions', of: (day) => held.get(day) }];
-    const weekly = thinDays(labels, countsOfs.map((c) => c.of));
-    const series = countsOfs.map((c) => Object.assign({ label: c.name }, rates(labels, c.of, weekly)));
-    const rateConfig = line(series.length ? series[0].labels : [], series, { max: 100, ticks: {} });
-    if (days(report).length && !series.some((s) => s.data.some((v) => v !== null)))
-      rateConfig.empty = 'Too few finished sessions for a rate: at least ' + MIN_SESSIONS + ' a point.';
-    const crashFree = chart('Crash-free sessions per ' + (weekly ? 'week' : 'day') + ' (%)', rateConfig,
-      'A rate is drawn over at least ' + MIN_SESSIONS + ' finished sessions' +
-      (weekly ? ', by week since most days have fewer' : '') + '; the table below gives the numbers.');
-
     const dayColumns = [
       { key: 'day', title: 'Day' },
       { key: 'hits', title: 'Hits', numeric: true, format: number },
@@ -388,7 +304,8 @@
       { key: 'hits', title: 'Hits', numeric: true, format: number },
       { key: 'clients', title: 'Clients', numeric: true, format: number },
     ];
-    return [figures, grid(sessions, crashFree), table('Per day', dayColumns, days(report), 'days'),
+    return [figures, grid(sessions, views.crashFreeChart(report)), ...views.activeClients(report),
+      table('Per day', dayColumns, days(report), 'days'),
       table('Applications', appColumns, report.applications || [], 'applications')];
   }
 
@@ -396,28 +313,8 @@
     const top = (report.commands || []).slice(0, 15).map((r) => ({ label: r.value, count: r.reports }));
     return [
       chart('Most used commands', bars(top, 'Reports', true)),
-      grid(...COMMAND_TABLES.map((name) => tallyTable(report, name))),
+      grid(...COMMAND_TABLES.map((name) => views.topTable(report, name, false))),
     ];
-  }
-
-  const MEMORY_BUCKETS = [
-    { label: '< 4 GiB', below: 4 }, { label: '4–8 GiB', below: 8 }, { label: '8–16 GiB', below: 16 },
-    { label: '16–32 GiB', below: 32 }, { label: '32–64 GiB', below: 64 }, { label: '≥ 64 GiB', below: Infinity },
-  ];
-
-  // Reports of physical memory by size in GiB, the edges exact: 8,000 MiB is less than 8 GiB. A value
-  // that is not a number of MiB counts as unknown, and so do the values past the top of the list, which
-  // the report only sums. Clients are summed over the values of a bucket.
-  function memoryBuckets(rows) {
-    const buckets = MEMORY_BUCKETS.map((b) => ({ label: b.label, count: 0, clients: 0 }));
-    const unknown = { label: 'Unknown', count: 0, clients: 0 };
-    for (const r of rows) {
-      const mib = /^\s*\d+(\.\d+)?\s*$/.test(r.value || '') ? Number(r.value) : NaN;
-      const b = Number.isNaN(mib) ? unknown : buckets[MEMORY_BUCKETS.findIndex((m) => mib < m.below * 1024)];
-      b.count += r.reports;
-      b.clients += r.clients || 0;
-    }
-    return unknown.count ? buckets.concat([unknown]) : buckets;
   }
 
   function topRows(report, name, n) {
@@ -425,36 +322,22 @@
   }
 
   function drawMachines(report) {
-    const memory = memoryBuckets(report.memory_mib || []);
-    const memoryTable = table('Physical memory (GiB)', [
-      { key: 'label', title: 'Size' },
-      { key: 'count', title: 'Reports', numeric: true, format: number },
-      { key: 'clients', title: 'Clients', numeric: true, format: number },
-    ], memory, null, 'memory_gib', true);
-    memoryTable.append(el('p', 'note', 'A client that reported sizes in two buckets counts in both.'));
+    const memory = views.memory(report);
     const tables = [];
     for (const t of report.tables || []) {
       if (COMMAND_TABLES.includes(t.name))
         continue;
       if (t.name === 'memory_mib')
-        tables.push(memoryTable);
-      tables.push(tallyTable(report, t.name));
+        tables.push(memory.table);
+      tables.push(views.topTable(report, t.name, true));
     }
     return [
       grid(chart('Operating systems', bars(topRows(report, 'operating_systems', 10), 'Reports', true)),
-        chart('Physical memory', bars(memory, 'Reports', false)),
+        memory.chart,
         chart('Screen resolutions', bars(topRows(report, 'screen_resolutions', 10), 'Reports', true)),
         chart('OpenGL renderers (core profile)', bars(topRows(report, 'opengl_renderers_core', 10), 'Reports', true))),
       grid(...tables),
     ];
-  }
-
-  function versionNames(report) {
-    const names = new Set();
-    for (const d of days(report))
-      for (const v of d.versions || [])
-        names.add(v.version);
-    return Array.from(names).sort(compareVersions);
   }
 
   function compareVersions(a, b) {
@@ -462,25 +345,9 @@
   }
 
   function drawVersions(report) {
-    // A day of the period without a client of a version had none: zero is true there.
-    const labels = calendar(report);
-    const held = byDay(report);
-    const series = versionNames(report).map((name) => ({
-      label: name,
-      data: labels.map((day) => {
-        const v = held.has(day) && (held.get(day).versions || []).find((x) => x.version === name);
-        return v ? v.clients : 0;
-      }),
-    }));
-    // Every version that sent hits, those without a session (a run that is still going, say) too.
-    const hits = new Map();
-    for (const a of report.applications || [])
-      hits.set(a.version, (hits.get(a.version) || 0) + a.hits);
-    const rows = (report.versions || []).map((v) => Object.assign({ hits: hits.get(v.version) || 0 }, v));
-    for (const [version, n] of hits)
-      if (!rows.some((r) => r.version === version))
-        rows.push({ version, hits: n, sessions_started: 0, finished: 0, good: 0, bad: 0, crash_free_rate: null });
-    rows.sort((a, b) => compareVersions(a.version, b.version));
+    // Every version that sent hits, those without a session (a run that is still going, say) too, in
+    // the order of their numbers: the collector's table.
+    const rows = (report.release_health || {}).versions || [];
     // A version's row leads to its own figures over the same days.
     const only = (version) => {
       const q = new URLSearchParams(filter);
@@ -496,8 +363,8 @@
       { key: 'bad', title: 'Bad', numeric: true, format: number },
       { key: 'crash_free_rate', title: 'Crash-free', numeric: true, format: percent },
     ];
-    return [chart('Clients per version per day', line(labels, series)),
-      table('Sessions by version', columns, rows, null, 'versions', true)];
+    return [views.adoptionChart(report), table('Sessions by version', columns, rows, 'versions'),
+      grid(views.healthTable(report), views.adoptionTable(report))];
   }
 
   function drawRejected(report, rejected) {

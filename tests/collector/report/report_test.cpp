@@ -10,6 +10,7 @@
 #include "report/html_report.h"
 #include "report/replace_file.h"
 #include "report/report.h"
+#include "report/report_views.h"
 
 #include <gtest/gtest.h>
 
@@ -284,6 +285,83 @@ TEST(ReportWriters, HostileInputTable)
         {
             EXPECT_EQ(out.find(row.forbidden), std::string::npos) << row.fault;
         }
+    }
+}
+
+// A week from Wednesday 2024-10-02: its spans and their distinct clients as the rollups would give them,
+// versions with too few sessions or clients for a rate, more commands than a top list shows, memory
+// sizes on and beside the edges of whole GiB.
+Report viewsReport()
+{
+    using S = Rollups::Span;
+    Report r = reportOf(numbered(12));
+    r.clients = 7;
+    r.compared = Rollups::ComparedDays{19991, 19998, 20004};
+    r.activeClients = {{{S::Week, 19998}, 5}, {{S::Week, 20003}, 4},  {{S::Week, 19991}, 3},
+                       {{S::Month, 19998}, 7}, {{S::Month, 19991}, 2}, {{S::Whole, 19998}, 7},
+                       {{S::Whole, 19991}, 5}};
+    r.applications[{"App", "1.9"}] = {40, 30};
+    r.applications[{"App", "1.10"}] = {5, 1};
+    r.applications[{"App", "2.0"}] = {60, 10};
+    r.versions["1.9"].good = 29;
+    r.versions["2.0"] = {0, 0, 0, 27, 3, 2, 1};
+    r.badClients = {{"1.9", 3}, {"2.0", 1}};
+    Report::Day& day = r.days[19998];
+    day.usage.clients = 4;
+    day.versions["1.9"].usage.clients = 3;
+    day.versions["1.9"].sessions.good = 29;
+    day.versions["2.0"].usage.clients = 1;
+    r.memory.values = {{"8000", {2, 2}}, {"8192", {1, 1}}, {"4095.9", {1, 1}}, {"lots", {1, 1}}};
+    return r;
+}
+
+TEST(ReportViews, DerivedFiguresTable)
+{
+    const Report r = viewsReport();
+    struct Row
+    {
+        const char* fault;
+        std::string table; // a CSV, or the JSON
+        std::string expected;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"a partial week not marked, or the previous period not the days just before", "active_clients",
+         "week,2024-10-02,2024-10-06,partial,5,2024-09-25,2024-09-29,partial,3\r\n"
+         "week,2024-10-07,2024-10-08,partial,4,2024-09-30,2024-10-01,partial,0\r\n"
+         "month,2024-10-02,2024-10-08,partial,7,2024-09-25,2024-09-30,partial,2\r\nmonth,,,,,2024-10-01,2024-10-01,partial,0\r\n"},
+        {"the change against the previous period", "json", R"("clients":7,"previous_clients":5,"change":0.4,)"},
+        {"a rate under 30 sessions or clients", "release_health", "1.9,29,,30,3,0.9,0,0\r\n1.10,0,,1,0,,0,0\r\n2.0,30,0.9,10,1,,2,1\r\n"},
+        {"a version without sessions left out, or 1.10 before 1.9", "versions",
+         "1.9,40,0,0,29,0,1\r\n1.10,5,0,0,0,0,\r\n2.0,60,0,0,27,3,0.9\r\n"},
+        {"the other row not summing what the top leaves out", "top_commands",
+         "L009,1,0.0833333,1,0.142857\r\n2 other values,2,0.166667,,\r\n"},
+        {"a size on an edge of whole GiB in the bucket below", "memory_gib",
+         "< 4 GiB,1,1\r\n4–8 GiB,2,2\r\n8–16 GiB,1,1\r\n16–32 GiB,0,0\r\n32–64 GiB,0,0\r\n≥ 64 GiB,0,0\r\nUnknown,1,1\r\n"},
+        {"a day without clients drawn as none adopted", "json", R"({"version":"1.9","share":[0.75,null,null,null,null,null,null]})"},
+        {"a daily chart of days too thin for a rate", "json",
+         R"("weekly":true,"spans":[{"start":"2024-10-02","end":"2024-10-06"},{"start":"2024-10-07","end":"2024-10-08"}],)"
+         R"("series":[{"version":"1.9","rates":[null,null],"sessions":[29,0]})"},
+    };
+    // clang-format on
+    for (const Row& row : rows)
+    {
+        const std::string out = row.table == "json" ? reportJson(r) : reportCsv(r, row.table).value_or("no table");
+        EXPECT_NE(out.find(row.expected), std::string::npos) << row.fault << ":\n" << out.substr(0, 2000);
+    }
+
+    // The period compared: an open end closed at the days stored (100 to 120), a period too long cut to them.
+    const std::pair<Period, std::array<int32_t, 3>> periods[] = {{{110, 116, {}}, {103, 110, 116}},
+                                                                 {{}, {79, 100, 120}},
+                                                                 {{INT32_MIN, 105, {}}, {94, 100, 105}},
+                                                                 {{0, 100000, {}}, {79, 100, 120}}};
+    Rollups stored;
+    stored.coverDays(100, 120);
+    for (const auto& [period, days] : periods)
+    {
+        const auto compared = stored.comparedDaysOf(period);
+        ASSERT_TRUE(compared);
+        EXPECT_EQ((std::array{compared->previousFrom, compared->from, compared->to}), days) << period.from;
     }
 }
 

@@ -47,6 +47,7 @@ struct StaticFile
     const char* type;
 };
 const StaticFile kStaticFiles[] = {{"/static/app.js", "app.js", "text/javascript; charset=utf-8"},
+                                   {"/static/views.js", "views.js", "text/javascript; charset=utf-8"},
                                    {"/static/app.css", "app.css", "text/css; charset=utf-8"},
                                    {"/static/chart.js", "chart.js", "text/javascript; charset=utf-8"}};
 

@@ -1,4 +1,4 @@
-// The dashboard's files (index.html, app.js, app.css, chart.js), carried inside the program so that it
+// The dashboard's files (index.html, views.js, app.js, app.css, chart.js), carried inside the program so that it
 // serves them without a network or a folder to install.
 #pragma once
 

@@ -17,6 +17,7 @@ namespace
 // The tags of index.html that the files they load replace, in the order they stand there.
 constexpr std::string_view kStyleLink = R"(<link rel="stylesheet" href="/static/app.css">)";
 constexpr std::string_view kChartScript = R"(<script src="/static/chart.js" defer></script>)";
+constexpr std::string_view kViewsScript = R"(<script src="/static/views.js" defer></script>)";
 constexpr std::string_view kAppScript = R"(<script src="/static/app.js" defer></script>)";
 constexpr std::string_view kDataElementId = "zncip-data";
 
@@ -94,6 +95,7 @@ std::string htmlReport(const Report& report, const std::vector<std::string>& ver
     const std::pair<std::string_view, std::string> inlined[] = {
         {kStyleLink, element("style", dashboard::embeddedFile("app.css"))},
         {kChartScript, data + element("script", dashboard::embeddedFile("chart.js"))},
+        {kViewsScript, element("script", dashboard::embeddedFile("views.js"))},
         {kAppScript, element("script", dashboard::embeddedFile("app.js"))}};
     std::string html;
     size_t from = 0;

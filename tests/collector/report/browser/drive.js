@@ -19,7 +19,7 @@ const PHONE_WIDTH = 375;
 const MIN_SESSIONS = 30;
 // Strong pixels of a drawn chart: the thinnest, the crash-free chart, is two weekly points.
 const DRAWN_PIXELS = 300;
-const CHARTS_OF_ALL_VIEWS = 9;
+const CHARTS_OF_ALL_VIEWS = 12;
 // The days of the data set: ten from 2024-10-04, the fifth without any hit.
 const FILTER = 'from=2024-10-06&to=2024-10-12&version=1.1';
 const VIEWS = ['/', '/commands', '/machines', '/versions', '/rejected'];
@@ -118,9 +118,10 @@ async function open(page, address) {
 
 // A value as the CSV writes it from the text a cell shows: no grouping, a rate as a fraction, a formula
 // guarded so that no spreadsheet runs it.
+const PERCENT = /^crash_free|_share$/;
 function plain(text, key) {
-  if (key === 'crash_free_rate')
-    return text === '–' ? '' : text.replace('%', '');
+  if (PERCENT.test(key))
+    return text === '–' || text.startsWith('too few') ? '' : text.replace('%', '');
   return /^[\d,]+$/.test(text) ? text.replace(/,/g, '') : /^[=+\-@]/.test(text) ? "'" + text : text;
 }
 
@@ -140,7 +141,7 @@ async function checkDownloads(page, shown) {
     const [header, ...rows] = csvRows(await csvOf(t));
     const columns = t.keys.map((k) => header.indexOf(k));
     check(!columns.includes(-1), shown.url + ' ' + t.name + ': a column is missing from its CSV ' + header);
-    const fromCsv = rows.map((r) => columns.map((i, n) => (t.keys[n] === 'crash_free_rate' && r[i] !== ''
+    const fromCsv = rows.map((r) => columns.map((i, n) => (PERCENT.test(t.keys[n]) && r[i] !== ''
       ? (Number(r[i]) * 100).toFixed(1) : r[i])));
     const value = t.keys.indexOf('value');
     const inTable = t.rows.filter((r) => value < 0 || !/ other values$/.test(r[value]))
@@ -179,6 +180,7 @@ function checkCharts(shown, period) {
 
 // A group of checks; one that cannot go on (an element missing, say) fails alone, and the next begins.
 async function step(name, run) {
+  console.error(new Date().toISOString().slice(11, 19) + ' ' + name);
   try {
     await run();
   } catch (error) {
@@ -197,6 +199,7 @@ async function main() {
   });
   try {
     const page = await browser.newPage();
+    page.on('pageerror', (error) => failures.push(page.url() + ': ' + error.message));
     await page.setViewport({ width: 1280, height: 900 });
     const shot = (name) => page.screenshot({ path: path.join(shots, 'dashboard-' + name + '.png'), fullPage: true });
 
@@ -273,6 +276,16 @@ async function main() {
       }
       same(shown.tables.find((t) => t.name === 'memory_gib')?.rows.map((r) => r.slice(1)),
         buckets.map((b) => b.map((n) => n.toLocaleString('en-US'))), 'memory by GiB');
+      // The views the collector computes, one picture each.
+      for (const [address, selector, name] of [['/', '.figures + .grid', 'active-clients'],
+        ['/versions', '[data-chart^="Version adoption"]', 'adoption'], ['/versions', '.grid', 'release-health'],
+        ['/machines', '.grid + .grid', 'top-lists']]) {
+        await open(page, address);
+        const box = await page.$$(selector);
+        check(box.length, address + ': no ' + selector);
+        if (box.length)
+          await box[box.length - 1].screenshot({ path: path.join(shots, 'dashboard-view-' + name + '.png') });
+      }
       const downloads = [];
       for (const query of ['', '?' + FILTER]) {
         const r = await api('/api/csv/commands' + query);
@@ -317,7 +330,7 @@ async function main() {
       await shot('thin');
       shown = await open(page, '/?from=2030-01-01&to=2030-01-07');
       await shot('empty');
-      check(shown.charts.length === 2 && shown.charts.every((c) => c.noData), 'an empty period draws charts');
+      check(shown.charts.length === 5 && shown.charts.every((c) => c.noData), 'an empty period draws charts');
       check(shown.period.startsWith('Days 2030-01-01 to 2030-01-07'), 'the empty period: ' + shown.period);
       for (const [query, field, says] of [['from=2024-13-01', 'from', '2024-13-01'], ['to=10/12/2024', 'to', '10/12/2024'],
         ['from=2024-10-10&to=2024-10-05', 'from', 'after']]) {
@@ -364,9 +377,11 @@ async function main() {
 }
 
 const deadline = setTimeout(() => {
-  console.error('drive.js: still running after 150 s');
+  console.error('drive.js: still running after 240 s');
+  for (const f of failures)
+    console.error('FAILED: ' + f);
   process.exit(3);
-}, 150000);
+}, 240000);
 main().catch((error) => failures.push('drive.js stopped: ' + (error && error.stack))).then(() => {
   clearTimeout(deadline);
   for (const f of failures)
