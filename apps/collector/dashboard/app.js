@@ -364,7 +364,7 @@
       { key: 'crash_free_rate', title: 'Crash-free', numeric: true, format: percent },
     ];
     return [views.adoptionChart(report), table('Sessions by version', columns, rows, 'versions'),
-      grid(views.healthTable(report), views.adoptionTable(report))];
+      views.healthTable(report), views.adoptionTable(report)];
   }
 
   function drawRejected(report, rejected) {

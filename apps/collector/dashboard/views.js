@@ -78,11 +78,15 @@ window.zncipViews = function (h) {
     const config = line(a.days, a.series.map((s) => ({
       label: s.version, data: s.share.map((v) => (v === null ? null : Math.round(v * 1000) / 10)),
     })), { stacked: true, ticks: { precision: 0 } });
-    for (const d of config.data.datasets) {
-      d.fill = true;
+    // Each version's band lies on the one below; the axis ends at 100 % unless a day sums to more.
+    config.data.datasets.forEach((d, i) => {
+      d.fill = i === 0 ? 'origin' : '-1';
       d.borderWidth = 1;
-      d.backgroundColor = d.borderColor + '99';
-    }
+      d.backgroundColor = d.borderColor + 'b0';
+    });
+    const most = Math.max(0, ...a.days.map((_, i) => a.series.reduce((sum, s) => sum + (s.share[i] || 0), 0)));
+    if (most <= 1.0005)
+      config.options.scales.y.max = 100;
     return chart('Version adoption per day (% of active clients)', config,
       'A client that ran two versions on one day counts in both, so a day may sum to more than 100 %.');
   }

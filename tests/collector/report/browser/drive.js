@@ -278,7 +278,7 @@ async function main() {
         buckets.map((b) => b.map((n) => n.toLocaleString('en-US'))), 'memory by GiB');
       // The views the collector computes, one picture each.
       for (const [address, selector, name] of [['/', '.figures + .grid', 'active-clients'],
-        ['/versions', '[data-chart^="Version adoption"]', 'adoption'], ['/versions', '.grid', 'release-health'],
+        ['/versions', '[data-chart^="Version adoption"]', 'adoption'], ['/versions', '.table:has([data-table=release_health])', 'release-health'],
         ['/machines', '.grid + .grid', 'top-lists']]) {
         await open(page, address);
         const box = await page.$$(selector);
