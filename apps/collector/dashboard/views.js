@@ -38,7 +38,6 @@ window.zncipViews = function (h) {
     const a = report.active_clients;
     const figures = el('div', 'figures');
     figures.append(
-      figure('active_clients', 'Active clients', number(a ? a.clients : 0)),
       figure('previous_clients', 'Previous period' + (a ? ' (' + a.previous_from + ' to ' + a.previous_to + ')' : ''),
         number(a ? a.previous_clients : 0)),
       figure('change', 'vs previous period', signed(a && a.change)));
