@@ -267,15 +267,6 @@ async function main() {
       const figures = await page.$$eval('[data-figure]', (fs) => fs.map((f) => [f.dataset.figure, f.querySelector('.number').textContent]));
       same(figures.slice(0, 2), [['hits', everything.hits.accepted.toLocaleString('en-US')],
         ['clients', everything.clients.toLocaleString('en-US')]], 'the headline figures');
-      shown = await open(page, '/machines');
-      const edges = [4, 8, 16, 32, 64, Infinity];
-      const buckets = edges.map(() => [0, 0]);
-      for (const r of everything.memory_mib) {
-        const b = buckets[edges.findIndex((e) => Number(r.value) < e * 1024)];
-        b[0] += r.reports, b[1] += r.clients;
-      }
-      same(shown.tables.find((t) => t.name === 'memory_gib')?.rows.map((r) => r.slice(1)),
-        buckets.map((b) => b.map((n) => n.toLocaleString('en-US'))), 'memory by GiB');
       // The views the collector computes, one picture each.
       for (const [address, selector, name] of [['/', '.figures + .grid', 'active-clients'],
         ['/versions', '[data-chart^="Version adoption"]', 'adoption'], ['/versions', '.table:has([data-table=release_health])', 'release-health'],
