@@ -23,7 +23,7 @@ constexpr int32_t kFirstDay = 20000; // 2024-10-04
 const char* const kChromium = "/usr/bin/chromium";
 const char kToken[] = "dashboard-test-token-0123456789";
 const char kDriver[] = ZNCIP_SOURCE_DIR "/tests/collector/report/browser";
-constexpr int kDriverMs = 170000; // the driver gives up on itself after 150 s
+constexpr int kDriverMs = 260000; // the driver gives up on itself after 240 s
 constexpr int kEmptyDay = 4;      // no client used the program that day
 
 // Ten days of use by forty clients, as the module reports it, none on the fifth day. Clients move from 1.0
