@@ -126,7 +126,8 @@ std::string withStoredDays(std::string status, const HitReader& store)
     Period none; // past any stored day: only the bounds are read
     none.from = none.to = INT32_MAX;
     const Rollups bounds = store.rollups(none);
-    auto day = [](const std::optional<int32_t>& d) { return d ? "\"" + formatDay(*d) + "\"" : std::string("null"); };
+    auto day = [](const std::optional<int32_t>& d)
+    { return d ? "\"" + formatDay(*d) + "\"" : std::string("null"); };
     const size_t end = status.rfind('}');
     if (end == std::string::npos)
         throw StoreError("the status is not a JSON object");

@@ -158,9 +158,13 @@ struct AdminServer::Impl
         {
             const ReaderPool::Lease reader = readers->take();
             if (path == kStatusPath)
-                return {MHD_HTTP_OK, kJsonType, withStoredDays(config.status ? config.status() : "{}", *reader), {}};
-            return answerApi(*reader, reports, path.substr(sizeof kApiPrefix - 1),
-                             [c](const char* name) { return header(c, MHD_GET_ARGUMENT_KIND, name); }, gzip);
+                return {MHD_HTTP_OK,
+                        kJsonType,
+                        withStoredDays(config.status ? config.status() : "{}", *reader),
+                        {}};
+            return answerApi(
+                *reader, reports, path.substr(sizeof kApiPrefix - 1),
+                [c](const char* name) { return header(c, MHD_GET_ARGUMENT_KIND, name); }, gzip);
         }
         return plainAnswer(MHD_HTTP_NOT_FOUND, "no such page\n");
     }
@@ -168,8 +172,11 @@ struct AdminServer::Impl
     // A file in the form the browser takes; whichever it gets, a cache keeps it apart from the other.
     static AdminAnswer served(const ServedFile& f, bool gzip, const char* caching)
     {
-        AdminAnswer a{MHD_HTTP_OK, std::string(f.type), {}, {{MHD_HTTP_HEADER_CACHE_CONTROL, caching},
-                                                             {MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING}}};
+        AdminAnswer a{MHD_HTTP_OK,
+                      std::string(f.type),
+                      {},
+                      {{MHD_HTTP_HEADER_CACHE_CONTROL, caching},
+                       {MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING}}};
         a.file = gzip ? f.gzip : f.plain;
         if (gzip)
             a.headers.emplace_back(MHD_HTTP_HEADER_CONTENT_ENCODING, "gzip");
@@ -188,7 +195,8 @@ struct AdminServer::Impl
         {
             a.status = MHD_HTTP_NOT_MODIFIED;
             a.file = {};
-            a.headers.erase(std::remove_if(a.headers.begin(), a.headers.end(), [](const auto& h)
+            a.headers.erase(std::remove_if(a.headers.begin(), a.headers.end(),
+                                           [](const auto& h)
                                            { return h.first == MHD_HTTP_HEADER_CONTENT_ENCODING; }),
                             a.headers.end());
         }
