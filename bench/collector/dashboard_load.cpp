@@ -317,7 +317,7 @@ int main(int argc, char** argv)
         const std::vector<std::string> versions = store->versions();
         const int32_t last = bounds.lastDay.value_or(0);
         const std::string version = versions.empty() ? "" : versions.back();
-        std::vector<double> loads, api;
+        std::vector<double> loads, api, reports;
         for (int r = 0; r < runs; ++r)
         {
             const std::string day = formatDay(last - r), week = formatDay(last - 6 - r);
@@ -327,17 +327,24 @@ int main(int argc, char** argv)
                                                        base + "/versions?from=" + formatDay(last - 29 + r)}))
             {
                 loads.push_back(m.at(0));
+                reports.push_back(m.at(1));
                 api.insert(api.end(), m.begin() + 2, m.end());
             }
         }
-        std::sort(loads.begin(), loads.end());
-        std::sort(api.begin(), api.end());
-        const double p99 = api.at(std::min(api.size() - 1, api.size() * 99 / 100));
+        const auto p99Of = [](std::vector<double>& ms)
+        {
+            std::sort(ms.begin(), ms.end());
+            return ms.at(std::min(ms.size() - 1, ms.size() * 99 / 100));
+        };
+        p99Of(loads);
+        const double p99 = p99Of(api), reportP99 = p99Of(reports);
         std::printf("four dashboards at once, %d runs: load median %.0f ms, worst %.0f ms (target %.0f) %s\n"
-                    "  their %zu API requests: median %.1f ms, p99 %.1f ms (target %.0f) %s\n",
+                    "  their %zu API requests: median %.1f ms, p99 %.1f ms (target %.0f) %s; of the reports "
+                    "alone: median %.1f ms, p99 %.1f ms\n",
                     runs, loads[loads.size() / 2], loads.back(), kTargetMs,
                     loads[loads.size() / 2] <= kTargetMs ? "ok" : "MISSED", api.size(), api[api.size() / 2],
-                    p99, kApiTargetMs, p99 <= kApiTargetMs ? "ok" : "MISSED");
+                    p99, kApiTargetMs, p99 <= kApiTargetMs ? "ok" : "MISSED", reports[reports.size() / 2],
+                    reportP99);
         status |= loads[loads.size() / 2] > kTargetMs || p99 > kApiTargetMs;
 
         const double bytes = browser.tabChangeBytes(base + "/", "commands");
