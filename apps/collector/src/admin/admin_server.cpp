@@ -40,6 +40,8 @@ const char kRevalidate[] = "no-cache";
 const char kKeep[] = "private, max-age=31536000, immutable";
 const char kVersionArgument[] = "v";
 const char kStatusPath[] = "/api/status";
+const char kReportPrefix[] = "/api/report";
+const char kCsvPrefix[] = "/api/csv/";
 const char kJsonType[] = "application/json";
 
 // Pages that the script of the dashboard draws; each is the same document.
@@ -156,7 +158,8 @@ struct AdminServer::Impl
                               header(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH));
         if (startsWith(path, kApiPrefix))
         {
-            const ReaderPool::Lease reader = readers->take();
+            const ReaderPool::Lease reader =
+                readers->take(startsWith(path, kReportPrefix) || startsWith(path, kCsvPrefix));
             if (path == kStatusPath)
                 return {MHD_HTTP_OK,
                         kJsonType,
