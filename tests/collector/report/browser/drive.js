@@ -367,7 +367,7 @@ async function main() {
       check(bytes > 0 && bytes <= TAB_CHANGE_BYTES, 'a tab change took ' + bytes + ' bytes');
       for (const src of await page.$$eval('script[src]', (s) => s.map((e) => e.src))) {
         const [plain, packed] = [await raw(src, 'identity'), await raw(src, 'gzip')];
-        same([plain.encoding, packed.encoding, zlib.gunzipSync(packed.body).equals(plain.body)],
+        same([plain.encoding, packed.encoding, packed.encoding === 'gzip' && zlib.gunzipSync(packed.body).equals(plain.body)],
           [null, 'gzip', true], src + ' compressed');
       }
     });
