@@ -1,6 +1,8 @@
 // The admin API over a fleet's month: each request the dashboard makes, timed over HTTP against the
 // admin listener running in this process on the database given (by default the one the report benchmark
-// generates). Target: the 99th percentile of each at most 200 ms.
+// generates). Target: the 99th percentile of each at most 200 ms. The first of each shows what a request
+// costs when the listener has no report of its period kept (the CSVs follow the report of the same period,
+// as a page's downloads do).
 //
 // usage: zncip-collector-admin-bench [--db PATH] [--runs N]
 
@@ -89,7 +91,8 @@ int main(int argc, char** argv)
                                             "/api/rejected?limit=5", "/api/csv/commands",
                                             "/api/csv/days",       "/"};
     std::printf("admin API over %s, %d requests each\n", db.c_str(), runs);
-    std::printf("  %-40s %9s %9s %9s %10s\n", "request", "p50 ms", "p99 ms", "max ms", "bytes");
+    std::printf("  %-40s %9s %9s %9s %9s %10s\n", "request", "first ms", "p50 ms", "p99 ms", "max ms",
+                "bytes");
     bool met = true;
     for (const std::string& path : paths)
     {
@@ -101,11 +104,12 @@ int main(int argc, char** argv)
             status = get(admin.port(), path, bytes);
             ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         }
+        const double first = ms.front();
         std::sort(ms.begin(), ms.end());
         const double p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
         met &= status == 200 && p99 <= kTargetMs;
-        std::printf("  %-40s %9.1f %9.1f %9.1f %10zu%s\n", path.c_str(), ms[ms.size() / 2], p99, ms.back(), bytes,
-                    status == 200 ? "" : "  (not 200)");
+        std::printf("  %-40s %9.1f %9.1f %9.1f %9.1f %10zu%s\n", path.c_str(), first, ms[ms.size() / 2], p99,
+                    ms.back(), bytes, status == 200 ? "" : "  (not 200)");
     }
     std::printf("target: p99 <= %.0f ms for each: %s\n", kTargetMs, met ? "met" : "MISSED");
     return met ? 0 : 1;

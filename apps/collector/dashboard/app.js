@@ -25,11 +25,29 @@
   ];
 
   // The filter of the address: only the parameters the API knows, only when set.
+  const params = new URLSearchParams(location.search);
   const filter = new URLSearchParams();
-  for (const [k, v] of new URLSearchParams(location.search))
+  for (const [k, v] of params)
     if (['from', 'to', 'version'].includes(k) && v !== '' && !filter.has(k))
       filter.set(k, v);
   const query = filter.toString();
+  // The rest of the address is the page's own: the command picked in the commands view, and the sort of
+  // each table as "table:key", "table:-key" descending.
+  const pickedCommand = params.get('command') || '';
+  const sorts = new Map(params.getAll('sort').filter((s) => s.includes(':'))
+    .map((s) => [s.slice(0, s.lastIndexOf(':')), s.slice(s.lastIndexOf(':') + 1)]));
+
+  // An address of the pages with the filter, changed by changes (an empty value drops the parameter).
+  function address(path, changes) {
+    const q = new URLSearchParams(filter);
+    for (const [k, v] of Object.entries(changes))
+      if (v)
+        q.set(k, v);
+      else
+        q.delete(k);
+    const text = q.toString();
+    return path + (text ? '?' + text : '');
+  }
 
   // A self-contained copy of the pages carries its data with it.
   const embedded = document.getElementById('zncip-data');
@@ -79,8 +97,38 @@
     return a;
   }
 
-  // A titled table; columns are {key, title, format}; csv names the table of the API, if any.
+  // How two values of a column compare: numbers as numbers, versions by their numbers (1.10 after 1.9),
+  // other text as words.
+  function compareCells(key, a, b) {
+    if (typeof a === 'number' && typeof b === 'number')
+      return a - b;
+    return key === 'version' ? compareVersions(String(a), String(b)) : String(a).localeCompare(String(b), 'en');
+  }
+
+  // Where a click on a row with this value leads: the same view of that version, or the commands view
+  // of that command; over the same days either way.
+  function pickAddress(kind, value) {
+    return kind === 'version' ? address(location.pathname, { version: value })
+      : address('/commands', { command: value });
+  }
+
+  // The sorts of the tables into the address, replacing its entry: a reload or a copied address keeps
+  // them, Back does not step through them.
+  function keepSorts() {
+    const q = new URLSearchParams(location.search);
+    q.delete('sort');
+    for (const [t, sort] of sorts)
+      q.append('sort', t + ':' + sort);
+    history.replaceState(history.state, '', location.pathname + '?' + q.toString());
+  }
+
+  // A titled table; columns are {key, title, format, numeric, filter}; csv names the table of the API,
+  // if any. A column with filter ('version' or
+  // 'command') makes each row lead to the pages filtered by its value, and a command picked in the
+  // address leaves only its row. A click on a heading sorts by the column (numbers largest first, text
+  // from A), again reverses; a pinned row (the values past the top of a list) stays last.
   function table(title, columns, rows, csv, name) {
+    const id = csv || name || title;
     const box = el('section', 'table');
     const head = el('div', 'table-head');
     head.append(el('h3', null, title));
@@ -90,37 +138,77 @@
     const t = el('table');
     if (csv || name)
       t.dataset.table = csv || name;
+    const byCommand = columns.find((c) => c.filter === 'command');
+    const shown = pickedCommand && byCommand ? rows.filter((r) => r[byCommand.key] === pickedCommand) : rows;
     const tr = el('tr');
+    const body = el('tbody');
+    const fill = () => {
+      const sort = sorts.get(id) || '';
+      const key = sort.replace(/^-/, ''), sign = sort.startsWith('-') ? -1 : 1;
+      const ordered = columns.some((c) => c.key === key)
+        ? shown.slice().sort((a, b) => (!!a.pinned - !!b.pinned) || ((a[key] == null) - (b[key] == null)) ||
+          sign * compareCells(key, a[key], b[key]))
+        : shown;
+      body.replaceChildren(...ordered.map((r) => tableRow(columns, r)));
+      for (const th of tr.children)
+        if (th.dataset.key === key)
+          th.setAttribute('aria-sort', sign < 0 ? 'descending' : 'ascending');
+        else
+          th.removeAttribute('aria-sort');
+      if (ordered.length === 0) {
+        const row = el('tr', 'empty');
+        const td = el('td', null, 'Nothing reported');
+        td.colSpan = columns.length;
+        body.append(row);
+        row.append(td);
+      }
+    };
     for (const c of columns) {
-      const th = el('th', c.numeric ? 'num' : c.className, c.title);
+      const th = el('th', c.numeric ? 'num' : c.className);
       th.dataset.key = c.key;
+      const button = th.appendChild(el('button', 'sort', c.title));
+      button.type = 'button';
+      button.addEventListener('click', () => {
+        const sort = sorts.get(id) || '';
+        const first = (c.numeric ? '-' : '') + c.key;
+        sorts.set(id, sort.replace(/^-/, '') !== c.key ? first : sort.startsWith('-') ? c.key : '-' + c.key);
+        if (!inline)
+          keepSorts();
+        fill();
+      });
       tr.append(th);
     }
     t.appendChild(el('thead')).append(tr);
-    const body = t.appendChild(el('tbody'));
-    for (const r of rows) {
-      const row = el('tr');
-      for (const c of columns) {
-        const td = el('td', c.numeric ? 'num' : c.className, c.link ? null : c.format ? c.format(r[c.key]) : r[c.key]);
-        if (c.link) {
-          const a = td.appendChild(el('a', null, r[c.key]));
-          a.href = c.link(r);
-        }
-        row.append(td);
-      }
-      body.append(row);
-    }
-    if (rows.length === 0) {
-      const row = el('tr', 'empty');
-      const td = el('td', null, 'Nothing reported');
-      td.colSpan = columns.length;
-      body.append(row);
-      row.append(td);
-    }
+    t.append(body);
+    fill();
     const scroller = el('div', 'scroll');
     scroller.append(t);
     box.append(scroller);
     return box;
+  }
+
+  // A row of a table; the whole row leads where its link does.
+  function tableRow(columns, r) {
+    const row = el('tr');
+    let href = null;
+    for (const c of columns) {
+      const link = c.link ? c.link(r)
+        : c.filter && !inline && !r.pinned && r[c.key] != null ? pickAddress(c.filter, r[c.key]) : null;
+      const td = el('td', c.numeric ? 'num' : c.className, link ? null : c.format ? c.format(r[c.key]) : r[c.key]);
+      if (link) {
+        const a = td.appendChild(el('a', null, r[c.key]));
+        a.href = href = link;
+      }
+      row.append(td);
+    }
+    if (href) {
+      row.classList.add('pick');
+      row.addEventListener('click', (event) => {
+        if (!event.target.closest('a'))
+          location.assign(href);
+      });
+    }
+    return row;
   }
 
   // A chart in a box of its own; Chart.js sizes the canvas to the box. A chart with nothing to draw
@@ -228,7 +316,8 @@
   const days = (report) => report.days || [];
 
   // The views drawn from the report's own computed figures (views.js), with this page's helpers.
-  const views = window.zncipViews({ el, chart, line, bars, table, figure, grid, number, percent, csvLink, COLOURS });
+  const views = window.zncipViews({ el, chart, line, bars, table, figure, grid, number, percent, csvLink, COLOURS,
+    COMMAND_TABLES });
 
   const dayNumber = (text) => Date.UTC(+text.slice(0, 4), +text.slice(5, 7) - 1, +text.slice(8, 10)) / DAY_MS;
   const dayText = (n) => new Date(n * DAY_MS).toISOString().slice(0, 10);
@@ -300,7 +389,7 @@
     ];
     const appColumns = [
       { key: 'name', title: 'Application' },
-      { key: 'version', title: 'Version' },
+      { key: 'version', title: 'Version', filter: 'version' },
       { key: 'hits', title: 'Hits', numeric: true, format: number },
       { key: 'clients', title: 'Clients', numeric: true, format: number },
     ];
@@ -349,13 +438,8 @@
     // the order of their numbers: the collector's table.
     const rows = (report.release_health || {}).versions || [];
     // A version's row leads to its own figures over the same days.
-    const only = (version) => {
-      const q = new URLSearchParams(filter);
-      q.set('version', version);
-      return location.pathname + '?' + q.toString();
-    };
     const columns = [
-      { key: 'version', title: 'Version', link: inline ? null : (r) => only(r.version) },
+      { key: 'version', title: 'Version', filter: 'version' },
       { key: 'hits', title: 'Hits', numeric: true, format: number },
       { key: 'sessions_started', title: 'Started', numeric: true, format: number },
       { key: 'finished', title: 'Finished', numeric: true, format: number },
@@ -400,8 +484,9 @@
 
   // The navigation keeps the filter; the menu lists the stored versions in the order of their numbers
   // (1.10 after 1.9). A version asked for that nothing was stored for is said so, and stays in the menu
-  // as what is shown.
-  function setUpChrome(view, versions) {
+  // as what is shown. The quick ranges end on the newest day with data rather than today, so that a
+  // collector that stopped receiving still shows its last days; they keep the version.
+  function setUpChrome(view, versions, status) {
     const suffix = query ? '?' + query : '';
     for (const a of document.querySelectorAll('#nav a')) {
       a.href = a.getAttribute('href').split('?')[0] + suffix;
@@ -441,12 +526,43 @@
       location.assign(location.pathname + (q ? '?' + q : ''));
     });
     form.elements.to.addEventListener('input', () => form.elements.to.setCustomValidity(''));
+    const last = status && status.last_day;
+    for (const b of document.querySelectorAll('#ranges button')) {
+      b.disabled = !last;
+      if (!last)
+        continue;
+      const from = dayText(dayNumber(last) - Number(b.dataset.days) + 1);
+      b.title = from + ' to ' + last + ', the newest day with data';
+      b.setAttribute('aria-pressed', String(filter.get('from') === from && filter.get('to') === last));
+      b.addEventListener('click', () => location.assign(address(location.pathname, { from, to: last })));
+    }
+    describeData(status);
+    if (pickedCommand && view.name === 'commands') {
+      const p = notice('Only the command ' + pickedCommand + ' is shown. ');
+      const all = p.appendChild(el('a', null, 'Show every command'));
+      all.href = address(location.pathname, {});
+    }
+  }
+
+  // That days are UTC, how far the data goes, and on a standby how far behind the primary it is.
+  function describeData(status) {
+    const p = document.getElementById('as-of');
+    const parts = ['Days are UTC.'];
+    if (status && status.data_as_of)
+      parts.push('Data as of ' + status.data_as_of.replace('T', ' ').replace(/(\.\d+)?Z$/, ' UTC') +
+        (typeof status.lag_seconds === 'number' ? ', ' + number(Math.round(status.lag_seconds)) +
+          ' s behind the primary' : '') + '.');
+    if (status)
+      parts.push(status.last_day ? 'Newest data: ' + status.last_day + '; the quick ranges end on it.'
+        : 'Nothing is stored yet.');
+    p.textContent = parts.join(' ');
   }
 
   function notice(text) {
     const p = el('p', 'notice', text);
     p.setAttribute('role', 'status');
     document.getElementById('main').prepend(p);
+    return p;
   }
 
   // The period chosen, not the days that happen to hold data.
@@ -457,7 +573,7 @@
     if (!shown)
       p.textContent = 'Nothing was received in this period' + which + '.';
     else
-      p.textContent = 'Days ' + shown.from + ' to ' + shown.to + which +
+      p.textContent = 'Days ' + shown.from + ' to ' + shown.to + ' (UTC)' + which +
         (days(report).length ? '' : ': nothing was received in them.');
   }
 
@@ -536,8 +652,12 @@
       } else {
         // The menu and the navigation first, so that a period the API refuses still leaves a page to
         // choose another with.
-        versions = await fetchJson('/api/versions').catch((error) => { showError(error); return null; });
-        setUpChrome(view, versions);
+        let status;
+        [versions, status] = await Promise.all([
+          fetchJson('/api/versions').catch((error) => { showError(error); return null; }),
+          fetchJson('/api/status').catch(() => null), // the page is whole without it
+        ]);
+        setUpChrome(view, versions, status);
         if (!versions)
           return;
         [report, rejected] = await Promise.all([

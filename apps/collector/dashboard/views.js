@@ -140,13 +140,15 @@ window.zncipViews = function (h) {
   function topTable(report, name, ofClients) {
     const title = ((report.tables || []).find((t) => t.name === name) || { title: name }).title;
     const list = (report.top_lists || {})[name] || { rows: [] };
-    const columns = [{ key: 'value', title: 'Value' },
+    // The row of the rest stays last however the table is sorted, and leads nowhere.
+    const rows = list.rows.map((r) => (r.other ? Object.assign({}, r, { pinned: true }) : r));
+    const columns = [{ key: 'value', title: 'Value', filter: h.COMMAND_TABLES.includes(name) ? 'command' : undefined },
       { key: 'reports', title: 'Reports', numeric: true, format: number },
       { key: 'report_share', title: '% of reports', numeric: true, format: percent },
       { key: 'clients', title: 'Clients', numeric: true, format: blank(number) },
       { key: 'client_share', title: '% of clients', numeric: true, format: blank(percent) }];
     const box = table(title + ': top ' + list.rows.filter((r) => !r.other).length, ofClients
-      ? [columns[0], columns[3], columns[4], columns[1], columns[2]] : columns, list.rows, 'top_' + name);
+      ? [columns[0], columns[3], columns[4], columns[1], columns[2]] : columns, rows, 'top_' + name);
     const all = h.csvLink(name);
     all.textContent = 'every value (CSV)';
     box.append(el('p', 'note', ofClients ? 'Shares of the period\'s active clients; a client may report several values. '

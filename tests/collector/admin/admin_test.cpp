@@ -158,6 +158,10 @@ TEST(Admin, WithATokenOnlyItsHoldersGetIn)
         EXPECT_EQ(r.header("X-Content-Type-Options") + " " + r.header("Cache-Control"), "nosniff no-store");
     }
     EXPECT_EQ(admin.get("/api/csv/commands", kBearer).body, "value,reports,clients\r\nLINE,1,1\r\n");
+    // A hit stored since is in the next answer: the report kept for a page's CSVs goes with its data.
+    openSqliteStore(admin.config.dbPath)
+        ->append({HitRecord{0, "/collect", moduleEvent("Commands", "Execute", "LINE"), true, "", "UA", {}}});
+    EXPECT_EQ(admin.get("/api/csv/commands", kBearer).body, "value,reports,clients\r\nLINE,2,1\r\n");
 
     // The sign-in form: the right token sets a cookie that scripts cannot read, holding a session of its own.
     const HttpResponse in = admin.signIn(kToken);

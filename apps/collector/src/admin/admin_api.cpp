@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <optional>
 
 namespace zncip::collector
@@ -84,7 +85,8 @@ AdminAnswer plainAnswer(unsigned status, std::string body)
     return {status, "text/plain; charset=utf-8", std::move(body), {}};
 }
 
-AdminAnswer answerApi(const HitReader& store, const std::string& name, const QueryArgument& argument)
+AdminAnswer answerApi(const HitReader& store, ReportCache& reports, const std::string& name,
+                      const QueryArgument& argument, bool gzip)
 {
     Period period;
     if (auto wrong = periodOf(argument, period))
@@ -98,19 +100,41 @@ AdminAnswer answerApi(const HitReader& store, const std::string& name, const Que
             return plainAnswer(MHD_HTTP_BAD_REQUEST, "limit is a number up to 50\n");
         return {MHD_HTTP_OK, kJson, samplesJson(store.rejectedSamples(period, limit)), {}};
     }
-    const Report report = buildReport(store.rollups(period), period);
+    const std::shared_ptr<ReportCache::Built> built = reports.reportOf(store, period);
     if (name == "report")
-        return {MHD_HTTP_OK, kJson, reportJson(report), {}};
+    {
+        AdminAnswer a{MHD_HTTP_OK, kJson, gzip ? built->gzipJson() : built->json(), {}};
+        a.headers = {{MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING}};
+        if (gzip)
+            a.headers.emplace_back(MHD_HTTP_HEADER_CONTENT_ENCODING, "gzip");
+        return a;
+    }
     if (name.rfind("csv/", 0) == 0)
     {
         const std::string table = name.substr(4);
-        if (auto csv = reportCsv(report, table))
+        if (auto csv = reportCsv(built->report, table))
             return {MHD_HTTP_OK,
                     kCsv,
                     std::move(*csv),
                     {{"Content-Disposition", "attachment; filename=\"" + downloadName(table, period) + "\""}}};
     }
     return plainAnswer(MHD_HTTP_NOT_FOUND, "no such table or API\n");
+}
+
+std::string withStoredDays(std::string status, const HitReader& store)
+{
+    Period none; // past any stored day: only the bounds are read
+    none.from = none.to = INT32_MAX;
+    const Rollups bounds = store.rollups(none);
+    auto day = [](const std::optional<int32_t>& d)
+    { return d ? "\"" + formatDay(*d) + "\"" : std::string("null"); };
+    const size_t end = status.rfind('}');
+    if (end == std::string::npos)
+        throw StoreError("the status is not a JSON object");
+    const bool first = status.find_first_not_of(" \n\t", status.find('{') + 1) == end;
+    status.insert(end, std::string(first ? "" : ",") + "\"first_day\":" + day(bounds.firstDay) +
+                           ",\"last_day\":" + day(bounds.lastDay));
+    return status;
 }
 
 } // namespace zncip::collector

@@ -3,6 +3,7 @@
 // that no other thread uses meanwhile (an SQLite reader serves one thread at a time).
 #pragma once
 
+#include "admin/report_cache.h"
 #include "store/hit_store.h"
 
 #include <functional>
@@ -35,7 +36,13 @@ using QueryArgument = std::function<std::string_view(const char* name)>;
 //   rejected?from=&to=&limit=N                       {"samples":[{"received","reason","body"},...]}
 //   csv/TABLE?from=&to=&version=                     one table of the report as CSV, saved under a name
 //                                                    that holds the filter
-// A date that is not one, or from after to, is answered 400 with a sentence that names the field.
-AdminAnswer answerApi(const HitReader& store, const std::string& name, const QueryArgument& argument);
+// A date that is not one, or from after to, is answered 400 with a sentence that names the field. The
+// report is the one reports kept when it still holds; its JSON is sent gzip-compressed when gzip is true.
+AdminAnswer answerApi(const HitReader& store, ReportCache& reports, const std::string& name,
+                      const QueryArgument& argument, bool gzip);
+
+// The JSON object status (GET /api/status) with the first and last day of the stored data added:
+// "first_day" and "last_day", YYYY-MM-DD in UTC, or null when nothing is stored. Reads the rollups' bounds.
+std::string withStoredDays(std::string status, const HitReader& store);
 
 } // namespace zncip::collector

@@ -9,10 +9,10 @@
 #include "admin/reader_pool.h"
 #include "admin/request_deadlines.h"
 #include "admin/sign_in.h"
+#include "admin/static_files.h"
 #include "http/http_log.h"
 #include "http/listen_socket.h"
 #include "http/start_error.h"
-#include "report/dashboard_files.h"
 #include "text/utf8.h"
 
 #include <microhttpd.h>
@@ -20,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -32,25 +33,19 @@ constexpr size_t kMaxFormBody = 1024;
 constexpr size_t kReaders = 4; // more reports at once only share the two cores more thinly
 const char kApiPrefix[] = "/api/";
 const char kNoStore[] = "no-store";
-// The program's own files change only with the program: a browser keeps them and asks whether its copy
-// (named by the ETag) is still current, which costs an empty answer instead of Chart.js again.
+// The program's own files change only with the program. At an address with their version (the page asks
+// for them so) a browser keeps them and does not ask again; at another it asks whether its copy, named by
+// the ETag, is still current, which costs an empty answer instead of Chart.js again.
 const char kRevalidate[] = "no-cache";
+const char kKeep[] = "private, max-age=31536000, immutable";
+const char kVersionArgument[] = "v";
 const char kStatusPath[] = "/api/status";
+const char kReportPrefix[] = "/api/report";
+const char kCsvPrefix[] = "/api/csv/";
 const char kJsonType[] = "application/json";
 
 // Pages that the script of the dashboard draws; each is the same document.
 const char* const kPages[] = {"/", "/commands", "/machines", "/versions", "/rejected"};
-struct StaticFile
-{
-    const char* path;
-    const char* name;
-    const char* type;
-};
-const StaticFile kStaticFiles[] = {{"/static/app.js", "app.js", "text/javascript; charset=utf-8"},
-                                   {"/static/views.js", "views.js", "text/javascript; charset=utf-8"},
-                                   {"/static/app.css", "app.css", "text/css; charset=utf-8"},
-                                   {"/static/chart.js", "chart.js", "text/javascript; charset=utf-8"}};
-
 // Sent with every answer: no script but our own files, nothing sniffed, nothing of the data cached, no
 // framing by other sites. The program's own files are the exception to caching: see staticFile.
 const std::pair<const char*, const char*> kSafetyHeaders[] = {
@@ -94,17 +89,6 @@ std::string askedAddress(MHD_Connection* c, const std::string& path)
     return path + query;
 }
 
-// The ETag of one of the program's files: a hash of its bytes (FNV-1a), quoted.
-std::string entityTag(std::string_view bytes)
-{
-    uint64_t h = 14695981039346656037ull;
-    for (const char b : bytes)
-        h = (h ^ static_cast<unsigned char>(b)) * 1099511628211ull;
-    char text[24];
-    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(h));
-    return text;
-}
-
 // A POST body (the sign-in form), gathered across calls.
 struct Upload
 {
@@ -121,6 +105,7 @@ struct AdminServer::Impl
     std::string tokenFile;
     bool tokenMade = false;
     std::optional<ReaderPool> readers;
+    ReportCache reports;
     RequestDeadlines deadlines;
     MHD_Daemon* daemon = nullptr;
     uint16_t boundPort = 0;
@@ -164,38 +149,59 @@ struct AdminServer::Impl
             a.headers.emplace_back("Allow", "GET, HEAD");
             return a;
         }
+        const bool gzip = acceptsGzip(header(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT_ENCODING));
         for (const char* page : kPages)
             if (path == page)
-                return file("index.html", "text/html; charset=utf-8");
-        for (const StaticFile& f : kStaticFiles)
-            if (path == f.path)
-                return staticFile(f, header(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH));
-        if (path == kStatusPath && config.status)
-            return {MHD_HTTP_OK, kJsonType, config.status(), {}};
+                return served(StaticFiles::instance().page(), gzip, kNoStore);
+        if (const ServedFile* f = StaticFiles::instance().find(path))
+            return staticFile(*f, gzip, header(c, MHD_GET_ARGUMENT_KIND, kVersionArgument),
+                              header(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH));
         if (startsWith(path, kApiPrefix))
         {
-            const ReaderPool::Lease reader = readers->take();
-            return answerApi(*reader, path.substr(sizeof kApiPrefix - 1),
-                             [c](const char* name) { return header(c, MHD_GET_ARGUMENT_KIND, name); });
+            const ReaderPool::Lease reader =
+                readers->take(startsWith(path, kReportPrefix) || startsWith(path, kCsvPrefix));
+            if (path == kStatusPath)
+                return {MHD_HTTP_OK,
+                        kJsonType,
+                        withStoredDays(config.status ? config.status() : "{}", *reader),
+                        {}};
+            return answerApi(
+                *reader, reports, path.substr(sizeof kApiPrefix - 1),
+                [c](const char* name) { return header(c, MHD_GET_ARGUMENT_KIND, name); }, gzip);
         }
         return plainAnswer(MHD_HTTP_NOT_FOUND, "no such page\n");
     }
 
-    static AdminAnswer file(const char* name, const char* type)
+    // A file in the form the browser takes; whichever it gets, a cache keeps it apart from the other.
+    static AdminAnswer served(const ServedFile& f, bool gzip, const char* caching)
     {
-        return {MHD_HTTP_OK, type, {}, {{MHD_HTTP_HEADER_CACHE_CONTROL, kNoStore}}, dashboard::embeddedFile(name)};
+        AdminAnswer a{MHD_HTTP_OK,
+                      std::string(f.type),
+                      {},
+                      {{MHD_HTTP_HEADER_CACHE_CONTROL, caching},
+                       {MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING}}};
+        a.file = gzip ? f.gzip : f.plain;
+        if (gzip)
+            a.headers.emplace_back(MHD_HTTP_HEADER_CONTENT_ENCODING, "gzip");
+        return a;
     }
 
-    // A script or the style sheet: cached by the browser, sent again only when the program changed.
-    static AdminAnswer staticFile(const StaticFile& f, std::string_view ifNoneMatch)
+    // A script or the style sheet: kept by the browser at its versioned address; elsewhere revalidated,
+    // and sent again only when the program changed.
+    static AdminAnswer staticFile(const ServedFile& f, bool gzip, std::string_view version,
+                                  std::string_view ifNoneMatch)
     {
-        AdminAnswer a = file(f.name, f.type);
-        const std::string tag = entityTag(a.file);
-        a.headers = {{MHD_HTTP_HEADER_CACHE_CONTROL, kRevalidate}, {MHD_HTTP_HEADER_ETAG, tag}};
+        AdminAnswer a = served(f, gzip, version == f.version ? kKeep : kRevalidate);
+        const std::string_view tag = gzip ? f.gzipTag : f.tag;
+        a.headers.emplace_back(MHD_HTTP_HEADER_ETAG, tag);
         if (ifNoneMatch == tag)
         {
             a.status = MHD_HTTP_NOT_MODIFIED;
             a.file = {};
+            a.headers.erase(std::remove_if(a.headers.begin(), a.headers.end(),
+                                           [](const auto& h)
+                                           { return h.first == MHD_HTTP_HEADER_CONTENT_ENCODING; }),
+                            a.headers.end());
         }
         return a;
     }
@@ -323,6 +329,7 @@ struct AdminServer::Impl
             MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL | MHD_USE_ERROR_LOG;
         if (listening.address.front() == '[')
             flags |= MHD_USE_IPv6;
+        StaticFiles::instance(); // compressed now rather than while the first page waits
         deadlines.start();
         daemon = MHD_start_daemon(
             flags, 0, nullptr, nullptr, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,

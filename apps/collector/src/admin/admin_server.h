@@ -23,7 +23,8 @@ struct AdminConfig
     std::string dbPath = "zncip-collector.db";
     std::string readDbPath; // what the pages read, such as a hot standby of dbPath; empty: dbPath
     StoreOptions storeOptions;
-    // The JSON body of GET /api/status, called on the HTTP library's threads; empty: no such API.
+    // The JSON object GET /api/status answers, with the stored days added, called on the HTTP library's
+    // threads; when empty, the answer holds the stored days alone.
     std::function<std::string()> status;
     // The file holding the token that opens the pages and the API. Without one, a token is made at first
     // start in stateFolder (empty: see defaultStateFolder in admin_auth.h), unless noToken.

@@ -10,27 +10,31 @@ ReaderPool::ReaderPool(Open open, size_t most) : open_(std::move(open)), most_(m
     opened_ = 1;
 }
 
-ReaderPool::Lease ReaderPool::take()
+ReaderPool::Lease ReaderPool::take(bool report)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    returned_.wait(lock, [this] { return !free_.empty() || opened_ < most_; });
+    returned_.wait(
+        lock, [&]
+        { return (!free_.empty() || opened_ < most_) && (!report || most_ == 1 || reports_ + 1 < most_); });
+    reports_ += report;
     if (!free_.empty())
     {
         std::unique_ptr<HitReader> reader = std::move(free_.back());
         free_.pop_back();
-        return Lease(*this, std::move(reader));
+        return Lease(*this, std::move(reader), report);
     }
     ++opened_; // counted before the slow open, which runs unlocked so that others may take and give back
     lock.unlock();
     try
     {
-        return Lease(*this, open_());
+        return Lease(*this, open_(), report);
     }
     catch (...)
     {
         lock.lock();
         --opened_;
-        returned_.notify_one();
+        reports_ -= report;
+        returned_.notify_all();
         throw;
     }
 }
@@ -41,13 +45,14 @@ size_t ReaderPool::opened() const
     return opened_;
 }
 
-void ReaderPool::giveBack(std::unique_ptr<HitReader> reader)
+void ReaderPool::giveBack(std::unique_ptr<HitReader> reader, bool report)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         free_.push_back(std::move(reader));
+        reports_ -= report;
     }
-    returned_.notify_one();
+    returned_.notify_all(); // a quick request may go where a waiting report may not
 }
 
 } // namespace zncip::collector

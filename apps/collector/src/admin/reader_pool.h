@@ -24,8 +24,11 @@ public:
     class Lease
     {
     public:
-        Lease(ReaderPool& pool, std::unique_ptr<HitReader> reader) : pool_(pool), reader_(std::move(reader)) {}
-        ~Lease() { pool_.giveBack(std::move(reader_)); }
+        Lease(ReaderPool& pool, std::unique_ptr<HitReader> reader, bool report)
+            : pool_(pool), reader_(std::move(reader)), report_(report)
+        {
+        }
+        ~Lease() { pool_.giveBack(std::move(reader_), report_); }
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
         const HitReader& operator*() const { return *reader_; }
@@ -33,19 +36,22 @@ public:
     private:
         ReaderPool& pool_;
         std::unique_ptr<HitReader> reader_;
+        bool report_;
     };
 
     // Opens one reader at once, so that a database that cannot be read stops the start; opens the
     // others, up to most, when requests overlap. Throws what open throws.
     ReaderPool(Open open, size_t most);
 
-    // A free reader, else a new one while fewer than most are open, else the first one given back.
+    // A free reader, else a new one while fewer than most are open, else the first one given back. One
+    // for a report waits while all readers but one are building reports, so that a quick answer (the
+    // versions, the status) never waits behind them; more reports at once would only share the cores.
     // Throws what open throws (the request is answered as unavailable; the pool stays as it was).
-    Lease take();
+    Lease take(bool report = false);
     size_t opened() const;
 
 private:
-    void giveBack(std::unique_ptr<HitReader> reader);
+    void giveBack(std::unique_ptr<HitReader> reader, bool report);
 
     Open open_;
     const size_t most_;
@@ -53,6 +59,7 @@ private:
     std::condition_variable returned_;
     std::vector<std::unique_ptr<HitReader>> free_;
     size_t opened_ = 0;
+    size_t reports_ = 0; // leases for reports out
 };
 
 } // namespace zncip::collector

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ public:
     virtual std::vector<std::string> versions() const = 0;
     // The latest rejected hits of the period, newest first, for a person to look at.
     virtual std::vector<StoredHit> rejectedSamples(const Period& period, int limit) const = 0;
+    // A number that differs from the last one this reader gave whenever what it reads has changed since,
+    // so that what was built from it may be reused while it stays; none when the store cannot tell cheaply.
+    virtual std::optional<int64_t> dataVersion() const { return std::nullopt; }
 };
 
 // Changes what is stored. The commit queue's writer thread appends; forget and prune come from the

@@ -1,6 +1,7 @@
 // Drives Debian's Chromium through the dashboard as a person would: signs in from a filtered address,
-// opens every view, clicks a version, Apply and Back, downloads each CSV, narrows the window to a phone's
-// and signs out, then opens the self-contained page, checking what the pages show against the API. Run
+// opens every view, clicks a version row, a quick range, Apply, Back and a column to sort by, downloads each
+// CSV, measures the bytes of a tab change, narrows the window to a phone's and signs out, then opens the
+// self-contained page, checking what the pages show against the API. Run
 // by collector_dashboard_test, which starts the admin listener over its data set and writes the page from
 // it; exits non-zero, with every failed check on stderr.
 //
@@ -8,7 +9,9 @@
 'use strict';
 
 const fs = require('fs');
+const http = require('http');
 const path = require('path');
+const zlib = require('zlib');
 const puppeteer = require('puppeteer-core');
 
 const [base, tokenFile, shots, profile, reportFile] = process.argv.slice(2);
@@ -23,6 +26,8 @@ const CHARTS_OF_ALL_VIEWS = 12;
 // The days of the data set: ten from 2024-10-04, the fifth without any hit.
 const FILTER = 'from=2024-10-06&to=2024-10-12&version=1.1';
 const VIEWS = ['/', '/commands', '/machines', '/versions', '/rejected'];
+// What a tab change may cost on the wire once the scripts are kept.
+const TAB_CHANGE_BYTES = 20000;
 
 const failures = [];
 function check(ok, what) {
@@ -39,6 +44,17 @@ async function api(address) {
   return { status: r.status, headers: r.headers, text: await r.text() };
 }
 const apiJson = async (address) => JSON.parse((await api(address)).text);
+
+// The bytes of an answer as they come over the wire, asking for the content coding given.
+function raw(url, coding) {
+  return new Promise((done, fail) => {
+    http.get(url, { headers: { Authorization: 'Bearer ' + token, 'Accept-Encoding': coding } }, (r) => {
+      const parts = [];
+      r.on('data', (p) => parts.push(p));
+      r.on('end', () => done({ encoding: r.headers['content-encoding'] || null, body: Buffer.concat(parts) }));
+    }).on('error', fail);
+  });
+}
 
 const dayMs = 86400000;
 function daysFrom(from, to) {
@@ -237,7 +253,7 @@ async function main() {
       };
       let reloads = 0;
       page.on('response', (r) => {
-        if (/\/static\/.*\.js$/.test(r.url()) && (r.status() === 304 || r.fromCache()))
+        if (/\/static\/.*\.js(\?|$)/.test(r.url()) && (r.status() === 304 || r.fromCache()))
           ++reloads;
       });
       for (const query of Object.keys(periods))
@@ -285,16 +301,26 @@ async function main() {
       check(downloads[0] !== downloads[1], 'filtered and unfiltered downloads are both ' + downloads[0]);
     });
 
+    const clickTo = async (selector) => {
+      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click(selector)]);
+      return settled(page);
+    };
     await step('versions', async () => {
-      // Versions: in the order of their numbers, those without sessions too; a row leads to its version,
-      // Apply to the period chosen, Back to where it was.
+      // Versions: in the order of their numbers, those without sessions too; a click on a row leads to
+      // its version, a quick range to the last days with data, Apply to the period chosen, Back to where
+      // it was.
       shown = await open(page, '/versions');
       same(shown.options, ['', '1.0', '1.1', '1.9', '1.10', '2.0'], 'the version menu');
       same(shown.tables[0]?.rows.map((r) => r[0]), ['1.0', '1.1', '1.9', '1.10', '2.0'], 'the versions table');
-      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }),
-        page.click('table[data-table=versions] tbody tr:nth-child(2) a')]);
-      shown = await settled(page);
+      shown = await clickTo('table[data-table=versions] tbody tr:nth-child(2) td:nth-child(3)');
       same([shown.url, shown.select], ['/versions?version=1.1', '1.1'], 'a version row clicked');
+      shown = await clickTo('#ranges button[data-days="7"]');
+      same([shown.url, shown.select], ['/versions?version=1.1&from=2024-10-07&to=2024-10-13', '1.1'], 'the last 7 days');
+      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.goBack()]);
+      await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.goBack()]);
+      shown = await settled(page);
+      same([shown.url, shown.select], ['/versions', ''], 'Back to before the row was clicked');
+      shown = await clickTo('table[data-table=versions] tbody tr:nth-child(2) a');
       await page.$eval('input[name=from]', (i) => { i.value = '2024-10-07'; });
       await Promise.all([page.waitForNavigation({ timeout: STEP_MS }), page.click('#filter button')]);
       shown = await settled(page);
@@ -310,6 +336,44 @@ async function main() {
       await page.click('#filter button');
       await new Promise((r) => setTimeout(r, 300));
       same(new URL(page.url()).search, '?version=1.1', 'To before From submitted');
+    });
+
+    // A heading sorts its column, numbers as numbers and versions by their numbers; again reverses.
+    await step('sort', async () => {
+      for (const [view, name, key, clicks, expected] of [
+        ['/commands', 'commands', 'reports', 1, 'descending'], ['/versions', 'versions', 'version', 2, 'descending']]) {
+        shown = await open(page, view);
+        const column = (s) => s.tables.find((t) => t.name === name).keys.indexOf(key);
+        const before = shown.tables.find((t) => t.name === name).rows.map((r) => r[column(shown)]);
+        const heading = 'table[data-table=' + name + '] th[data-key=' + key + '] button';
+        for (let i = 0; i < clicks; ++i)
+          await page.click(heading);
+        const after = (await page.evaluate(readPage)).tables.find((t) => t.name === name).rows.map((r) => r[column(shown)]);
+        const value = (text) => (key === 'version' ? text : Number(text.replace(/,/g, '')));
+        const order = before.slice().sort((a, b) => (key === 'version'
+          ? b.localeCompare(a, 'en', { numeric: true }) : value(b) - value(a)));
+        same(after, order, view + ' sorted by ' + key);
+        same(await page.$eval(heading, (b) => b.parentElement.getAttribute('aria-sort')), expected, view + ' aria-sort');
+      }
+    });
+
+    // A tab change once the scripts are kept: the bytes of every response it takes. The scripts come
+    // gzip-compressed when the browser takes it, the same bytes once decompressed.
+    await step('the wire', async () => {
+      shown = await open(page, '/');
+      const cdp = await page.target().createCDPSession();
+      await cdp.send('Network.enable');
+      let bytes = 0;
+      cdp.on('Network.loadingFinished', (e) => { bytes += e.encodedDataLength; });
+      shown = await clickTo('#nav a[data-view=commands]');
+      await cdp.detach();
+      console.log('a tab change: ' + bytes + ' bytes');
+      check(bytes > 0 && bytes <= TAB_CHANGE_BYTES, 'a tab change took ' + bytes + ' bytes');
+      for (const src of await page.$$eval('script[src]', (s) => s.map((e) => e.src))) {
+        const [plain, packed] = [await raw(src, 'identity'), await raw(src, 'gzip')];
+        same([plain.encoding, packed.encoding, packed.encoding === 'gzip' && zlib.gunzipSync(packed.body).equals(plain.body)],
+          [null, 'gzip', true], src + ' compressed');
+      }
     });
 
     // An empty period, wrong dates and a version nothing was stored for: said in words, the menu kept.
@@ -367,6 +431,7 @@ async function main() {
   }
 }
 
+// Under ctest's limit of 300 s, with the checks failed so far.
 const deadline = setTimeout(() => {
   console.error('drive.js: still running after 240 s');
   for (const f of failures)

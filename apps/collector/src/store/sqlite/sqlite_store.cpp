@@ -26,6 +26,8 @@ const char* const kRejectedBeforeTextIds =
     "SELECT id, received_us, path, body, reason, user_agent FROM hits WHERE accepted = 0 AND day BETWEEN ?1 "
     "AND ?2 ORDER BY day DESC, id DESC LIMIT ?3";
 const char* const kCountHits = "SELECT count(*) FROM hits";
+// Changes when another connection commits; this one's own changes count too, for a store that writes.
+const char* const kDataVersion = "SELECT (SELECT data_version FROM pragma_data_version()) + total_changes()";
 
 std::pair<dev_t, ino_t> fileIdentity(const std::string& path)
 {
@@ -131,6 +133,11 @@ int64_t SqliteStore::storedHits() const
     int64_t n = 0;
     eachRow(s, "counting hits", [&](const Statement& row) { n = row.integer(0); });
     return n;
+}
+
+std::optional<int64_t> SqliteStore::dataVersion() const
+{
+    return std::stoll(db_.queryText(kDataVersion));
 }
 
 Rollups SqliteStore::rollups(const Period& period) const

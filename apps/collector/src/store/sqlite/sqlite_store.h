@@ -29,6 +29,7 @@ public:
     Rollups rollups(const Period& period) const override;
     std::vector<std::string> versions() const override;
     std::vector<StoredHit> rejectedSamples(const Period& period, int limit) const override;
+    std::optional<int64_t> dataVersion() const override;
     Forgotten forget(const std::string& client) override;
     int64_t pruneRawBefore(int32_t day) override;
 
