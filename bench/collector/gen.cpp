@@ -1,8 +1,9 @@
-// Writes an SQLite collector database of a month of a fleet's telemetry, through the collector's own
-// store, for the report and size benchmarks.
+// Writes a collector database (SQLite file or postgresql:// address) of a month of a fleet's telemetry,
+// through the collector's own store, for the report and size benchmarks. With --append and a --run-seed
+// of its own for each day, one day at a time is added to the same fleet (bench/collector/sizing.py).
 //
-// usage: zncip-collector-gen --db PATH [--hits N] [--days D] [--versions V] [--clients C]
-//                            [--last-day YYYY-MM-DD] [--seed S]
+// usage: zncip-collector-gen --db PATH|ADDRESS [--hits N] [--days D] [--versions V] [--clients C]
+//                            [--last-day YYYY-MM-DD] [--seed S] [--run-seed S] [--per-append N] [--append]
 
 #include "ingest/hit_facts.h"
 #include "hit_generator.h"
@@ -22,6 +23,11 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
     {
         const std::string a = argv[i];
+        if (a == "--append")
+        {
+            options.append = true;
+            continue;
+        }
         if (i + 1 >= argc)
         {
             std::fprintf(stderr, "zncip-collector-gen: %s needs a value\n", a.c_str());
@@ -40,6 +46,10 @@ int main(int argc, char** argv)
             options.clients = std::atoi(v);
         else if (a == "--seed")
             options.seed = std::strtoull(v, nullptr, 10);
+        else if (a == "--run-seed")
+            options.runSeed = std::strtoull(v, nullptr, 10);
+        else if (a == "--per-append")
+            options.hitsPerAppend = std::max(1, std::atoi(v));
         else if (a == "--last-day")
         {
             if (!collector::parseDay(v, options.lastDay))
@@ -57,7 +67,8 @@ int main(int argc, char** argv)
     if (db.empty())
     {
         std::fprintf(stderr, "usage: zncip-collector-gen --db PATH [--hits N] [--days D] [--versions V] "
-                             "[--clients C] [--last-day YYYY-MM-DD] [--seed S]\n");
+                             "[--clients C] [--last-day YYYY-MM-DD] [--seed S] [--run-seed S] "
+                             "[--per-append N] [--append]\n");
         return 2;
     }
     try
