@@ -310,8 +310,10 @@ FleetResult generateFleet(const std::string& path, const FleetOptions& o,
     double sum = 0;
     for (double& w : clientWeights)
         w = sum += std::exp(1.3 * random.normal());
+    // A state drawn from the seed, not the seed itself: splitmix64 from state s is the stream from s + 1
+    // shifted by one draw, so days seeded 1, 2, 3... would pick the same clients.
     if (o.runSeed)
-        random = Random(o.runSeed * 0x9e3779b97f4a7c15ULL);
+        random = Random(Random(o.runSeed ^ (o.seed << 32)).next());
 
     const std::vector<std::string> labels = commandLabels();
     std::vector<double> commandWeights(labels.size());
