@@ -5,8 +5,8 @@
 // usage: zncip-collector-gen --db PATH|ADDRESS [--hits N] [--days D] [--versions V] [--clients C]
 //                            [--last-day YYYY-MM-DD] [--seed S] [--run-seed S] [--per-append N] [--append]
 
-#include "ingest/hit_facts.h"
 #include "hit_generator.h"
+#include "ingest/hit_facts.h"
 #include "store/hit_store.h"
 #include "text/days.h"
 
@@ -66,8 +66,8 @@ int main(int argc, char** argv)
     }
     if (db.empty())
     {
-        std::fprintf(stderr, "usage: zncip-collector-gen --db PATH [--hits N] [--days D] [--versions V] "
-                             "[--clients C] [--last-day YYYY-MM-DD] [--seed S] [--run-seed S] "
+        std::fprintf(stderr, "usage: zncip-collector-gen --db PATH|ADDRESS [--hits N] [--days D] "
+                             "[--versions V] [--clients C] [--last-day YYYY-MM-DD] [--seed S] [--run-seed S] "
                              "[--per-append N] [--append]\n");
         return 2;
     }

@@ -50,9 +50,15 @@ std::vector<std::string> dashboardPaths()
     const int32_t today = dayOf(std::chrono::duration_cast<std::chrono::microseconds>(
                                     std::chrono::system_clock::now().time_since_epoch())
                                     .count());
-    return {"/api/report",         "/api/report?version=1.1", "/api/report?from=" + formatDay(today - 7),
-            "/api/versions",       "/api/rejected?limit=5",   "/api/csv/commands",
-            "/api/csv/days",       "/api/status",             "/"};
+    return {"/api/report",
+            "/api/report?version=1.1",
+            "/api/report?from=" + formatDay(today - 7),
+            "/api/versions",
+            "/api/rejected?limit=5",
+            "/api/csv/commands",
+            "/api/csv/days",
+            "/api/status",
+            "/"};
 }
 
 // One GET on a connection of its own (the admin listener closes after each answer): its status and time.
@@ -124,8 +130,10 @@ zncip::bench::LoadResult ingest(uint16_t port, double seconds, unsigned& counter
                 "v=1&tid=UA-582047-16&cid=read-bench-" + std::to_string(k % kIngestClients) +
                 "&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.2&ec=Commands&ea=Execute&el=LINE%20(DRAW" +
                 std::to_string(k % 97) + ")&ev=1";
-            return "POST /collect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                   "User-Agent: App SP2 x64/1.2 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)\r\nConnection: Keep-Alive\r\n"
+            return "POST /collect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                   "application/x-www-form-urlencoded\r\n"
+                   "User-Agent: App SP2 x64/1.2 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)\r\nConnection: "
+                   "Keep-Alive\r\n"
                    "Content-Length: " +
                    std::to_string(body.size()) + "\r\n\r\n" + body;
         },
@@ -185,7 +193,8 @@ bool ingestBesideDashboards(const ChildCollector& c, const Options& o, unsigned&
     const double readP99 = percentile(readMs, 0.99);
     std::printf("  ingest, %d keep-alive connections, %.0f s each, pages reading %s:\n"
                 "    alone:                 %8.0f hits/s stored (2xx), %ld not 2xx (target >= %.0f)\n"
-                "    beside %d dashboards:   %8.0f hits/s stored (2xx), %ld not 2xx (target >= %.0f), %.0f %% of alone\n"
+                "    beside %d dashboards:   %8.0f hits/s stored (2xx), %ld not 2xx (target >= %.0f), %.0f "
+                "%% of alone\n"
                 "    the dashboards' reads: %zu, p50 %.1f ms, p99 %.1f ms (target <= %.0f), %ld not 200\n"
                 "    collector peak RSS so far: %.1f MiB\n",
                 kIngestConnections, o.seconds, reading, rateAlone, alone.failed, kIngestTargetPerSecond,
@@ -198,8 +207,8 @@ bool ingestBesideDashboards(const ChildCollector& c, const Options& o, unsigned&
 
 bool runOne(const Options& o, bool standby, unsigned& counter)
 {
-    std::vector<std::string> args = {"--port", "0", "--db", o.db, "--sync", o.sync, "--admin-listen",
-                                     "127.0.0.1:0", "--admin-no-token"};
+    std::vector<std::string> args = {
+        "--port", "0", "--db", o.db, "--sync", o.sync, "--admin-listen", "127.0.0.1:0", "--admin-no-token"};
     if (standby)
         args.insert(args.end(), {"--read-db", o.readDb});
     const char* reading = standby ? "the standby" : "the primary";
@@ -250,7 +259,8 @@ int main(int argc, char** argv)
     }
     // Each stored hit waits for a sync of the server's log (with --sync full): the disk's pace first.
     std::printf("read side over %s, --sync %s (load average %s; fdatasync here %.2f ms, median)\n",
-                o.db.c_str(), o.sync.c_str(), loadAverage().c_str(), zncip::bench::medianSyncMs("/tmp", 8192));
+                o.db.c_str(), o.sync.c_str(), loadAverage().c_str(),
+                zncip::bench::medianSyncMs("/tmp", 8192));
     unsigned counter = 0;
     bool met = true;
     try

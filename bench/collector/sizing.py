@@ -127,7 +127,8 @@ def project(s, days):
     # At the target's hits per client-day a client's day holds more distinct commands: the command part of
     # presence grows with the distinct labels (two scopes each), the rest stays.
     target_hpcd = TARGET_HITS_PER_DAY / TARGET_CLIENTS
-    extra = 2 * (distinct_labels(target_hpcd - FIXED_PER_RUN) - distinct_labels(hits_per_client_day - FIXED_PER_RUN))
+    extra = 2 * (distinct_labels(target_hpcd - FIXED_PER_RUN)
+                 - distinct_labels(hits_per_client_day - FIXED_PER_RUN))
     presence_per_client_day_target = presence_per_client_day + max(0.0, extra)
     rollup_tables = [n for n in ("daily_counts", "first_visits", "daily_rejections") if n in t]
     rollup_bytes_per_day = sum(t[n]["bytes"] for n in rollup_tables) / days
@@ -178,17 +179,22 @@ def print_snapshot(day, s, p):
         print(f"  {name:<18} {t['rows']:>12,} {t['bytes']:>14,} {t['bytes'] / max(1, t['rows']):>10.0f}")
     print(f"  database {mib(s['database_bytes'])}; WAL written {mib(s['wal_bytes'])} "
           f"({p['wal_bytes_per_hit']:.0f} bytes a hit); WAL folder {mib(s['wal_folder_bytes'])}")
-    print(f"  processor per hit: writer {p['writer_cpu_us_per_hit']:.1f} us, server {p['server_cpu_us_per_hit']:.1f} us; "
+    print(f"  processor per hit: writer {p['writer_cpu_us_per_hit']:.1f} us, "
+          f"server {p['server_cpu_us_per_hit']:.1f} us; "
           f"generation {s['hits_per_s']:,.0f} hits/s")
     print(f"  memory: writer peak RSS {mib(s['writer_peak_rss'])}, server PSS {mib(s['server_pss'])}")
-    print(f"  per client-day: {p['hits_per_client_day']:.1f} hits, {p['presence_rows_per_client_day']:.1f} presence rows "
-          f"({p['presence_rows_per_client_day_at_target']:.1f} at {TARGET_HITS_PER_DAY // TARGET_CLIENTS} hits)")
+    print(f"  per client-day: {p['hits_per_client_day']:.1f} hits, "
+          f"{p['presence_rows_per_client_day']:.1f} presence rows "
+          f"({p['presence_rows_per_client_day_at_target']:.1f} at "
+          f"{TARGET_HITS_PER_DAY // TARGET_CLIENTS} hits)")
     t = p["target"]
-    print(f"  projected to {TARGET_CLIENTS:,} clients, {TARGET_HITS_PER_DAY:,} hits a day, same {day} day(s): "
+    print(f"  projected to {TARGET_CLIENTS:,} clients, {TARGET_HITS_PER_DAY:,} hits a day, "
+          f"same {day} day(s): "
           f"hits {gib(t['hits_bytes'])}, presence {t['presence_rows']:,.0f} rows {gib(t['presence_bytes'])}, "
           f"rollups {mib(t['rollup_bytes'])} (first_visits at most {t['first_visits_rows_bound']:,.0f} rows, "
           f"{mib(t['first_visits_bytes_bound'])}), WAL {gib(t['wal_bytes_per_day'])} a day, "
-          f"cores at {TARGET_PEAK_HITS_PER_S:,}/s: writer {t['writer_cores_at_peak']:.2f}, server {t['server_cores_at_peak']:.2f}")
+          f"cores at {TARGET_PEAK_HITS_PER_S:,}/s: writer {t['writer_cores_at_peak']:.2f}, "
+          f"server {t['server_cores_at_peak']:.2f}")
 
 
 def main():
@@ -242,7 +248,8 @@ def main():
         if d not in at:
             continue
         s = snapshot(sock, d)
-        s["wal_bytes"] = int(float(psql(sock, f"SELECT pg_wal_lsn_diff(pg_current_wal_lsn(), '{lsn0}')")[0][0]))
+        wal = psql(sock, f"SELECT pg_wal_lsn_diff(pg_current_wal_lsn(), '{lsn0}')")
+        s["wal_bytes"] = int(float(wal[0][0]))
         s["wal_folder_bytes"] = int(psql(sock, "SELECT sum(size) FROM pg_ls_waldir()")[0][0])
         s["writer_cpu_s"] = writer_cpu
         s["server_cpu_s"] = server_cpu(postmaster) - cpu0
