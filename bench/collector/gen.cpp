@@ -1,9 +1,11 @@
 // Writes a collector database (SQLite file or postgresql:// address) of a month of a fleet's telemetry,
 // through the collector's own store, for the report and size benchmarks. With --append and a --run-seed
-// of its own for each day, one day at a time is added to the same fleet (bench/collector/sizing.py).
+// of its own for each day, one day at a time is added to the same fleet (bench/collector/sizing.py);
+// --release-days and --day-offset then place the day in the month whose releases it sees.
 //
 // usage: zncip-collector-gen --db PATH|ADDRESS [--hits N] [--days D] [--versions V] [--clients C]
 //                            [--last-day YYYY-MM-DD] [--seed S] [--run-seed S] [--per-append N] [--append]
+//                            [--release-days N --day-offset K]
 
 #include "hit_generator.h"
 #include "ingest/hit_facts.h"
@@ -48,6 +50,10 @@ int main(int argc, char** argv)
             options.seed = std::strtoull(v, nullptr, 10);
         else if (a == "--run-seed")
             options.runSeed = std::strtoull(v, nullptr, 10);
+        else if (a == "--release-days")
+            options.releaseDays = std::atoi(v);
+        else if (a == "--day-offset")
+            options.dayOffset = std::atoi(v);
         else if (a == "--per-append")
             options.hitsPerAppend = std::max(1, std::atoi(v));
         else if (a == "--last-day")
@@ -68,7 +74,7 @@ int main(int argc, char** argv)
     {
         std::fprintf(stderr, "usage: zncip-collector-gen --db PATH|ADDRESS [--hits N] [--days D] "
                              "[--versions V] [--clients C] [--last-day YYYY-MM-DD] [--seed S] [--run-seed S] "
-                             "[--per-append N] [--append]\n");
+                             "[--per-append N] [--append] [--release-days N --day-offset K]\n");
         return 2;
     }
     try

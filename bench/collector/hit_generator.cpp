@@ -321,12 +321,14 @@ FleetResult generateFleet(const std::string& path, const FleetOptions& o,
     for (size_t i = 0; i < labels.size(); ++i)
         commandWeights[i] = sum += 1.0 / std::pow(static_cast<double>(i + 1), 1.1);
 
-    // Version n is released on day n * days / versions; each installation updates after its own delay.
+    // Version n is released on day n * releaseDays / versions; each installation updates after its own
+    // delay.
+    const int releaseDays = o.releaseDays > 0 ? o.releaseDays : o.days;
     auto versionOn = [&](const Machine& m, int dayIndex)
     {
         int v = 0;
         for (int n = 1; n < o.versions; ++n)
-            if (n * o.days / o.versions + m.adoptionDelayDays <= dayIndex)
+            if (n * releaseDays / o.versions + m.adoptionDelayDays <= o.dayOffset + dayIndex)
                 v = n;
         return v;
     };

@@ -21,6 +21,10 @@ struct FleetOptions
     // The installations and their weights always come from seed, so the same fleet grows day by day when
     // each day is generated with its own runSeed.
     uint64_t runSeed = 0;
+    // Version n is released on day n * releaseDays / versions of a period (0: days) of which the days
+    // generated start at dayOffset: a day generated alone sees the releases of the month it belongs to.
+    int releaseDays = 0;
+    int dayOffset = 0;
     int hitsPerAppend = 5000;
     bool append = false; // add to a database that holds hits already, instead of refusing it
 };

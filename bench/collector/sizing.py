@@ -236,7 +236,8 @@ def main():
         began = time.monotonic()
         child = subprocess.Popen([gen, "--db", address, "--append", "--days", "1", "--last-day", str(day),
                                   "--hits", str(a.hits_per_day), "--clients", str(a.clients),
-                                  "--run-seed", str(d), "--per-append", str(a.per_append)],
+                                  "--run-seed", str(d), "--per-append", str(a.per_append),
+                                  "--release-days", str(a.days), "--day-offset", str(d - 1)],
                                  stdout=subprocess.DEVNULL)
         _, status, usage = os.wait4(child.pid, 0)
         if status != 0:
