@@ -112,33 +112,29 @@ bool timeApi(uint16_t port, int runs, const char* reading)
     return met;
 }
 
-// Closed-loop ingest on keep-alive connections for the time given; hits answered 2xx per second.
+// A hit as the module sends it; n numbers it across the whole run, so that the phases go on through the
+// clients and labels instead of sending the first ones again.
+std::string hitRequest(unsigned n)
+{
+    static const std::string head =
+        "POST /collect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+        "User-Agent: App SP2 x64/1.2 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)\r\nConnection: Keep-Alive\r\n";
+    const std::string body = "v=1&tid=UA-582047-16&cid=read-bench-" + std::to_string(n % kIngestClients) +
+                             "&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.2&ec=Commands&ea=Execute"
+                             "&el=LINE%20(DRAW" +
+                             std::to_string(n % 97) + ")&ev=1";
+    return head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// Closed-loop ingest on keep-alive connections for the time given; counter numbers the hits sent.
 zncip::bench::LoadResult ingest(uint16_t port, double seconds, unsigned& counter)
 {
     std::vector<int> fds;
     for (int i = 0; i < kIngestConnections; ++i)
         if (const int fd = zncip::bench::connectTo(port, {true}); fd >= 0)
             fds.push_back(fd);
-    const unsigned base = counter;
-    auto load = zncip::bench::closedLoop(
-        fds, seconds,
-        [&](unsigned n)
-        {
-            ++counter;
-            const unsigned k = base + n;
-            const std::string body =
-                "v=1&tid=UA-582047-16&cid=read-bench-" + std::to_string(k % kIngestClients) +
-                "&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.2&ec=Commands&ea=Execute&el=LINE%20(DRAW" +
-                std::to_string(k % 97) + ")&ev=1";
-            return "POST /collect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
-                   "application/x-www-form-urlencoded\r\n"
-                   "User-Agent: App SP2 x64/1.2 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)\r\nConnection: "
-                   "Keep-Alive\r\n"
-                   "Content-Length: " +
-                   std::to_string(body.size()) + "\r\n\r\n" + body;
-        },
-        30);
-    return load;
+    return zncip::bench::closedLoop(
+        fds, seconds, [&](unsigned) { return hitRequest(counter++); }, 30);
 }
 
 // The machine's load average over 1, 5 and 15 minutes: other work on the processors shows in the times.
