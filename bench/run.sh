@@ -30,6 +30,11 @@ run "$bin/zncip-collector-admin-bench"
 # collector on PostgreSQL: two collectors sharing a throw-away server, 8 keep-alive connections each
 run "$bin/zncip-collector-pg-bench"
 
+# collector on PostgreSQL at a fleet's month, grown day by day: bytes, rows, WAL, processor and memory per
+# hit after days 1, 10 and 30, projected to the product's fleet; then the admin API's p99 over the primary
+# and a hot standby, and the stored rate beside four dashboards (about 20 minutes)
+run python3 "$(dirname "$0")/collector/sizing.py" "$build" --dir "$build/bench-data/sizing" --read-bench
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"

@@ -41,15 +41,36 @@ ChildCollector startCollector(const std::string& program, const std::vector<std:
         _exit(127);
     }
     close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    close(out[0]);
+    auto readLine = [&]
+    {
+        std::string line;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    };
+    const std::string line = readLine();
     const size_t colon = line.rfind(':');
     if (line.rfind("listening on ", 0) != 0 || colon == std::string::npos)
+    {
+        close(out[0]);
         throw std::runtime_error("collector did not start: '" + line + "'");
-    return {pid, static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1))};
+    }
+    ChildCollector child{pid, static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1))};
+    if (std::find(args.begin(), args.end(), "--admin-listen") != args.end())
+    {
+        // "admin pages on http://ADDRESS:PORT/"
+        const std::string admin = readLine();
+        const size_t port = admin.rfind(':');
+        if (admin.rfind("admin pages on ", 0) != 0 || port == std::string::npos)
+        {
+            close(out[0]);
+            throw std::runtime_error("collector's admin listener did not start: '" + admin + "'");
+        }
+        child.adminPort = static_cast<uint16_t>(std::atoi(admin.c_str() + port + 1));
+    }
+    close(out[0]);
+    return child;
 }
 
 double stopCollector(const ChildCollector& collector, int signal)

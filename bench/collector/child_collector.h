@@ -17,10 +17,11 @@ struct ChildCollector
 {
     pid_t pid = -1;
     uint16_t port = 0;
+    uint16_t adminPort = 0; // when ARGS hold --admin-listen
 };
 
-// Runs `PROGRAM serve ARGS...` and waits for its "listening on" line. Throws std::runtime_error when it
-// does not start.
+// Runs `PROGRAM serve ARGS...` and waits for its "listening on" line (and the admin line after it when
+// ARGS hold --admin-listen). Throws std::runtime_error when it does not start.
 ChildCollector startCollector(const std::string& program, const std::vector<std::string>& args);
 
 // Sends the signal, waits for the end, and returns the processor time the collector used, in seconds:

@@ -1,11 +1,14 @@
-// Writes an SQLite collector database of a month of a fleet's telemetry, through the collector's own
-// store, for the report and size benchmarks.
+// Writes a collector database (SQLite file or postgresql:// address) of a month of a fleet's telemetry,
+// through the collector's own store, for the report and size benchmarks. With --append and a --run-seed
+// of its own for each day, one day at a time is added to the same fleet (bench/collector/sizing.py);
+// --release-days and --day-offset then place the day in the month whose releases it sees.
 //
-// usage: zncip-collector-gen --db PATH [--hits N] [--days D] [--versions V] [--clients C]
-//                            [--last-day YYYY-MM-DD] [--seed S]
+// usage: zncip-collector-gen --db PATH|ADDRESS [--hits N] [--days D] [--versions V] [--clients C]
+//                            [--last-day YYYY-MM-DD] [--seed S] [--run-seed S] [--per-append N] [--append]
+//                            [--release-days N --day-offset K]
 
-#include "ingest/hit_facts.h"
 #include "hit_generator.h"
+#include "ingest/hit_facts.h"
 #include "store/hit_store.h"
 #include "text/days.h"
 
@@ -22,6 +25,11 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
     {
         const std::string a = argv[i];
+        if (a == "--append")
+        {
+            options.append = true;
+            continue;
+        }
         if (i + 1 >= argc)
         {
             std::fprintf(stderr, "zncip-collector-gen: %s needs a value\n", a.c_str());
@@ -40,6 +48,14 @@ int main(int argc, char** argv)
             options.clients = std::atoi(v);
         else if (a == "--seed")
             options.seed = std::strtoull(v, nullptr, 10);
+        else if (a == "--run-seed")
+            options.runSeed = std::strtoull(v, nullptr, 10);
+        else if (a == "--release-days")
+            options.releaseDays = std::atoi(v);
+        else if (a == "--day-offset")
+            options.dayOffset = std::atoi(v);
+        else if (a == "--per-append")
+            options.hitsPerAppend = std::max(1, std::atoi(v));
         else if (a == "--last-day")
         {
             if (!collector::parseDay(v, options.lastDay))
@@ -56,8 +72,9 @@ int main(int argc, char** argv)
     }
     if (db.empty())
     {
-        std::fprintf(stderr, "usage: zncip-collector-gen --db PATH [--hits N] [--days D] [--versions V] "
-                             "[--clients C] [--last-day YYYY-MM-DD] [--seed S]\n");
+        std::fprintf(stderr, "usage: zncip-collector-gen --db PATH|ADDRESS [--hits N] [--days D] "
+                             "[--versions V] [--clients C] [--last-day YYYY-MM-DD] [--seed S] [--run-seed S] "
+                             "[--per-append N] [--append] [--release-days N --day-offset K]\n");
         return 2;
     }
     try

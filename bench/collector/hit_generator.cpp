@@ -285,8 +285,9 @@ std::string fleetVersion(int n)
 FleetResult generateFleet(const std::string& path, const FleetOptions& o,
                           const std::function<void(int64_t, double)>& progress)
 {
+    const bool postgres = path.rfind("postgresql://", 0) == 0 || path.rfind("postgres://", 0) == 0;
     struct stat existing;
-    if (stat(path.c_str(), &existing) == 0)
+    if (!o.append && !postgres && stat(path.c_str(), &existing) == 0)
         throw StoreError(path + " exists already: the generator writes only new databases");
     if (o.hits <= 0 || o.days <= 0 || o.versions <= 0 || o.versions > 200 || o.clients <= 0)
         throw StoreError("hits, days, versions (at most 200) and clients must be positive");
@@ -309,6 +310,10 @@ FleetResult generateFleet(const std::string& path, const FleetOptions& o,
     double sum = 0;
     for (double& w : clientWeights)
         w = sum += std::exp(1.3 * random.normal());
+    // A state drawn from the seed, not the seed itself: splitmix64 from state s is the stream from s + 1
+    // shifted by one draw, so days seeded 1, 2, 3... would pick the same clients.
+    if (o.runSeed)
+        random = Random(Random(o.runSeed ^ (o.seed << 32)).next());
 
     const std::vector<std::string> labels = commandLabels();
     std::vector<double> commandWeights(labels.size());
@@ -316,12 +321,14 @@ FleetResult generateFleet(const std::string& path, const FleetOptions& o,
     for (size_t i = 0; i < labels.size(); ++i)
         commandWeights[i] = sum += 1.0 / std::pow(static_cast<double>(i + 1), 1.1);
 
-    // Version n is released on day n * days / versions; each installation updates after its own delay.
+    // Version n is released on day n * releaseDays / versions; each installation updates after its own
+    // delay.
+    const int releaseDays = o.releaseDays > 0 ? o.releaseDays : o.days;
     auto versionOn = [&](const Machine& m, int dayIndex)
     {
         int v = 0;
         for (int n = 1; n < o.versions; ++n)
-            if (n * o.days / o.versions + m.adoptionDelayDays <= dayIndex)
+            if (n * releaseDays / o.versions + m.adoptionDelayDays <= o.dayOffset + dayIndex)
                 v = n;
         return v;
     };
@@ -371,9 +378,12 @@ FleetResult generateFleet(const std::string& path, const FleetOptions& o,
         ++runs[i].commands;
     std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.startUs < b.startUs; });
 
-    StoreOptions sqlite;
-    sqlite.syncFull = false;
-    const auto store = openSqliteStore(path, sqlite);
+    // Commits are not waited for on disk: the bytes written are the same, the generation is faster.
+    StoreOptions options;
+    options.syncFull = false;
+    const auto store = openStore(path, options);
+    if (postgres && !o.append && store->storedHits() > 0)
+        throw StoreError("the database holds hits already: the generator writes only new databases");
     HitWriter writer(*store, o.hitsPerAppend, progress);
     for (const Run& run : runs)
     {

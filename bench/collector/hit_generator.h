@@ -17,7 +17,16 @@ struct FleetOptions
     int clients = 100'000;
     int32_t lastDay = 0; // days since 1970-01-01 (UTC); 0: today
     uint64_t seed = 1;
+    // The runs' own stream (which clients start on which day, what they type); 0: the stream of seed.
+    // The installations and their weights always come from seed, so the same fleet grows day by day when
+    // each day is generated with its own runSeed.
+    uint64_t runSeed = 0;
+    // Version n is released on day n * releaseDays / versions of a period (0: days) of which the days
+    // generated start at dayOffset: a day generated alone sees the releases of the month it belongs to.
+    int releaseDays = 0;
+    int dayOffset = 0;
     int hitsPerAppend = 5000;
+    bool append = false; // add to a database that holds hits already, instead of refusing it
 };
 
 struct FleetResult
@@ -28,8 +37,9 @@ struct FleetResult
     double seconds = 0;
 };
 
-// Writes the hits into a new SQLite database at path (an existing file is refused). progress is called
-// after each append with the hits written so far.
+// Writes the hits into a new database at address: an SQLite file (an existing one is refused) or a
+// postgresql:// address (one that holds hits already is refused), either taken as it is with append.
+// progress is called after each append with the hits written so far.
 FleetResult generateFleet(const std::string& path, const FleetOptions& options,
                           const std::function<void(int64_t written, double seconds)>& progress);
 
