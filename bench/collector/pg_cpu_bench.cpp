@@ -7,7 +7,11 @@
 // collectors. Exits non-zero when a case costs more than 1.5 times its floor or the stored hits are not
 // the answered ones.
 //
-// usage: zncip-collector-pg-cpu-bench [--hits N] [--clients N]
+// usage: zncip-collector-pg-cpu-bench [--hits N] [--clients N] [--statements] [--compare COLLECTOR]
+//                                     [--rounds N]
+// (--statements: the server also times each statement, those of the batch function included, and the
+// costliest are printed; the figures are then the profiler's as well; --compare: the rounds of another
+// build's zncip-collector in turns with this one's, each on a fresh server)
 
 #include "child_collector.h"
 #include "store/hit_store.h"
@@ -231,6 +235,7 @@ struct Bench
         const std::string perSession = std::to_string(hits / static_cast<unsigned>(sessions));
         awaitSessions(postmaster, "zncip", collectors.size());
         const double serverBefore = serverSeconds(postmaster);
+        std::fflush(nullptr); // or the child writes what this process has yet to
         const pid_t pid = fork();
         if (pid == 0)
         {
@@ -289,6 +294,29 @@ INSERT INTO daily_counts AS d (day, key, shard, hits, value_sum) VALUES (20000, 
 ON CONFLICT (day, key, shard) DO UPDATE SET hits = d.hits + excluded.hits, value_sum = d.value_sum + excluded.value_sum;
 )";
 
+// Turns on the timing of every statement, nested ones too, for the server in folder pg.
+void trackStatements(const std::string& script, const std::string& pg, const std::string& db)
+{
+    std::ofstream(pg + "/data/postgresql.conf", std::ios::app)
+        << "shared_preload_libraries = 'pg_stat_statements'\npg_stat_statements.track = all\n";
+    lastLine(script + " stop " + pg + " && " + script + " start " + pg);
+    lastLine(kPgBin + "/psql '" + db + "' -Xqc 'CREATE EXTENSION pg_stat_statements'; echo");
+}
+
+// The costliest statements since the last call, which forgets them.
+void printStatements(const std::string& db, const char* what)
+{
+    const std::string query = "SELECT round(total_exec_time)::text || ' ms', calls, rows, "
+                              "left(regexp_replace(query, '\\s+', ' ', 'g'), 110) FROM pg_stat_statements "
+                              "ORDER BY total_exec_time DESC LIMIT 15";
+    std::printf("  statements of %s by time (total, calls, rows, text):\n", what);
+    std::fflush(stdout);
+    const std::string psql = kPgBin + "/psql '" + db + "' -XAF ' | ' -c ";
+    if (std::system((psql + "\"" + query + "\"").c_str()) != 0 ||
+        std::system((psql + "'SELECT pg_stat_statements_reset()' >/dev/null").c_str()) != 0)
+        throw std::runtime_error("reading pg_stat_statements failed");
+}
+
 bool report(const char* what, const Cost& hit, const Cost& floor)
 {
     const double ratio = hit.totalUs() / std::max(floor.totalUs(), 1e-9);
@@ -299,23 +327,80 @@ bool report(const char* what, const Cost& hit, const Cost& floor)
     return ratio <= kTargetRatio;
 }
 
+// One round on a server of its own in dir/pg: both cases of one build beside their floors, printed.
+bool measure(Bench& bench, const std::string& program, const std::string& dir, bool statements)
+{
+    const std::string script = std::string(ZNCIP_SOURCE_DIR) + "/tools/pg_cluster.sh";
+    bool ok = false;
+    try
+    {
+        bench.db = lastLine(script + " start " + dir + "/pg");
+        if (statements)
+            trackStatements(script, dir + "/pg", bench.db);
+        std::ifstream pidFile(dir + "/pg/data/postmaster.pid");
+        if (!(pidFile >> bench.postmaster))
+            throw std::runtime_error("no postmaster.pid");
+        bench.collectors.clear();
+        for (int i = 0; i < kCollectors; ++i)
+            bench.collectors.push_back(zncip::bench::startCollector(
+                program, {"--no-admin", "--port", "0", "--db", bench.db, "--sync", "full"}));
+        // Each case beside its floor, so that the load of a shared machine weighs on both alike.
+        bool exact = true;
+        if (statements)
+            printStatements(bench.db, "starting");
+        const Cost fresh = bench.collect(1, exact);
+        if (statements)
+            printStatements(bench.db, "new clients");
+        const Cost newFloor = bench.floor(dir, "new-hit", kNewHitScript);
+        if (statements)
+            printStatements(bench.db, "pgbench");
+        const Cost known = bench.collect(2, exact);
+        if (statements)
+            printStatements(bench.db, "known clients");
+        const Cost knownFloor = bench.floor(dir, "known-hit", kKnownHitScript);
+        for (const ChildCollector& c : bench.collectors)
+            zncip::bench::stopCollector(c);
+        std::printf("processor per stored hit on PostgreSQL, %s, %d collectors x %d connections, %u hits of %u "
+                    "clients a run:\n",
+                    program.c_str(), kCollectors, kConnections, bench.hits, bench.clients);
+        const bool newOk = report("new clients:", fresh, newFloor);
+        const bool knownOk = report("known clients:", known, knownFloor);
+        ok = newOk && knownOk && exact;
+    }
+    catch (const std::exception& e)
+    {
+        std::printf("processor per hit on PostgreSQL: %s\n", e.what());
+    }
+    lastLine(script + " stop " + dir + "/pg >/dev/null; echo");
+    std::filesystem::remove_all(dir + "/pg");
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     Bench bench;
-    for (int i = 1; i + 1 < argc; i += 2)
+    bool statements = false;
+    std::string compare;
+    int rounds = 1;
+    for (int i = 1; i < argc; ++i)
     {
         const std::string a = argv[i];
-        if (a == "--hits")
-            bench.hits = static_cast<unsigned>(std::max(2 * kCollectors * kConnections, std::atoi(argv[i + 1])));
-        else if (a == "--clients")
-            bench.clients = static_cast<unsigned>(std::max(kCollectors, std::atoi(argv[i + 1])));
+        if (a == "--statements")
+            statements = true;
+        else if (a == "--hits" && i + 1 < argc)
+            bench.hits = static_cast<unsigned>(std::max(2 * kCollectors * kConnections, std::atoi(argv[++i])));
+        else if (a == "--clients" && i + 1 < argc)
+            bench.clients = static_cast<unsigned>(std::max(kCollectors, std::atoi(argv[++i])));
+        else if (a == "--compare" && i + 1 < argc)
+            compare = argv[++i];
+        else if (a == "--rounds" && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
     }
     bench.clients -= bench.clients % kCollectors; // a client's hits all go to one collector
     const std::string self = argv[0];
     const std::string program = self.substr(0, self.rfind('/') + 1) + "zncip-collector";
-    const std::string script = std::string(ZNCIP_SOURCE_DIR) + "/tools/pg_cluster.sh";
     if (!std::filesystem::exists(kPgBin + "/pg_ctl") || !std::filesystem::exists(kPgBin + "/pgbench"))
     {
         std::printf("processor per hit on PostgreSQL: skipped, no PostgreSQL server or pgbench installed\n");
@@ -324,36 +409,14 @@ int main(int argc, char** argv)
     char folder[] = "/tmp/zncip-pg-cpu-XXXXXX";
     const std::string dir = mkdtemp(folder);
     std::filesystem::permissions(dir, std::filesystem::perms(0755));
-    int status = 1;
-    try
+    bool ok = true;
+    // Another build's rounds in turns with this one's, for a figure before and after a change.
+    for (int r = 0; r < rounds; ++r)
     {
-        bench.db = lastLine(script + " start " + dir + "/pg");
-        std::ifstream pidFile(dir + "/pg/data/postmaster.pid");
-        if (!(pidFile >> bench.postmaster))
-            throw std::runtime_error("no postmaster.pid");
-        for (int i = 0; i < kCollectors; ++i)
-            bench.collectors.push_back(zncip::bench::startCollector(
-                program, {"--no-admin", "--port", "0", "--db", bench.db, "--sync", "full"}));
-        // Each case beside its floor, so that the load of a shared machine weighs on both alike.
-        bool exact = true;
-        const Cost fresh = bench.collect(1, exact);
-        const Cost newFloor = bench.floor(dir, "new-hit", kNewHitScript);
-        const Cost known = bench.collect(2, exact);
-        const Cost knownFloor = bench.floor(dir, "known-hit", kKnownHitScript);
-        for (const ChildCollector& c : bench.collectors)
-            zncip::bench::stopCollector(c);
-        std::printf("processor per stored hit on PostgreSQL, %d collectors x %d connections, %u hits of %u "
-                    "clients a run:\n",
-                    kCollectors, kConnections, bench.hits, bench.clients);
-        const bool newOk = report("new clients:", fresh, newFloor);
-        const bool knownOk = report("known clients:", known, knownFloor);
-        status = newOk && knownOk && exact ? 0 : 1;
+        ok = measure(bench, program, dir, statements) && ok;
+        if (!compare.empty())
+            measure(bench, compare, dir, statements);
     }
-    catch (const std::exception& e)
-    {
-        std::printf("processor per hit on PostgreSQL: %s\n", e.what());
-    }
-    lastLine(script + " stop " + dir + "/pg >/dev/null; echo");
     std::filesystem::remove_all(dir);
-    return status;
+    return ok ? 0 : 1;
 }
