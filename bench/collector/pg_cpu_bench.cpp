@@ -3,9 +3,9 @@
 // 1,000 clients, every client always to the same collector, first as clients new that day, then the same
 // hits again as known clients. The processor time of the collectors and of every server process, per hit
 // stored, is set beside pgbench writing the rows such a hit causes on the same tables, one hit per
-// transaction. The load generator (this process) is left out, as pgbench is not: it stands for the
-// collectors. Exits non-zero when a case costs more than 1.5 times its floor or the stored hits are not
-// the answered ones.
+// transaction (pg_floor/*.sql). The load generator (this process) is left out, as pgbench is not: it
+// stands for the collectors. Exits non-zero when a case costs more than 1.5 times its floor or the stored
+// hits are not the answered ones.
 //
 // usage: zncip-collector-pg-cpu-bench [--hits N] [--clients N] [--statements] [--compare COLLECTOR]
 //                                     [--rounds N]
@@ -226,10 +226,9 @@ struct Bench
 
     // pgbench running one script as many transactions as there are hits, on as many sessions as the
     // collectors are sent hits on; the collectors stay connected, idle.
-    Cost floor(const std::string& dir, const std::string& name, const std::string& script)
+    Cost floor(const std::string& dir, const std::string& name)
     {
-        const std::string file = dir + "/" + name + ".sql";
-        std::ofstream(file) << script;
+        const std::string file = std::string(ZNCIP_SOURCE_DIR) + "/bench/collector/pg_floor/" + name + ".sql";
         const std::string log = dir + "/" + name + ".log";
         const int sessions = kCollectors * kConnections;
         const std::string perSession = std::to_string(hits / static_cast<unsigned>(sessions));
@@ -260,39 +259,6 @@ struct Bench
         return cost;
     }
 };
-
-// The rows a hit writes when its client is new that day under the four keys of its command: the hit, its
-// command's daily count, the client's presence under each key and the first-visit count of each, in one
-// statement of its own transaction, the least a session can do to write them. Every session adds to
-// counters of its own shard, as each collector's connection does.
-const char* const kNewHitScript = R"(\set c random(1000000000, 9000000000000)
-\set k random(1, 97)
-WITH hit AS (
-    INSERT INTO hits (received_us, path, body, accepted, reason, user_agent, day, client, rollup_key, value, agent_id)
-    VALUES (1700000000000000, '/collect', 'v=1&tid=UA-582047-16&cid=cpu-client-123&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.0&ec=Commands&ea=Execute&el=LINE%20(GROUP12)&ev=1234&r=1', true, '', '', 20000, :c, :k, 1234, 1)
-), counted AS (
-    INSERT INTO daily_counts AS d (day, key, shard, hits, value_sum) VALUES (20000, :k, :client_id, 1, 1234)
-    ON CONFLICT (day, key, shard) DO UPDATE SET hits = d.hits + excluded.hits, value_sum = d.value_sum + excluded.value_sum
-), present AS (
-    INSERT INTO presence (client, key, day) VALUES (:c, :k, 20000), (:c, 98, 20000), (:c, 99, 20000), (:c, 100, 20000)
-    ON CONFLICT DO NOTHING
-)
-INSERT INTO first_visits AS f (day, previous_day, key, shard, clients)
-VALUES (20000, -2147483648, :k, :client_id, 1), (20000, -2147483648, 98, :client_id, 1),
-       (20000, -2147483648, 99, :client_id, 1), (20000, -2147483648, 100, :client_id, 1)
-ON CONFLICT (day, previous_day, key, shard) DO UPDATE SET clients = f.clients + excluded.clients;
-)";
-
-// A hit of a client already present under its keys that day writes the hit and its daily count.
-const char* const kKnownHitScript = R"(\set c random(1, 1000)
-\set k random(1, 97)
-WITH hit AS (
-    INSERT INTO hits (received_us, path, body, accepted, reason, user_agent, day, client, rollup_key, value, agent_id)
-    VALUES (1700000000000000, '/collect', 'v=1&tid=UA-582047-16&cid=cpu-client-123&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.0&ec=Commands&ea=Execute&el=LINE%20(GROUP12)&ev=1234&r=1', true, '', '', 20000, :c, :k, 1234, 1)
-)
-INSERT INTO daily_counts AS d (day, key, shard, hits, value_sum) VALUES (20000, :k, :client_id, 1, 1234)
-ON CONFLICT (day, key, shard) DO UPDATE SET hits = d.hits + excluded.hits, value_sum = d.value_sum + excluded.value_sum;
-)";
 
 // Turns on the timing of every statement, nested ones too, for the server in folder pg.
 void trackStatements(const std::string& script, const std::string& pg, const std::string& db)
@@ -351,13 +317,13 @@ bool measure(Bench& bench, const std::string& program, const std::string& dir, b
         const Cost fresh = bench.collect(1, exact);
         if (statements)
             printStatements(bench.db, "new clients");
-        const Cost newFloor = bench.floor(dir, "new-hit", kNewHitScript);
+        const Cost newFloor = bench.floor(dir, "new_hit");
         if (statements)
             printStatements(bench.db, "pgbench");
         const Cost known = bench.collect(2, exact);
         if (statements)
             printStatements(bench.db, "known clients");
-        const Cost knownFloor = bench.floor(dir, "known-hit", kKnownHitScript);
+        const Cost knownFloor = bench.floor(dir, "known_hit");
         for (const ChildCollector& c : bench.collectors)
             zncip::bench::stopCollector(c);
         std::printf("processor per stored hit on PostgreSQL, %s, %d collectors x %d connections, %u hits of %u "
