@@ -277,9 +277,13 @@ void printStatements(const std::string& db, const char* what)
                               "ORDER BY total_exec_time DESC LIMIT 15";
     std::printf("  statements of %s by time (total, calls, rows, text):\n", what);
     std::fflush(stdout);
+    // How the lookups of ids went: tables read whole, or probed by index.
+    const std::string tables = "SELECT relname, seq_scan, seq_tup_read, idx_scan FROM pg_stat_user_tables "
+                               "WHERE relname IN ('clients', 'rollup_keys', 'user_agents') ORDER BY 1";
     const std::string psql = kPgBin + "/psql '" + db + "' -XAF ' | ' -c ";
     if (std::system((psql + "\"" + query + "\"").c_str()) != 0 ||
-        std::system((psql + "'SELECT pg_stat_statements_reset()' >/dev/null").c_str()) != 0)
+        std::system((psql + "\"" + tables + "\"").c_str()) != 0 ||
+        std::system((psql + "'SELECT pg_stat_statements_reset(), pg_stat_reset()' >/dev/null").c_str()) != 0)
         throw std::runtime_error("reading pg_stat_statements failed");
 }
 
