@@ -35,6 +35,10 @@ run "$bin/zncip-collector-pg-bench"
 # and a hot standby, and the stored rate beside four dashboards (about 20 minutes)
 run python3 "$(dirname "$0")/collector/sizing.py" "$build" --dir "$build/bench-data/sizing" --read-bench
 
+# collector on PostgreSQL: processor time per stored hit of new and of known clients, collectors and server
+# together, against pgbench writing the rows such a hit causes (target: at most 1.5 times that)
+run "$bin/zncip-collector-pg-cpu-bench"
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"

@@ -88,7 +88,7 @@ void readActiveClients(Connection& c, const Rollups::ComparedDays& days, const s
 } // namespace
 
 PostgresStore::PostgresStore(const std::string& uri, const StoreOptions& options)
-    : connection_(uri, options.syncFull)
+    : connection_(uri, options.syncFull, !options.readOnly)
 {
     if (options.maxBytes > 0)
         throw StoreError("a ceiling on the database size is for an SQLite file; a shared PostgreSQL "
