@@ -1,5 +1,5 @@
-// Writes an SQLite collector database of a month of a fleet's telemetry, through the collector's own
-// store, for the report and size benchmarks.
+// Writes a collector database (an SQLite file, or a postgresql:// address) of a month of a fleet's
+// telemetry, through the collector's own store, for the report and size benchmarks.
 //
 // usage: zncip-collector-gen --db PATH [--hits N] [--days D] [--versions V] [--clients C]
 //                            [--last-day YYYY-MM-DD] [--seed S]

@@ -371,9 +371,11 @@ FleetResult generateFleet(const std::string& path, const FleetOptions& o,
         ++runs[i].commands;
     std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.startUs < b.startUs; });
 
-    StoreOptions sqlite;
-    sqlite.syncFull = false;
-    const auto store = openSqliteStore(path, sqlite);
+    StoreOptions unsynced;
+    unsynced.syncFull = false;
+    const auto store = openStore(path, unsynced);
+    // On PostgreSQL the past days get their partitions first, as a collector running then would have made.
+    store->prepareDays(result.firstDay, result.lastDay);
     HitWriter writer(*store, o.hitsPerAppend, progress);
     for (const Run& run : runs)
     {

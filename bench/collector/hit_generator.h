@@ -28,8 +28,8 @@ struct FleetResult
     double seconds = 0;
 };
 
-// Writes the hits into a new SQLite database at path (an existing file is refused). progress is called
-// after each append with the hits written so far.
+// Writes the hits into a new SQLite database at path (an existing file is refused), or into the PostgreSQL
+// database of a postgresql:// address. progress is called after each append with the hits written so far.
 FleetResult generateFleet(const std::string& path, const FleetOptions& options,
                           const std::function<void(int64_t written, double seconds)>& progress);
 

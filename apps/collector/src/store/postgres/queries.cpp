@@ -21,6 +21,8 @@ const PreparedQuery kAppend{"append",
                              kByteaArray, kByteaArray, kByteaArray, kByteaArray, kInt8Array, kByteaArray}};
 const PreparedQuery kForget{"forget", {kInt4, kBytea}};
 const PreparedQuery kPrune{"prune", {kInt4}};
+const PreparedQuery kPrepareDays{"prepare_days", {kInt4, kInt4}};
+const PreparedQuery kDropDays{"drop_days", {kInt4}};
 const PreparedQuery kEach{"each", {}};
 const PreparedQuery kCount{"count", {}};
 const PreparedQuery kBounds{"bounds", {}};
@@ -35,7 +37,8 @@ const std::vector<const PreparedQuery*>& preparedQueries()
 {
     static const std::vector<const PreparedQuery*> all{&kVersions, &kRejected, &kAppend, &kForget,
                                                        &kPrune,    &kEach,     &kCount,  &kBounds,
-                                                       &kCounts,   &kClients,  &kDaily,  &kRejections};
+                                                       &kCounts,   &kClients,  &kDaily,  &kRejections,
+                                                       &kPrepareDays, &kDropDays};
     return all;
 }
 
