@@ -1,8 +1,8 @@
 #include "hit_generator.h"
 
 #include "ingest/hit_facts.h"
-#include "store/hit_store.h"
 #include "ingest/validation.h"
+#include "store/hit_store.h"
 #include "text/days.h"
 
 #include <sys/stat.h>

@@ -142,7 +142,8 @@ TEST_F(PostgresStore, HitsWaitingInTheDefaultPartitionMoveToTheirDay)
     other.join();
     EXPECT_EQ(rowsOf(db, everyHit), rows) << "ids and bytes kept";
     EXPECT_EQ(storedLines(*store), before);
-    const auto later = std::count_if(sent.begin(), sent.end(), [](const SentHit& s) { return s.day > kFirstDay + 6; });
+    const auto later =
+        std::count_if(sent.begin(), sent.end(), [](const SentHit& s) { return s.day > kFirstDay + 6; });
     EXPECT_EQ(rowsOf(db, "SELECT count(*), count(DISTINCT tableoid) FROM hits"),
               std::to_string(sent.size()) + "|8\n");
     EXPECT_EQ(rowsOf(db, "SELECT count(*) FROM hits_default"), std::to_string(later) + "\n");
@@ -206,7 +207,8 @@ TEST_F(PostgresStore, ADatabaseOfEachOlderSchemaIsUpgradedWithEveryHitKept)
         for (int v = 0; v < schema; ++v)
             for (std::string_view file : postgres::migrationFiles()[static_cast<size_t>(v)])
                 old.exec(postgres::sqlText(file), what);
-        old.exec(("INSERT INTO schema_version (version) VALUES (" + std::to_string(schema) + ")").c_str(), what);
+        old.exec(("INSERT INTO schema_version (version) VALUES (" + std::to_string(schema) + ")").c_str(),
+                 what);
         old.exec("COMMIT", what);
         // Schema 1's arguments are today's but the last, the uid.
         const auto appendAsBefore = [&](const std::vector<HitRecord>& batch)
@@ -226,8 +228,8 @@ TEST_F(PostgresStore, ADatabaseOfEachOlderSchemaIsUpgradedWithEveryHitKept)
         readOnly.readOnly = true;
         EXPECT_THROW(openPostgresStore(db, readOnly), StoreError) << "read before the upgrade";
         // Schema 1's hits learn their uid in the upgrade: the columns before it are compared.
-        const std::string everyHit =
-            "SELECT string_agg(row(" + columns[0] + (schema == 1 ? "" : columns[1]) + ")::text, ' ' ORDER BY id) FROM hits";
+        const std::string everyHit = "SELECT string_agg(row(" + columns[0] + (schema == 1 ? "" : columns[1]) +
+                                     ")::text, ' ' ORDER BY id) FROM hits";
         const std::string rows = rowsOf(db, everyHit);
 
         const std::unique_ptr<HitStore> store = openPostgresStore(db);
@@ -559,6 +561,12 @@ TEST_F(ScaleOut, APoisonClientSpoilsNoOtherClientsHits)
     ASSERT_NO_THROW(rollups = store->rollups({}));
     const Report report = buildReport(rollups, {});
     EXPECT_EQ(report.commands.values.at("LINE").reports, 2 * kHonest * kEach);
+    // Made at start: the partitions of today and the days ahead, into which the hits went or moved.
+    EXPECT_TRUE(eventually(
+        [&] {
+            return rowsOf(db, "SELECT count(*) FROM pg_inherits WHERE inhparent = 'hits'::regclass") == "5\n";
+        }));
+    EXPECT_EQ(rowsOf(db, "SELECT count(*) FROM hits_default"), "0\n");
 }
 
 // The database stopped while serving: hits are answered 503 with Retry-After, nothing is lost, and the

@@ -21,6 +21,9 @@ namespace
 // How often a collector makes the partitions of the days ahead (PostgreSQL) and, when it keeps raw hits for
 // a limited time, looks for old ones.
 constexpr int kUpkeepEverySeconds = 3600;
+// After a failed upkeep (the database away, a lock waited for too long): sooner, so that today's hits do
+// not wait an hour in hits_default.
+constexpr int kUpkeepRetrySeconds = 60;
 // The days after today whose partitions are made ahead: their hits then never wait in hits_default, even
 // when every collector was stopped for a long weekend.
 constexpr int kDaysAhead = 3;
@@ -35,8 +38,8 @@ int64_t todayUtc()
 }
 
 // On a connection of its own: the room for the hits of today and the days ahead, then the raw hits older
-// than the days to keep (0: none) removed; the rollups keep them.
-void upkeep(const CollectConfig& config, unsigned keepDays, std::ostream& err)
+// than the days to keep (0: none) removed; the rollups keep them. False when a step failed.
+bool upkeep(const CollectConfig& config, unsigned keepDays, std::ostream& err)
 {
     const auto today = static_cast<int32_t>(todayUtc());
     // Each step tried even when the one before failed: a partition that waited too long for its lock does
@@ -55,18 +58,22 @@ void upkeep(const CollectConfig& config, unsigned keepDays, std::ostream& err)
         }
     };
     std::unique_ptr<HitStore> store;
-    if (!attempt("opening the database for its upkeep", [&] { store = openStore(config.dbPath, config.storeOptions); }))
-        return;
-    attempt("making room for the days ahead", [&] { store->prepareDays(today, today + kDaysAhead); });
+    if (!attempt("opening the database for its upkeep",
+                 [&] { store = openStore(config.dbPath, config.storeOptions); }))
+        return false;
+    bool done =
+        attempt("making room for the days ahead", [&] { store->prepareDays(today, today + kDaysAhead); });
     if (keepDays)
-        attempt("pruning",
-                [&]
-                {
-                    const int64_t removed = store->pruneRawBefore(static_cast<int32_t>(today - keepDays + 1));
-                    if (removed)
-                        err << "zncip-collector: pruned " << removed << " raw hit(s) older than " << keepDays
-                            << " day(s)" << std::endl;
-                });
+        done &= attempt("pruning",
+                        [&]
+                        {
+                            const int64_t removed =
+                                store->pruneRawBefore(static_cast<int32_t>(today - keepDays + 1));
+                            if (removed)
+                                err << "zncip-collector: pruned " << removed << " raw hit(s) older than "
+                                    << keepDays << " day(s)" << std::endl;
+                        });
+    return done;
 }
 
 // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
@@ -139,9 +146,9 @@ int serve(const Options& options, std::ostream& out, std::ostream& err)
     // A PostgreSQL store always has upkeep to do; an SQLite one only when it prunes.
     if (keepRawDays || (!config.discard && isPostgresAddress(config.dbPath)))
     {
-        const timespec interval{kUpkeepEverySeconds, 0};
+        timespec interval{};
         do
-            upkeep(config, keepRawDays, err);
+            interval.tv_sec = upkeep(config, keepRawDays, err) ? kUpkeepEverySeconds : kUpkeepRetrySeconds;
         while (sigtimedwait(&stopSignals, nullptr, &interval) < 0);
     }
     else

@@ -35,10 +35,9 @@ const PreparedQuery kRejected{"rejected", {kInt4, kInt4, kInt4}};
 
 const std::vector<const PreparedQuery*>& preparedQueries()
 {
-    static const std::vector<const PreparedQuery*> all{&kVersions, &kRejected, &kAppend, &kForget,
-                                                       &kPrune,    &kEach,     &kCount,  &kBounds,
-                                                       &kCounts,   &kClients,  &kDaily,  &kRejections,
-                                                       &kPrepareDays, &kDropDays};
+    static const std::vector<const PreparedQuery*> all{
+        &kVersions, &kRejected, &kAppend,  &kForget, &kPrune,      &kEach,        &kCount,
+        &kBounds,   &kCounts,   &kClients, &kDaily,  &kRejections, &kPrepareDays, &kDropDays};
     return all;
 }
 
