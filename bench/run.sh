@@ -30,6 +30,10 @@ run "$bin/zncip-collector-admin-bench"
 # collector on PostgreSQL: two collectors sharing a throw-away server, 8 keep-alive connections each
 run "$bin/zncip-collector-pg-bench"
 
+# collector on PostgreSQL: retention of a day of 1,000,000 raw hits, rows deleted against its partition
+# dropped, time and write-ahead log of each
+run "$bin/zncip-collector-retention-bench"
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"

@@ -301,9 +301,10 @@ CREATE FUNCTION public.zncip_prepare_days(p_first integer, p_last integer) RETUR
             RETURN 0;
         END IF;
         PERFORM pg_advisory_xact_lock(7420, 3);
-        -- The server refuses a partition whose day has rows in hits_default: they move into it first,
-        -- and none may arrive there meanwhile.
-        LOCK TABLE hits_default IN ACCESS EXCLUSIVE MODE;
+        -- The server refuses a partition whose day has rows in hits_default: they move into it first, and
+        -- none may arrive there meanwhile. An insert routed by the partitions it saw before fails once a
+        -- partition is attached, rather than going to it: hits wait meanwhile, readers do not.
+        LOCK TABLE hits IN SHARE ROW EXCLUSIVE MODE;
         FOR v_day IN p_first..p_last LOOP
             v_name := 'hits_' || to_char(date '1970-01-01' + v_day, 'YYYYMMDD');
             CONTINUE WHEN to_regclass(v_name) IS NOT NULL;

@@ -124,7 +124,8 @@ TEST_F(PostgresStore, RollupsCountWhatTheHitsSay)
 }
 
 // Hits of days without a partition wait in hits_default; two collectors making those days' partitions at
-// once move them there, and every read finds them as before.
+// once (without taking turns, one fails or they deadlock) move them there, and every read finds them as
+// before.
 TEST_F(PostgresStore, HitsWaitingInTheDefaultPartitionMoveToTheirDay)
 {
     const std::string db = cluster.freshDatabase();
@@ -135,11 +136,18 @@ TEST_F(PostgresStore, HitsWaitingInTheDefaultPartitionMoveToTheirDay)
         hits.push_back(s.record());
     store->append(hits);
     const std::vector<std::string> before = storedLines(*store);
-    const std::string everyHit = "SELECT string_agg(h::text, ' ' ORDER BY id) FROM hits h";
+    const std::string everyHit = "SELECT count(*), md5(string_agg(h::text, ' ' ORDER BY id)) FROM hits h";
     const std::string rows = rowsOf(db, everyHit);
-    std::thread other([&] { openPostgresStore(db)->prepareDays(kFirstDay, kFirstDay + 5); });
-    store->prepareDays(kFirstDay + 2, kFirstDay + 6);
-    other.join();
+    // Both wait behind a reader of hits, so that they make the same days at the same time.
+    postgres::Connection reader(db, true);
+    reader.connect();
+    reader.exec("BEGIN", "reading"), reader.exec("LOCK TABLE hits_default IN SHARE MODE", "reading");
+    const std::unique_ptr<HitStore> other = openPostgresStore(db);
+    std::thread first([&] { EXPECT_NO_THROW(other->prepareDays(kFirstDay, kFirstDay + 5)); }),
+        second([&] { EXPECT_NO_THROW(store->prepareDays(kFirstDay + 2, kFirstDay + 6)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    reader.exec("COMMIT", "reading");
+    first.join(), second.join();
     EXPECT_EQ(rowsOf(db, everyHit), rows) << "ids and bytes kept";
     EXPECT_EQ(storedLines(*store), before);
     const auto later =
@@ -228,8 +236,8 @@ TEST_F(PostgresStore, ADatabaseOfEachOlderSchemaIsUpgradedWithEveryHitKept)
         readOnly.readOnly = true;
         EXPECT_THROW(openPostgresStore(db, readOnly), StoreError) << "read before the upgrade";
         // Schema 1's hits learn their uid in the upgrade: the columns before it are compared.
-        const std::string everyHit = "SELECT string_agg(row(" + columns[0] + (schema == 1 ? "" : columns[1]) +
-                                     ")::text, ' ' ORDER BY id) FROM hits";
+        const std::string everyHit = "SELECT count(*), md5(string_agg(row(" + columns[0] +
+                                     (schema == 1 ? "" : columns[1]) + ")::text, ' ' ORDER BY id)) FROM hits";
         const std::string rows = rowsOf(db, everyHit);
 
         const std::unique_ptr<HitStore> store = openPostgresStore(db);
