@@ -39,6 +39,10 @@ run python3 "$(dirname "$0")/collector/sizing.py" "$build" --dir "$build/bench-d
 # together, against pgbench writing the rows such a hit causes (target: at most 1.5 times that)
 run "$bin/zncip-collector-pg-cpu-bench"
 
+# collector on PostgreSQL: retention of a day of 1,000,000 raw hits, rows deleted against its partition
+# dropped, time and write-ahead log of each
+run "$bin/zncip-collector-retention-bench"
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"

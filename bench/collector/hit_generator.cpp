@@ -1,8 +1,8 @@
 #include "hit_generator.h"
 
 #include "ingest/hit_facts.h"
-#include "store/hit_store.h"
 #include "ingest/validation.h"
+#include "store/hit_store.h"
 #include "text/days.h"
 
 #include <sys/stat.h>
@@ -384,6 +384,8 @@ FleetResult generateFleet(const std::string& path, const FleetOptions& o,
     const auto store = openStore(path, options);
     if (postgres && !o.append && store->storedHits() > 0)
         throw StoreError("the database holds hits already: the generator writes only new databases");
+    // On PostgreSQL the past days get their partitions first, as a collector running then would have made.
+    store->prepareDays(result.firstDay, result.lastDay);
     HitWriter writer(*store, o.hitsPerAppend, progress);
     for (const Run& run : runs)
     {

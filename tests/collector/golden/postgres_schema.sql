@@ -150,6 +150,35 @@ CREATE FUNCTION public.zncip_append(p_shard integer, p_generation bigint, p_know
 
 
 --
+-- Name: zncip_drop_days_before(integer); Type: FUNCTION; Schema: public; Owner: -
+--
+
+CREATE FUNCTION public.zncip_drop_days_before(p_day integer) RETURNS bigint
+    LANGUAGE plpgsql
+    SET lock_timeout TO '2s'
+    AS $$
+    DECLARE
+        v_partition regclass; v_hits bigint; v_removed bigint := 0;
+    BEGIN
+        PERFORM pg_advisory_xact_lock(7420, 3);
+        FOR v_partition IN
+            SELECT c.oid FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid
+            WHERE i.inhparent = 'hits'::regclass
+              AND substring(pg_get_expr(c.relpartbound, c.oid) FROM 'TO \((-?\d+)\)')::integer <= p_day
+            ORDER BY 1
+        LOOP
+            -- Counting reads the day once; deleting would write each row's death to the log, then vacuum it.
+            EXECUTE format('SELECT count(*) FROM %s', v_partition) INTO v_hits;
+            EXECUTE format('ALTER TABLE hits DETACH PARTITION %s', v_partition);
+            EXECUTE format('DROP TABLE %s', v_partition);
+            v_removed := v_removed + v_hits;
+        END LOOP;
+        RETURN v_removed;
+    END
+    $$;
+
+
+--
 -- Name: zncip_forget(integer, bytea); Type: FUNCTION; Schema: public; Owner: -
 --
 
@@ -255,6 +284,41 @@ CREATE FUNCTION public.zncip_pair_lock(p_client bigint, p_key bigint) RETURNS bi
     AS $$ SELECT p_client # (p_key << 32) $$;
 
 
+--
+-- Name: zncip_prepare_days(integer, integer); Type: FUNCTION; Schema: public; Owner: -
+--
+
+CREATE FUNCTION public.zncip_prepare_days(p_first integer, p_last integer) RETURNS integer
+    LANGUAGE plpgsql
+    SET lock_timeout TO '2s'
+    AS $_$
+    DECLARE
+        v_day integer; v_name text; v_made integer := 0;
+    BEGIN
+        -- The call of every hour finds them there, and locks nothing.
+        IF NOT EXISTS (SELECT FROM generate_series(p_first, p_last) d
+                       WHERE to_regclass('hits_' || to_char(date '1970-01-01' + d, 'YYYYMMDD')) IS NULL) THEN
+            RETURN 0;
+        END IF;
+        PERFORM pg_advisory_xact_lock(7420, 3);
+        -- The server refuses a partition whose day has rows in hits_default: they move into it first, and
+        -- none may arrive there meanwhile. An insert routed by the partitions it saw before fails once a
+        -- partition is attached, rather than going to it: hits wait meanwhile, readers do not.
+        LOCK TABLE hits IN SHARE ROW EXCLUSIVE MODE;
+        FOR v_day IN p_first..p_last LOOP
+            v_name := 'hits_' || to_char(date '1970-01-01' + v_day, 'YYYYMMDD');
+            CONTINUE WHEN to_regclass(v_name) IS NOT NULL;
+            EXECUTE format('CREATE TABLE %I (LIKE hits, CHECK (day >= %s AND day < %s))', v_name, v_day, v_day + 1);
+            EXECUTE format('WITH moved AS (DELETE FROM hits_default WHERE day = $1 RETURNING *) '
+                           'INSERT INTO %I SELECT * FROM moved', v_name) USING v_day;
+            EXECUTE format('ALTER TABLE hits ATTACH PARTITION %I FOR VALUES FROM (%s) TO (%s)', v_name, v_day, v_day + 1);
+            v_made := v_made + 1;
+        END LOOP;
+        RETURN v_made;
+    END
+    $_$;
+
+
 
 
 --
@@ -345,14 +409,15 @@ CREATE TABLE public.hits (
     accepted boolean NOT NULL,
     reason bytea NOT NULL,
     user_agent bytea NOT NULL,
-    day integer,
+    day integer NOT NULL,
     client bigint,
     rollup_key bigint,
     value bigint,
     agent_id bigint,
     reason_id bigint,
     uid_client bigint
-);
+)
+PARTITION BY RANGE (day);
 
 
 --
@@ -372,6 +437,28 @@ CREATE SEQUENCE public.hits_id_seq
 --
 
 ALTER SEQUENCE public.hits_id_seq OWNED BY public.hits.id;
+
+
+--
+-- Name: hits_default; Type: TABLE; Schema: public; Owner: -
+--
+
+CREATE TABLE public.hits_default (
+    id bigint DEFAULT nextval('public.hits_id_seq'::regclass) NOT NULL,
+    received_us bigint NOT NULL,
+    path bytea NOT NULL,
+    body bytea NOT NULL,
+    accepted boolean NOT NULL,
+    reason bytea NOT NULL,
+    user_agent bytea NOT NULL,
+    day integer NOT NULL,
+    client bigint,
+    rollup_key bigint,
+    value bigint,
+    agent_id bigint,
+    reason_id bigint,
+    uid_client bigint
+);
 
 
 --
@@ -489,6 +576,13 @@ ALTER SEQUENCE public.user_agents_id_seq OWNED BY public.user_agents.id;
 
 
 --
+-- Name: hits_default; Type: TABLE ATTACH; Schema: public; Owner: -
+--
+
+ALTER TABLE ONLY public.hits ATTACH PARTITION public.hits_default DEFAULT;
+
+
+--
 -- Name: clients id; Type: DEFAULT; Schema: public; Owner: -
 --
 
@@ -565,10 +659,10 @@ COPY public.first_visits (day, previous_day, key, shard, clients) FROM stdin;
 
 
 --
--- Data for Name: hits; Type: TABLE DATA; Schema: public; Owner: -
+-- Data for Name: hits_default; Type: TABLE DATA; Schema: public; Owner: -
 --
 
-COPY public.hits (id, received_us, path, body, accepted, reason, user_agent, day, client, rollup_key, value, agent_id, reason_id, uid_client) FROM stdin;
+COPY public.hits_default (id, received_us, path, body, accepted, reason, user_agent, day, client, rollup_key, value, agent_id, reason_id, uid_client) FROM stdin;
 \.
 
 
@@ -684,7 +778,15 @@ ALTER TABLE ONLY public.first_visits
 --
 
 ALTER TABLE ONLY public.hits
-    ADD CONSTRAINT hits_pkey PRIMARY KEY (id);
+    ADD CONSTRAINT hits_pkey PRIMARY KEY (id, day);
+
+
+--
+-- Name: hits_default hits_default_pkey; Type: CONSTRAINT; Schema: public; Owner: -
+--
+
+ALTER TABLE ONLY public.hits_default
+    ADD CONSTRAINT hits_default_pkey PRIMARY KEY (id, day);
 
 
 --
@@ -753,35 +855,70 @@ CREATE INDEX first_visits_by_key ON public.first_visits USING btree (key, day);
 -- Name: hits_by_agent; Type: INDEX; Schema: public; Owner: -
 --
 
-CREATE INDEX hits_by_agent ON public.hits USING btree (agent_id) WHERE (agent_id IS NOT NULL);
+CREATE INDEX hits_by_agent ON ONLY public.hits USING btree (agent_id) WHERE (agent_id IS NOT NULL);
 
 
 --
 -- Name: hits_by_client; Type: INDEX; Schema: public; Owner: -
 --
 
-CREATE INDEX hits_by_client ON public.hits USING btree (client) WHERE (client IS NOT NULL);
+CREATE INDEX hits_by_client ON ONLY public.hits USING btree (client) WHERE (client IS NOT NULL);
 
 
 --
 -- Name: hits_by_day; Type: INDEX; Schema: public; Owner: -
 --
 
-CREATE INDEX hits_by_day ON public.hits USING btree (day);
+CREATE INDEX hits_by_day ON ONLY public.hits USING btree (day);
 
 
 --
 -- Name: hits_by_reason; Type: INDEX; Schema: public; Owner: -
 --
 
-CREATE INDEX hits_by_reason ON public.hits USING btree (reason_id) WHERE (reason_id IS NOT NULL);
+CREATE INDEX hits_by_reason ON ONLY public.hits USING btree (reason_id) WHERE (reason_id IS NOT NULL);
 
 
 --
 -- Name: hits_by_uid_client; Type: INDEX; Schema: public; Owner: -
 --
 
-CREATE INDEX hits_by_uid_client ON public.hits USING btree (uid_client) WHERE (uid_client IS NOT NULL);
+CREATE INDEX hits_by_uid_client ON ONLY public.hits USING btree (uid_client) WHERE (uid_client IS NOT NULL);
+
+
+--
+-- Name: hits_default_agent_id_idx; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE INDEX hits_default_agent_id_idx ON public.hits_default USING btree (agent_id) WHERE (agent_id IS NOT NULL);
+
+
+--
+-- Name: hits_default_client_idx; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE INDEX hits_default_client_idx ON public.hits_default USING btree (client) WHERE (client IS NOT NULL);
+
+
+--
+-- Name: hits_default_day_idx; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE INDEX hits_default_day_idx ON public.hits_default USING btree (day);
+
+
+--
+-- Name: hits_default_reason_id_idx; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE INDEX hits_default_reason_id_idx ON public.hits_default USING btree (reason_id) WHERE (reason_id IS NOT NULL);
+
+
+--
+-- Name: hits_default_uid_client_idx; Type: INDEX; Schema: public; Owner: -
+--
+
+CREATE INDEX hits_default_uid_client_idx ON public.hits_default USING btree (uid_client) WHERE (uid_client IS NOT NULL);
 
 
 --
@@ -789,6 +926,48 @@ CREATE INDEX hits_by_uid_client ON public.hits USING btree (uid_client) WHERE (u
 --
 
 CREATE UNIQUE INDEX user_agents_by_digest ON public.user_agents USING btree (sha256(agent));
+
+
+--
+-- Name: hits_default_agent_id_idx; Type: INDEX ATTACH; Schema: public; Owner: -
+--
+
+ALTER INDEX public.hits_by_agent ATTACH PARTITION public.hits_default_agent_id_idx;
+
+
+--
+-- Name: hits_default_client_idx; Type: INDEX ATTACH; Schema: public; Owner: -
+--
+
+ALTER INDEX public.hits_by_client ATTACH PARTITION public.hits_default_client_idx;
+
+
+--
+-- Name: hits_default_day_idx; Type: INDEX ATTACH; Schema: public; Owner: -
+--
+
+ALTER INDEX public.hits_by_day ATTACH PARTITION public.hits_default_day_idx;
+
+
+--
+-- Name: hits_default_pkey; Type: INDEX ATTACH; Schema: public; Owner: -
+--
+
+ALTER INDEX public.hits_pkey ATTACH PARTITION public.hits_default_pkey;
+
+
+--
+-- Name: hits_default_reason_id_idx; Type: INDEX ATTACH; Schema: public; Owner: -
+--
+
+ALTER INDEX public.hits_by_reason ATTACH PARTITION public.hits_default_reason_id_idx;
+
+
+--
+-- Name: hits_default_uid_client_idx; Type: INDEX ATTACH; Schema: public; Owner: -
+--
+
+ALTER INDEX public.hits_by_uid_client ATTACH PARTITION public.hits_default_uid_client_idx;
 
 
 --

@@ -94,12 +94,66 @@ struct PostgresStore : ::testing::Test
 };
 using ScaleOut = PostgresStore;
 
+// The rows of a query as text: its columns joined by '|', each row ended by a newline.
+std::string rowsOf(const std::string& db, const std::string& query)
+{
+    PGconn* c = PQconnectdb(db.c_str());
+    PGresult* r = PQexec(c, query.c_str());
+    EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK) << query << ": " << PQerrorMessage(c);
+    std::string rows;
+    for (int row = 0; row < PQntuples(r); ++row)
+        for (int column = 0; column < PQnfields(r); ++column)
+            rows += std::string(PQgetvalue(r, row, column)) + (column + 1 < PQnfields(r) ? "|" : "\n");
+    PQclear(r);
+    PQfinish(c);
+    return rows;
+}
+
 // Late days, several new days of one client and key in one batch, rejected hits, a client forgotten by
 // another collector and coming back, raw hits pruned: the reports tell what the hits say, as on SQLite.
+// Days 1 to 4 have partitions of their own, the others wait in hits_default: pruning before day 4 drops
+// three partitions whole and deletes from hits_default, forgetting finds the client in both.
 TEST_F(PostgresStore, RollupsCountWhatTheHitsSay)
 {
     const std::string db = cluster.freshDatabase();
+    openPostgresStore(db)->prepareDays(kFirstDay + 1, kFirstDay + 4);
     expectRollupsThroughTheirLife([&] { return openPostgresStore(db); }, false);
+    EXPECT_EQ(rowsOf(db, "SELECT string_agg(p, ' ' ORDER BY p) FROM (SELECT inhrelid::regclass::text p "
+                         "FROM pg_inherits WHERE inhparent = 'hits'::regclass) x"),
+              "hits_20241008 hits_default\n");
+}
+
+// Hits of days without a partition wait in hits_default; two collectors making those days' partitions at
+// once (without taking turns, one fails or they deadlock) move them there, and every read finds them as
+// before.
+TEST_F(PostgresStore, HitsWaitingInTheDefaultPartitionMoveToTheirDay)
+{
+    const std::string db = cluster.freshDatabase();
+    const std::unique_ptr<HitStore> store = openPostgresStore(db);
+    const std::vector<SentHit> sent = someHits();
+    std::vector<HitRecord> hits;
+    for (const SentHit& s : sent)
+        hits.push_back(s.record());
+    store->append(hits);
+    const std::string everyHit = "SELECT count(*), md5(string_agg(h::text, ' ' ORDER BY id)) FROM hits h";
+    const std::string rows = rowsOf(db, everyHit);
+    // Both wait behind a reader of hits, so that they make the same days at the same time.
+    postgres::Connection reader(db, true);
+    reader.connect();
+    reader.exec("BEGIN", "reading"), reader.exec("LOCK TABLE hits_default IN SHARE MODE", "reading");
+    const std::unique_ptr<HitStore> other = openPostgresStore(db);
+    std::thread first([&] { EXPECT_NO_THROW(other->prepareDays(kFirstDay, kFirstDay + 5)); }),
+        second([&] { EXPECT_NO_THROW(store->prepareDays(kFirstDay + 2, kFirstDay + 6)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    reader.exec("COMMIT", "reading");
+    first.join(), second.join();
+    EXPECT_EQ(rowsOf(db, everyHit), rows) << "ids and bytes kept";
+    const auto later =
+        std::count_if(sent.begin(), sent.end(), [](const SentHit& s) { return s.day == kFirstDay + 7; });
+    EXPECT_EQ(rowsOf(db, "SELECT count(DISTINCT tableoid), count(*) FILTER (WHERE tableoid = "
+                         "'hits_default'::regclass) FROM hits"),
+              "8|" + std::to_string(later) + "\n")
+        << "days 0 to 6 in their partitions, day 7 in hits_default";
 }
 
 // Every bytea and text value of every table, as the server holds it.
@@ -135,52 +189,70 @@ TEST_F(PostgresStore, ForgettingLeavesNothingOfTheClient)
         });
 }
 
-// A database of schema 1, written by that schema's zncip_append() as the build before called it, is
-// upgraded with every hit kept and read as before; a collector of that build still running stores on.
-TEST_F(PostgresStore, ADatabaseOfSchema1IsUpgradedWithEveryHitKept)
+// A database of each older schema, written by its zncip_append() as the build of that schema called it, is
+// upgraded with every hit kept (ids and bytes, each day in its own partition) and read as before; a
+// collector of that build still running stores on.
+TEST_F(PostgresStore, ADatabaseOfEachOlderSchemaIsUpgradedWithEveryHitKept)
 {
-    const std::string db = cluster.freshDatabase();
     const std::vector<HitRecord> hits = everyKindOfHit();
     std::vector<std::string> lines;
     for (const HitRecord& h : hits)
         lines.push_back(storedLine(h));
-
-    postgres::Connection old(db, true);
-    old.connect();
-    const char* what = "writing schema 1";
-    old.exec("BEGIN", what);
-    old.exec(postgres::sqlText("schema_version/create.sql"), what);
-    for (std::string_view file : postgres::migrationFiles()[0])
-        old.exec(postgres::sqlText(file), what);
-    old.exec("INSERT INTO schema_version (version) VALUES (1)", what);
-    old.exec("COMMIT", what);
-    // Its arguments are today's but the last, the uid.
-    const auto appendAsSchema1 = [&](const std::vector<HitRecord>& batch)
+    // The columns of hits in schema 1, then those schema 2 added.
+    const std::string columns[] = {"id, received_us, path, body, accepted, reason, user_agent, day, client, "
+                                   "rollup_key, value",
+                                   ", agent_id, reason_id, uid_client"};
+    for (int schema : {1, 2})
     {
-        postgres::Params p = postgres::encodeAppend(batch, 0, postgres::PresenceCache()).params;
-        p.values.pop_back(), p.isNull.pop_back();
-        old.execParams(
-            "SELECT zncip_append($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, "
-            "$16, $17, $18)",
-            p, "storing as schema 1");
-    };
-    for (size_t i = 0; i < hits.size(); i += 50)
-        appendAsSchema1({hits.begin() + static_cast<std::ptrdiff_t>(i),
-                         hits.begin() + static_cast<std::ptrdiff_t>(std::min(i + 50, hits.size()))});
-    StoreOptions readOnly;
-    readOnly.readOnly = true;
-    EXPECT_THROW(openPostgresStore(db, readOnly), StoreError) << "read before the upgrade";
+        const std::string db = cluster.freshDatabase();
+        postgres::Connection old(db, true);
+        old.connect();
+        const char* what = "writing an older schema";
+        old.exec("BEGIN", what);
+        old.exec(postgres::sqlText("schema_version/create.sql"), what);
+        for (int v = 0; v < schema; ++v)
+            for (std::string_view file : postgres::migrationFiles()[static_cast<size_t>(v)])
+                old.exec(postgres::sqlText(file), what);
+        old.exec(("INSERT INTO schema_version (version) VALUES (" + std::to_string(schema) + ")").c_str(),
+                 what);
+        old.exec("COMMIT", what);
+        // Schema 1's arguments are today's but the last, the uid.
+        const auto appendAsBefore = [&](const std::vector<HitRecord>& batch)
+        {
+            postgres::Params p = postgres::encodeAppend(batch, 0, postgres::PresenceCache()).params;
+            if (schema == 1)
+                p.values.pop_back(), p.isNull.pop_back();
+            std::string call = "SELECT zncip_append($1";
+            for (size_t i = 2; i <= p.values.size(); ++i)
+                call += ", $" + std::to_string(i);
+            old.execParams((call + ")").c_str(), p, "storing as an older schema");
+        };
+        for (size_t i = 0; i < hits.size(); i += 50)
+            appendAsBefore({hits.begin() + static_cast<std::ptrdiff_t>(i),
+                            hits.begin() + static_cast<std::ptrdiff_t>(std::min(i + 50, hits.size()))});
+        StoreOptions readOnly;
+        readOnly.readOnly = true;
+        EXPECT_THROW(openPostgresStore(db, readOnly), StoreError) << "read before the upgrade";
+        // Schema 1's hits learn their uid in the upgrade: the columns before it are compared.
+        const std::string everyHit = "SELECT count(*), md5(string_agg(row(" + columns[0] +
+                                     (schema == 1 ? "" : columns[1]) + ")::text, ' ' ORDER BY id)) FROM hits";
+        const std::string rows = rowsOf(db, everyHit);
 
-    const std::unique_ptr<HitStore> store = openPostgresStore(db);
-    EXPECT_EQ(storedLines(*store), lines);
-    std::vector<SentHit> counted = someHits();
-    // Stored by a collector of the build before, after the upgrade, through the function it knows.
-    HitRecord late = counted.emplace_back(SentHit{kFirstDay + 2, "c1", "1.0", "L2"}).record();
-    late.userAgent = "agent late";
-    appendAsSchema1({late});
-    EXPECT_EQ(storedLines(*store).back(), storedLine(late));
-    EXPECT_EQ(store->forget("victim-uid").hits, 4) << "a hit stored before knows its uid";
-    expectRollupsMatch(*store, counted, "upgraded", false);
+        const std::unique_ptr<HitStore> store = openPostgresStore(db);
+        EXPECT_EQ(rowsOf(db, everyHit), rows) << "schema " << schema;
+        EXPECT_EQ(storedLines(*store), lines);
+        EXPECT_EQ(rowsOf(db, "SELECT count(DISTINCT day), count(DISTINCT tableoid) FROM hits"),
+                  std::to_string(kDays) + "|" + std::to_string(kDays) + "\n")
+            << "each day in a partition of its own";
+        std::vector<SentHit> counted = someHits();
+        // Stored by a collector of the build before, after the upgrade, through the function it knows.
+        HitRecord late = counted.emplace_back(SentHit{kFirstDay + 2, "c1", "1.0", "L2"}).record();
+        late.userAgent = "agent late";
+        appendAsBefore({late});
+        EXPECT_EQ(storedLines(*store).back(), storedLine(late));
+        EXPECT_EQ(store->forget("victim-uid").hits, 4) << "a hit stored before knows its uid";
+        expectRollupsMatch(*store, counted, "upgraded from schema " + std::to_string(schema), false);
+    }
 }
 
 // The database a collector creates, as pg_dump prints it (the functions' source byte for byte, the one row
@@ -211,9 +283,10 @@ TEST_F(PostgresStore, FreshDatabaseIsTheCheckedInSchema)
 }
 
 // The numbers the SQL spells out are those of schema_constants.h and RollupKey: the lock of the whole
-// database that batches share and forgetting takes alone, the day before every real day and the four keys
-// of a hit. A change of the C++ side alone fails here (of the SQL, the checked-in schema catches it too;
-// a scope the reads or forgetting pick wrongly, the counts made the slow way).
+// database that batches share and forgetting takes alone, the one of the day partitions, the day before
+// every real day and the four keys of a hit. A change of the C++ side alone fails here (of the SQL, the
+// checked-in schema catches it too; a scope the reads or forgetting pick wrongly, the counts made the slow
+// way).
 TEST(PostgresSql, SaysWhatTheConstantsSay)
 {
     const auto n = [](auto v) { return std::to_string(static_cast<int64_t>(v)); };
@@ -229,7 +302,8 @@ TEST(PostgresSql, SaysWhatTheConstantsSay)
             keys += ", " + (field->empty() ? "''" : *field);
         keys += ")";
     }
-    const std::string erasureLock = "(" + n(schema::kLockSpace) + ", " + n(schema::kErasureLock) + ")";
+    const std::string erasureLock = "(" + n(schema::kLockSpace) + ", " + n(schema::kErasureLock) + ")",
+                      partitionLock = "(" + n(schema::kLockSpace) + ", " + n(schema::kPartitionLock) + ")";
     const struct
     {
         const char* file;
@@ -241,6 +315,7 @@ TEST(PostgresSql, SaysWhatTheConstantsSay)
         {"migration2/append.sql", n(schema::kNoDay), 1},
         {"migration2/forget.sql", n(schema::kNoDay), 1},
         {"migration2/append.sql", keys, 2},
+        {"migration3/partitions.sql", "pg_advisory_xact_lock" + partitionLock, 2},
     };
     // Each file with its whitespace collapsed and its casts dropped.
     const auto text = [](std::string_view file)
@@ -263,7 +338,10 @@ TEST(PostgresSql, SaysWhatTheConstantsSay)
         {
             const std::string sql = text(file);
             for (std::sregex_iterator m(sql.begin(), sql.end(), locks), end; m != end; ++m)
-                EXPECT_EQ("(" + (*m)[2].str() + ", " + (*m)[3].str() + ")", erasureLock) << file;
+            {
+                const std::string lock = "(" + (*m)[2].str() + ", " + (*m)[3].str() + ")";
+                EXPECT_TRUE(lock == erasureLock || lock == partitionLock) << file << ": " << lock;
+            }
             for (std::sregex_iterator m(sql.begin(), sql.end(), days), end; m != end; ++m)
                 EXPECT_EQ(m->str(), n(schema::kNoDay)) << file;
         }
@@ -489,6 +567,10 @@ TEST_F(ScaleOut, APoisonClientSpoilsNoOtherClientsHits)
     ASSERT_NO_THROW(rollups = store->rollups({}));
     const Report report = buildReport(rollups, {});
     EXPECT_EQ(report.commands.values.at("LINE").reports, 2 * kHonest * kEach);
+    // Made at start: the partitions of today and the days ahead, into which the hits went or moved.
+    const std::string partitions = "SELECT count(*) FROM pg_inherits WHERE inhparent = 'hits'::regclass";
+    EXPECT_TRUE(eventually([&] { return rowsOf(db, partitions) == "5\n"; }));
+    EXPECT_EQ(rowsOf(db, "SELECT count(*) FROM hits_default"), "0\n");
 }
 
 // The database stopped while serving: hits are answered 503 with Retry-After, nothing is lost, and the

@@ -1,6 +1,6 @@
 // The serve command (see serve.h): signals first, then the collection listener, then the admin listener
 // (which reads the store the first one may have just created or migrated, or a hot standby of it once the
-// standby has replayed that), then the prune timer on the main thread until a stop signal; stopping in the
+// standby has replayed that), then the upkeep timer on the main thread until a stop signal; stopping in the
 // reverse order.
 #include "app/serve.h"
 
@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <pthread.h>
 
 namespace zncip::collector
@@ -17,8 +18,15 @@ namespace zncip::collector
 namespace
 {
 
-// How often a collector that keeps raw hits for a limited time looks for old ones.
-constexpr int kPruneEverySeconds = 3600;
+// How often a collector makes the partitions of the days ahead (PostgreSQL) and, when it keeps raw hits for
+// a limited time, looks for old ones.
+constexpr int kUpkeepEverySeconds = 3600;
+// After a failed upkeep (the database away, a lock waited for too long): sooner, so that today's hits do
+// not wait an hour in hits_default.
+constexpr int kUpkeepRetrySeconds = 60;
+// The days after today whose partitions are made ahead: their hits then never wait in hits_default, even
+// when every collector was stopped for a long weekend.
+constexpr int kDaysAhead = 3;
 // How long the start waits for a hot standby to replay the schema the writer may just have made.
 constexpr std::chrono::seconds kReplayPatience{10};
 
@@ -29,21 +37,43 @@ int64_t todayUtc()
                      .count());
 }
 
-// Raw hits older than the days to keep, removed on a connection of its own; the rollups keep them.
-void pruneRaw(const CollectConfig& config, unsigned keepDays, std::ostream& err)
+// On a connection of its own: the room for the hits of today and the days ahead, then the raw hits older
+// than the days to keep (0: none) removed; the rollups keep them. False when a step failed.
+bool upkeep(const CollectConfig& config, unsigned keepDays, std::ostream& err)
 {
-    try
+    const auto today = static_cast<int32_t>(todayUtc());
+    // Each step tried even when the one before failed: a partition that waited too long for its lock does
+    // not hold up pruning, and the next hour tries again.
+    const auto attempt = [&](const char* step, const std::function<void()>& work)
     {
-        const int64_t removed = openStore(config.dbPath, config.storeOptions)
-                                    ->pruneRawBefore(static_cast<int32_t>(todayUtc() - keepDays + 1));
-        if (removed)
-            err << "zncip-collector: pruned " << removed << " raw hit(s) older than " << keepDays << " day(s)"
-                << std::endl;
-    }
-    catch (const StoreError& e)
-    {
-        err << "zncip-collector: pruning failed, tried again later: " << e.what() << std::endl;
-    }
+        try
+        {
+            work();
+            return true;
+        }
+        catch (const StoreError& e)
+        {
+            err << "zncip-collector: " << step << " failed, tried again later: " << e.what() << std::endl;
+            return false;
+        }
+    };
+    std::unique_ptr<HitStore> store;
+    if (!attempt("opening the database for its upkeep",
+                 [&] { store = openStore(config.dbPath, config.storeOptions); }))
+        return false;
+    bool done =
+        attempt("making room for the days ahead", [&] { store->prepareDays(today, today + kDaysAhead); });
+    if (keepDays)
+        done &= attempt("pruning",
+                        [&]
+                        {
+                            const int64_t removed =
+                                store->pruneRawBefore(static_cast<int32_t>(today - keepDays + 1));
+                            if (removed)
+                                err << "zncip-collector: pruned " << removed << " raw hit(s) older than "
+                                    << keepDays << " day(s)" << std::endl;
+                        });
+    return done;
 }
 
 // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
@@ -113,11 +143,12 @@ int serve(const Options& options, std::ostream& out, std::ostream& err)
     out << "listening on " << server.address() << ":" << server.port() << std::endl;
     if (withAdmin)
         tellAdmin(admin, out);
-    if (keepRawDays)
+    // A PostgreSQL store always has upkeep to do; an SQLite one only when it prunes.
+    if (keepRawDays || (!config.discard && isPostgresAddress(config.dbPath)))
     {
-        const timespec interval{kPruneEverySeconds, 0};
+        timespec interval{};
         do
-            pruneRaw(config, keepRawDays, err);
+            interval.tv_sec = upkeep(config, keepRawDays, err) ? kUpkeepEverySeconds : kUpkeepRetrySeconds;
         while (sigtimedwait(&stopSignals, nullptr, &interval) < 0);
     }
     else

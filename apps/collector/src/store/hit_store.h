@@ -63,6 +63,10 @@ public:
     virtual Forgotten forget(const std::string& client) = 0;
     // Removes the raw hits received before the given day; the rollups keep counting them.
     virtual int64_t pruneRawBefore(int32_t day) = 0;
+    // Where a store keeps each day's raw hits apart (PostgreSQL: a partition per day, which pruning drops
+    // whole), makes room for the days first..last before their hits arrive. Hits of a day without room are
+    // stored all the same; this only makes pruning them cheap. Nothing to do elsewhere.
+    virtual void prepareDays(int32_t /*first*/, int32_t /*last*/) {}
     // How long a writer should wait to fill a batch: worth it only where a transaction costs far more
     // than its sync (a database server's round trip and call), not where it is the sync alone.
     virtual std::chrono::microseconds batchGatherWait() const { return {}; }

@@ -20,6 +20,7 @@ constexpr int32_t kNoDay = INT32_MIN;
 constexpr int32_t kLockSpace = 7420;
 constexpr int32_t kMigrationLock = 1; // collectors starting at once migrate one after the other
 constexpr int32_t kErasureLock = 2;   // shared by each batch, exclusive while a client is forgotten
+constexpr int32_t kPartitionLock = 3; // collectors making or dropping the day partitions of hits take turns
 
 // Each PostgreSQL connection adds to the counter rows of its own shard, one of this many.
 constexpr int kShards = 16;

@@ -124,11 +124,13 @@ Forgotten PostgresStore::forget(const std::string& client)
 
 int64_t PostgresStore::pruneRawBefore(int32_t day)
 {
-    // Each statement is its own short transaction, so that hits arriving meanwhile hardly wait.
+    // Whole days first, then what hits_default holds of them, each statement its own short transaction so
+    // that hits arriving meanwhile hardly wait.
     std::lock_guard<std::mutex> lock(mutex_);
     Params p;
     p.add(day);
-    int64_t removed = 0;
+    const Result dropped = connection_.run(kDropDays, p, "dropping the partitions of old days");
+    int64_t removed = integer(dropped.get(), 0, 0);
     for (;;)
     {
         const Result r = connection_.run(kPrune, p, "pruning hits");
@@ -137,6 +139,14 @@ int64_t PostgresStore::pruneRawBefore(int32_t day)
             return removed;
         removed += changed;
     }
+}
+
+void PostgresStore::prepareDays(int32_t first, int32_t last)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Params p;
+    p.add(first).add(last);
+    connection_.run(kPrepareDays, p, "making the partitions of the days ahead");
 }
 
 void PostgresStore::forEach(const std::function<void(const StoredHit&)>& visit) const

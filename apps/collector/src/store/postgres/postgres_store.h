@@ -24,6 +24,7 @@ public:
     std::chrono::microseconds batchGatherWait() const override { return std::chrono::microseconds(500); }
     Forgotten forget(const std::string& client) override;
     int64_t pruneRawBefore(int32_t day) override;
+    void prepareDays(int32_t first, int32_t last) override;
 
     void forEach(const std::function<void(const StoredHit&)>& visit) const override;
     int64_t storedHits() const override;

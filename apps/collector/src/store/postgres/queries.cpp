@@ -21,6 +21,8 @@ const PreparedQuery kAppend{"append",
                              kByteaArray, kByteaArray, kByteaArray, kByteaArray, kInt8Array, kByteaArray}};
 const PreparedQuery kForget{"forget", {kInt4, kBytea}};
 const PreparedQuery kPrune{"prune", {kInt4}};
+const PreparedQuery kPrepareDays{"prepare_days", {kInt4, kInt4}};
+const PreparedQuery kDropDays{"drop_days", {kInt4}};
 const PreparedQuery kEach{"each", {}};
 const PreparedQuery kCount{"count", {}};
 const PreparedQuery kBounds{"bounds", {}};
@@ -34,10 +36,9 @@ const PreparedQuery kRejected{"rejected", {kInt4, kInt4, kInt4}};
 
 const std::vector<const PreparedQuery*>& preparedQueries()
 {
-    static const std::vector<const PreparedQuery*> all{&kVersions, &kRejected, &kAppend, &kForget,
-                                                       &kPrune,    &kEach,     &kCount,  &kBounds,
-                                                       &kCounts,   &kClients,  &kDaily,  &kRejections,
-                                                       &kActiveClients};
+    static const std::vector<const PreparedQuery*> all{
+        &kVersions, &kRejected, &kAppend,  &kForget, &kPrune,       &kEach,        &kCount,   &kBounds,
+        &kCounts,   &kClients,  &kDaily,   &kRejections, &kActiveClients, &kPrepareDays, &kDropDays};
     return all;
 }
 

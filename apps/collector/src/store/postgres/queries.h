@@ -17,7 +17,7 @@ struct PreparedQuery
     const char* sql() const; // throws StoreError when the build lacks the file
 };
 
-extern const PreparedQuery kAppend, kForget, kPrune; // writing
+extern const PreparedQuery kAppend, kForget, kPrune, kPrepareDays, kDropDays; // writing
 extern const PreparedQuery kEach, kCount, kBounds, kCounts, kClients, kDaily, kRejections, kVersions,
     kRejected, kActiveClients; // reading
 

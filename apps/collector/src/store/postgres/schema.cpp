@@ -81,6 +81,7 @@ const std::vector<std::vector<std::string_view>>& migrationFiles()
         {"migration1/tables.sql", "migration1/pair_lock.sql", "migration1/append.sql",
          "migration1/forget.sql"},
         {"migration2/tables.sql", "migration2/append.sql", "migration2/forget.sql"},
+        {"migration3/partitions.sql", "migration3/tables.sql"},
     };
     return migrations;
 }
