@@ -9,12 +9,15 @@
 #include "store/postgres/schema.h"
 #include "store/postgres/sql_files.h"
 #include "store/schema_constants.h"
+#include "text/days.h"
 
 #include <libpq-fe.h>
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <filesystem>
@@ -94,6 +97,14 @@ struct PostgresStore : ::testing::Test
 };
 using ScaleOut = PostgresStore;
 
+// A day as the name of its partition spells it: 20241008.
+std::string compactDay(int32_t day)
+{
+    std::string text = formatDay(day);
+    text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
+    return text;
+}
+
 // The rows of a query as text: its columns joined by '|', each row ended by a newline.
 std::string rowsOf(const std::string& db, const std::string& query)
 {
@@ -120,7 +131,7 @@ TEST_F(PostgresStore, RollupsCountWhatTheHitsSay)
     expectRollupsThroughTheirLife([&] { return openPostgresStore(db); }, false);
     EXPECT_EQ(rowsOf(db, "SELECT string_agg(p, ' ' ORDER BY p) FROM (SELECT inhrelid::regclass::text p "
                          "FROM pg_inherits WHERE inhparent = 'hits'::regclass) x"),
-              "hits_20241008 hits_default\n");
+              "hits_" + compactDay(kFirstDay + 4) + " hits_default\n");
 }
 
 // Hits of days without a partition wait in hits_default; two collectors making those days' partitions at
@@ -622,7 +633,8 @@ TEST_F(ScaleOut, DashboardsReadAHotStandby)
         [&] { return get(adminPort, "/api/report").body.find("\"stored\":1,") != std::string::npos; }));
     // Nothing is written after that hit: the time since it, as the standby tells it, grows from 0.
     const std::regex replica(R"(\{"replica":true,"lag_seconds":(\d+\.\d{3}),)"
-                             R"("data_as_of":"\d{4}-\d\d-\d\dT[\d:.]{12}Z"\})");
+                             R"("data_as_of":"\d{4}-\d\d-\d\dT[\d:.]{12}Z",)"
+                             R"re("first_day":"(\d{4}-\d\d-\d\d)","last_day":"\2"\})re");
     std::smatch lag;
     std::string status;
     EXPECT_TRUE(eventually(
