@@ -34,6 +34,10 @@ run "$bin/zncip-collector-pg-bench"
 # dropped, time and write-ahead log of each
 run "$bin/zncip-collector-retention-bench"
 
+# collector on PostgreSQL: processor time per stored hit of new and of known clients, collectors and server
+# together, against pgbench writing the rows such a hit causes (target: at most 1.5 times that)
+run "$bin/zncip-collector-pg-cpu-bench"
+
 # services: record path, memory per queued hit, session store and restore, drain rate to the
 # collector and to python3's http.server; each beside its floor
 run "$bin/zncip-services-bench"

@@ -116,7 +116,7 @@ double LoadResult::percentile(double p)
 }
 
 LoadResult closedLoop(const std::vector<int>& connections, double seconds,
-                      const std::function<std::string(unsigned)>& request, int waitSeconds)
+                      const std::function<std::string(unsigned)>& request, int waitSeconds, unsigned limit)
 {
     using Clock = std::chrono::steady_clock;
     struct Conn
@@ -147,9 +147,14 @@ LoadResult closedLoop(const std::vector<int>& connections, double seconds,
     const auto start = Clock::now();
     const auto stop =
         start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    size_t inFlight = 0;
     for (Conn& c : conns)
+    {
+        if (counter == limit)
+            break;
         send(c);
-    size_t inFlight = conns.size();
+        ++inFlight;
+    }
     char buf[65536];
     epoll_event events[64];
     while (inFlight > 0)
@@ -171,7 +176,7 @@ LoadResult closedLoop(const std::vector<int>& connections, double seconds,
                 r.latenciesMs.push_back(std::chrono::duration<double, std::milli>(now - c.sent).count());
                 (status >= 200 && status < 300 ? r.ok : r.failed)++;
                 c.in.erase(0, len);
-                if (now < stop)
+                if (now < stop && counter < limit)
                     send(c);
                 else
                     --inFlight;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -52,11 +53,12 @@ struct LoadResult
 };
 
 // Closed loop: each connection has one request in flight and sends the next when it is answered, until
-// the time is up. One thread drives them all with epoll, so that the generator takes as little of the
-// processors as it can. request(n) makes the n-th request. Throws when no answer comes for waitSeconds or
-// a connection closes; closes the connections.
+// the time is up or limit requests were sent. One thread drives them all with epoll, so that the generator
+// takes as little of the processors as it can. request(n) makes the n-th request. Throws when no answer
+// comes for waitSeconds or a connection closes; closes the connections.
 LoadResult closedLoop(const std::vector<int>& connections, double seconds,
-                      const std::function<std::string(unsigned)>& request, int waitSeconds);
+                      const std::function<std::string(unsigned)>& request, int waitSeconds,
+                      unsigned limit = std::numeric_limits<unsigned>::max());
 
 // The median time of a write of `bytes` and its fdatasync, in a file in dir, over 100 tries; -1 when the
 // file cannot be written. Every stored hit waits for such a sync, so the disk sets the ceiling of the

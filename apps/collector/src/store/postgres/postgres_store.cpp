@@ -71,7 +71,7 @@ void readDays(Connection& c, int32_t from, int32_t to, const std::optional<std::
 } // namespace
 
 PostgresStore::PostgresStore(const std::string& uri, const StoreOptions& options)
-    : connection_(uri, options.syncFull)
+    : connection_(uri, options.syncFull, !options.readOnly)
 {
     if (options.maxBytes > 0)
         throw StoreError("a ceiling on the database size is for an SQLite file; a shared PostgreSQL "
