@@ -1,11 +1,12 @@
-// Processor time per stored hit on PostgreSQL, beside the database's own floor. Two `zncip-collector
-// serve` processes share a throw-away server (tools/pg_cluster.sh); each is sent half of N hits from
-// 1,000 clients, every client always to the same collector, first as clients new that day, then the same
-// hits again as known clients. The processor time of the collectors and of every server process, per hit
-// stored, is set beside pgbench writing the rows such hits cause on the same tables, as many hits a
-// transaction as the collectors' mean batch of that run (pg_floor/*.sql). The load generator (this process)
-// is left out, as pgbench is not: it stands for the collectors. Exits non-zero when a case costs more
-// than 1.5 times its floor or the stored hits are not the answered ones.
+// Processor time per stored hit on PostgreSQL, beside the database's own floor (over 400 lines: reading
+// the processor time of a server's processes, the load, the floor and the profile make one measurement).
+// Two `zncip-collector serve` processes share a throw-away server (tools/pg_cluster.sh); each is sent half
+// of N hits from 1,000 clients, every client always to the same collector, first as clients new that day,
+// then the same hits again as known clients. The processor time of the collectors and of every server
+// process, per hit stored, is set beside pgbench writing the rows such hits cause on the same tables, as
+// many hits a transaction as the collectors' mean batch of that run (pg_floor/*.sql). The load generator
+// (this process) is left out, as pgbench is not: it stands for the collectors. Exits non-zero when a case
+// costs more than 1.5 times its floor or the stored hits are not the answered ones.
 //
 // usage: zncip-collector-pg-cpu-bench [--hits N] [--clients N] [--statements] [--compare COLLECTOR]
 //                                     [--rounds N]
@@ -163,13 +164,12 @@ std::string lastLine(const std::string& command)
     return line.substr(0, line.find('\n'));
 }
 
-// The id the server's next writing transaction takes: each batch a collector commits takes one, and
-// reading it takes none.
-long nextTransaction(const std::string& db)
+// One number a query answers. The next transaction id: each batch a collector commits takes one, a read none.
+long psqlNumber(const std::string& db, const std::string& query)
 {
-    return std::atol(
-        lastLine(kPgBin + "/psql '" + db + "' -XAtc 'SELECT pg_snapshot_xmax(pg_current_snapshot())'").c_str());
+    return std::atol(lastLine(kPgBin + "/psql '" + db + "' -XAtc '" + query + "'").c_str());
 }
+const char* const kNextTransaction = "SELECT pg_snapshot_xmax(pg_current_snapshot())";
 
 struct Cost
 {
@@ -181,8 +181,7 @@ struct Cost
     double serverUs() const { return 1e6 * server / static_cast<double>(std::max(1L, units)); }
     double totalUs() const { return clientUs() + serverUs(); }
     double batch() const { return static_cast<double>(units) / static_cast<double>(std::max(1L, transactions)); }
-    // The floor's hits a transaction: the mean batch, whole.
-    long wholeBatch() const { return std::max(1L, std::lround(batch())); }
+    long wholeBatch() const { return std::max(1L, std::lround(batch())); } // the floor's hits a transaction
 };
 
 struct Bench
@@ -193,16 +192,13 @@ struct Bench
     unsigned hits = 10000, clients = 1000;
 
     // Counted by psql rather than a store of this build, which would upgrade the schema of another's.
-    long stored() const
-    {
-        return std::atol(lastLine(kPgBin + "/psql '" + db + "' -XAtc 'SELECT count(*) FROM hits'").c_str());
-    }
+    long stored() const { return psqlNumber(db, "SELECT count(*) FROM hits"); }
 
     // One run of the hits through the collectors, each collector's half on its own thread.
     Cost collect(int run, bool& exact)
     {
         const long before = stored();
-        const long firstTransaction = nextTransaction(db);
+        const long firstTransaction = psqlNumber(db, kNextTransaction);
         awaitSessions(postmaster, "zncip", collectors.size());
         double clientBefore = 0;
         for (const ChildCollector& c : collectors)
@@ -234,7 +230,7 @@ struct Bench
         long ok = 0, failed = 0;
         for (const auto& l : loads)
             ok += l.ok, failed += l.failed;
-        cost.transactions = nextTransaction(db) - firstTransaction;
+        cost.transactions = psqlNumber(db, kNextTransaction) - firstTransaction;
         cost.units = stored() - before;
         exact = exact && cost.units == ok && failed == 0;
         if (cost.units != ok || failed)
@@ -242,17 +238,14 @@ struct Bench
         return cost;
     }
 
-    // pgbench running one script, batch hits a transaction, until it wrote about as many hits as the
-    // collectors were sent, on as many sessions as the collectors are sent hits on; the collectors stay
-    // connected, idle.
+    // pgbench running one script, batch hits a transaction, for about as many hits as the collectors were
+    // sent, on as many sessions as the collectors are sent hits on; the collectors stay connected, idle.
     Cost floor(const std::string& dir, const std::string& name, long batch)
     {
         const std::string file = std::string(ZNCIP_SOURCE_DIR) + "/bench/collector/pg_floor/" + name + ".sql";
         const std::string log = dir + "/" + name + ".log";
         const int sessions = kCollectors * kConnections;
         const long perSession = std::max(1L, static_cast<long>(hits) / (sessions * batch));
-        const std::string transactions = std::to_string(perSession);
-        const std::string hitsEach = "n=" + std::to_string(batch);
         awaitSessions(postmaster, "zncip", collectors.size());
         const double serverBefore = serverSeconds(postmaster);
         std::fflush(nullptr); // or the child writes what this process has yet to
@@ -263,8 +256,8 @@ struct Bench
                 _exit(126);
             const std::string clients = std::to_string(sessions);
             execl((kPgBin + "/pgbench").c_str(), "pgbench", "-n", "-M", "prepared", "-c", clients.c_str(), "-j", "1",
-                  "-t", transactions.c_str(), "-D", hitsEach.c_str(), "-f", file.c_str(), db.c_str(),
-                  static_cast<char*>(nullptr));
+                  "-t", std::to_string(perSession).c_str(), "-D", ("n=" + std::to_string(batch)).c_str(), "-f",
+                  file.c_str(), db.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         int status = 0;
@@ -352,8 +345,6 @@ bool measure(Bench& bench, const std::string& program, const std::string& dir, b
         if (statements)
             printStatements(bench.db, "known clients");
         const Cost knownFloor = bench.floor(dir, "known_hit", known.wholeBatch());
-        for (const ChildCollector& c : bench.collectors)
-            zncip::bench::stopCollector(c);
         std::printf("processor per stored hit on PostgreSQL, %s, %d collectors x %d connections, %u hits of %u "
                     "clients a run:\n",
                     program.c_str(), kCollectors, kConnections, bench.hits, bench.clients);
@@ -365,6 +356,8 @@ bool measure(Bench& bench, const std::string& program, const std::string& dir, b
     {
         std::printf("processor per hit on PostgreSQL: %s\n", e.what());
     }
+    for (const ChildCollector& c : bench.collectors) // a failed case leaves none running
+        zncip::bench::stopCollector(c);
     lastLine(script + " stop " + dir + "/pg >/dev/null; echo");
     std::filesystem::remove_all(dir + "/pg");
     return ok;
