@@ -227,12 +227,13 @@ TEST_F(PostgresStore, ADatabaseOfEachOlderSchemaIsUpgradedWithEveryHitKept)
         old.exec(("INSERT INTO schema_version (version) VALUES (" + std::to_string(schema) + ")").c_str(),
                  what);
         old.exec("COMMIT", what);
-        // Schema 1's arguments are today's but the last, the uid.
+        // With no ids known, schema 2's arguments are today's first 19; schema 1's, those but the uid.
         const auto appendAsBefore = [&](const std::vector<HitRecord>& batch)
         {
-            postgres::Params p = postgres::encodeAppend(batch, 0, postgres::PresenceCache()).params;
-            if (schema == 1)
-                p.values.pop_back(), p.isNull.pop_back();
+            postgres::Params p =
+                postgres::encodeAppend(batch, 0, postgres::PresenceCache(), postgres::KnownIds()).params;
+            const size_t arguments = schema == 1 ? 18 : 19;
+            p.values.resize(arguments), p.isNull.resize(arguments);
             std::string call = "SELECT zncip_append($1";
             for (size_t i = 2; i <= p.values.size(); ++i)
                 call += ", $" + std::to_string(i);

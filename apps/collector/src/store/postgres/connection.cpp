@@ -105,8 +105,6 @@ void Connection::connect()
         conn_, [](void*, const char*) {}, nullptr); // "already exists, skipping"
     exec(syncFull_ ? "SET synchronous_commit = on" : "SET synchronous_commit = off",
          "setting up the connection");
-    if (writes_)
-        exec(sqlText("connection/writer.sql"), "setting up the connection");
     // Each connection adds to its own counter rows, as far as the shards allow.
     Params shards;
     shards.add(int32_t{schema::kShards});

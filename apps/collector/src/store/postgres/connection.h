@@ -31,11 +31,8 @@ std::string printable(const std::string& uri);
 class Connection
 {
 public:
-    // syncFull: whether commits wait for the disk (synchronous_commit); writes: the session stores hits.
-    Connection(std::string uri, bool syncFull, bool writes = false)
-        : uri_(std::move(uri)), syncFull_(syncFull), writes_(writes)
-    {
-    }
+    // syncFull: whether commits wait for the disk (synchronous_commit).
+    Connection(std::string uri, bool syncFull) : uri_(std::move(uri)), syncFull_(syncFull) {}
     ~Connection() { PQfinish(conn_); }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -76,7 +73,6 @@ private:
 
     std::string uri_;
     bool syncFull_;
-    bool writes_;
     PGconn* conn_ = nullptr;
     int32_t shard_ = 0;
     bool ready_ = false; // connected, and the statements prepared

@@ -88,7 +88,7 @@ void readActiveClients(Connection& c, const Rollups::ComparedDays& days, const s
 } // namespace
 
 PostgresStore::PostgresStore(const std::string& uri, const StoreOptions& options)
-    : connection_(uri, options.syncFull, !options.readOnly)
+    : connection_(uri, options.syncFull)
 {
     if (options.maxBytes > 0)
         throw StoreError("a ceiling on the database size is for an SQLite file; a shared PostgreSQL "
@@ -106,9 +106,21 @@ void PostgresStore::append(const std::vector<HitRecord>& hits)
     if (hits.empty())
         return;
     std::lock_guard<std::mutex> lock(mutex_);
-    AppendBatch batch = encodeAppend(hits, connection_.shard(), present_);
-    const Result r = connection_.runRetrying(kAppend, batch.params, "storing hits");
-    // Committed: these clients are present from now on, until one is forgotten anywhere.
+    AppendBatch batch = encodeAppend(hits, connection_.shard(), present_, ids_);
+    Result r = connection_.runRetrying(kAppend, batch.params, "storing hits");
+    if (PQntuples(r.get()) == 0)
+    {
+        // A client was forgotten since the ids were learned, and may have taken their rows along; nothing
+        // was stored. Asked again by texts, the function stores the batch whatever the generation.
+        ids_.clear();
+        batch = encodeAppend(hits, connection_.shard(), present_, ids_);
+        r = connection_.runRetrying(kAppend, batch.params, "storing hits");
+        if (PQntuples(r.get()) == 0)
+            throw StoreError("storing hits failed: " + connection_.described() +
+                             " refused the batch by texts");
+    }
+    // Committed: these clients are present from now on, and the ids valid, until one is forgotten anywhere.
+    learnIds(batch, r.get(), ids_);
     present_.stored(integer(r.get(), 0, 0), std::move(batch.presence));
 }
 
@@ -116,6 +128,7 @@ Forgotten PostgresStore::forget(const std::string& client)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     present_.clear();
+    ids_.clear();
     Params p;
     p.add(connection_.shard()).add(client);
     const Result r = connection_.runRetrying(kForget, p, "forgetting a client");

@@ -7,6 +7,7 @@
 
 #include "store/hit_store.h"
 #include "store/postgres/connection.h"
+#include "store/postgres/known_ids.h"
 #include "store/postgres/presence_cache.h"
 
 #include <mutex>
@@ -36,6 +37,7 @@ private:
     mutable std::mutex mutex_; // one call on the connection at a time
     mutable Connection connection_;
     PresenceCache present_;
+    KnownIds ids_;
 };
 
 } // namespace zncip::collector::postgres

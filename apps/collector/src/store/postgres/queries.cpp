@@ -15,10 +15,11 @@ const char* PreparedQuery::sql() const
 }
 
 // The arguments of zncip_append(), as AppendBatch builds them.
-const PreparedQuery kAppend{"append",
-                            {kInt4, kInt8, kBoolArray, kInt8Array, kByteaArray, kByteaArray, kBoolArray,
-                             kByteaArray, kByteaArray, kInt4Array, kByteaArray, kByteaArray, kByteaArray,
-                             kByteaArray, kByteaArray, kByteaArray, kByteaArray, kInt8Array, kByteaArray}};
+const PreparedQuery kAppend{
+    "append", {kInt4,       kInt8,       kBoolArray,  kInt8Array,  kByteaArray, kByteaArray, kBoolArray,
+               kByteaArray, kByteaArray, kInt4Array,  kByteaArray, kByteaArray, kByteaArray, kByteaArray,
+               kByteaArray, kByteaArray, kByteaArray, kInt8Array,  kByteaArray, kInt8Array,  kInt8Array,
+               kInt8Array,  kInt8Array,  kInt8Array,  kInt8Array,  kInt8Array,  kInt8Array}};
 const PreparedQuery kForget{"forget", {kInt4, kBytea}};
 const PreparedQuery kPrune{"prune", {kInt4}};
 const PreparedQuery kPrepareDays{"prepare_days", {kInt4, kInt4}};

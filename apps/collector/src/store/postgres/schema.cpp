@@ -82,6 +82,7 @@ const std::vector<std::vector<std::string_view>>& migrationFiles()
          "migration1/forget.sql"},
         {"migration2/tables.sql", "migration2/append.sql", "migration2/forget.sql"},
         {"migration3/partitions.sql", "migration3/tables.sql"},
+        {"migration4/append.sql", "migration4/rejected_index.sql"},
     };
     return migrations;
 }
