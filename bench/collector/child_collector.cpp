@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -233,6 +234,18 @@ double medianSyncMs(const std::string& dir, size_t bytes)
         return -1;
     std::sort(ms.begin(), ms.end());
     return ms[ms.size() / 2];
+}
+
+std::string lastLine(const std::string& command)
+{
+    FILE* out = popen(command.c_str(), "r");
+    std::string line;
+    char buffer[1024];
+    while (out && std::fgets(buffer, sizeof buffer, out))
+        line = buffer;
+    if (!out || pclose(out) != 0)
+        throw std::runtime_error(command + " failed");
+    return line.substr(0, line.find('\n'));
 }
 
 } // namespace zncip::bench

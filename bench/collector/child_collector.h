@@ -66,4 +66,8 @@ LoadResult closedLoop(const std::vector<int>& connections, double seconds,
 // stored rate: benchmarks print it beside their figures.
 double medianSyncMs(const std::string& dir, size_t bytes);
 
+// The last line a shell command prints (tools/pg_cluster.sh prints the server's address last); throws
+// when the command fails.
+std::string lastLine(const std::string& command);
+
 } // namespace zncip::bench

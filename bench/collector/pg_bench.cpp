@@ -28,6 +28,8 @@
 namespace
 {
 
+using zncip::bench::lastLine;
+
 const std::string kPgBin = "/usr/lib/postgresql/15/bin";
 constexpr double kTargetPerSecond = 10000;
 
@@ -107,18 +109,6 @@ double cpuSeconds(pid_t pid, pid_t childrenOf = 0)
             total += static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
     return total;
-}
-
-std::string lastLine(const std::string& command)
-{
-    FILE* out = popen(command.c_str(), "r");
-    std::string line;
-    char buffer[1024];
-    while (out && std::fgets(buffer, sizeof buffer, out))
-        line = buffer;
-    if (!out || pclose(out) != 0)
-        throw std::runtime_error(command + " failed");
-    return line.substr(0, line.find('\n'));
 }
 
 } // namespace

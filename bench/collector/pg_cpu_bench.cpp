@@ -36,6 +36,8 @@
 namespace
 {
 
+using zncip::bench::lastLine;
+
 const std::string kPgBin = "/usr/lib/postgresql/15/bin";
 constexpr double kTargetRatio = 1.5;
 constexpr int kCollectors = 2;
@@ -150,18 +152,6 @@ void awaitSessions(long postmaster, const std::string& database, size_t n)
                                      std::to_string(n));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-}
-
-std::string lastLine(const std::string& command)
-{
-    FILE* out = popen(command.c_str(), "r");
-    std::string line;
-    char buffer[1024];
-    while (out && std::fgets(buffer, sizeof buffer, out))
-        line = buffer;
-    if (!out || pclose(out) != 0)
-        throw std::runtime_error(command + " failed");
-    return line.substr(0, line.find('\n'));
 }
 
 // One number a query answers. The next transaction id: each batch a collector commits takes one, a read none.

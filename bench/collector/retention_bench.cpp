@@ -5,6 +5,7 @@
 //
 // usage: zncip-collector-retention-bench [--hits N]   (default 1,000,000)
 
+#include "child_collector.h"
 #include "store/hit_store.h"
 #include "text/days.h"
 
@@ -23,6 +24,8 @@
 namespace
 {
 
+using zncip::bench::lastLine;
+
 using namespace zncip::collector;
 
 const std::string kPgBin = "/usr/lib/postgresql/15/bin";
@@ -31,18 +34,6 @@ constexpr int kClients = 1000;
 // Schema 2's prune statement, run until it removes nothing, each run its own transaction.
 constexpr const char* kOldPrune = "DELETE FROM hits_unpartitioned WHERE id IN (SELECT id FROM "
                                   "hits_unpartitioned WHERE day < $1 LIMIT 10000)";
-
-std::string lastLine(const std::string& command)
-{
-    FILE* out = popen(command.c_str(), "r");
-    std::string line;
-    char buffer[1024];
-    while (out && std::fgets(buffer, sizeof buffer, out))
-        line = buffer;
-    if (!out || pclose(out) != 0)
-        throw std::runtime_error(command + " failed");
-    return line.substr(0, line.find('\n'));
-}
 
 // A connection of the benchmark's own, beside the store's, to measure and to run the old statements.
 class Session
