@@ -28,8 +28,6 @@
 namespace
 {
 
-using zncip::bench::lastLine;
-
 const std::string kPgBin = "/usr/lib/postgresql/15/bin";
 constexpr double kTargetPerSecond = 10000;
 
@@ -50,6 +48,7 @@ std::string requestHead(size_t length)
 }
 
 using zncip::bench::ChildCollector;
+using zncip::bench::lastLine;
 using zncip::bench::stopCollector;
 
 ChildCollector startCollector(const std::string& program, const std::string& db, const std::string& sync)

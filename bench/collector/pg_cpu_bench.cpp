@@ -36,8 +36,6 @@
 namespace
 {
 
-using zncip::bench::lastLine;
-
 const std::string kPgBin = "/usr/lib/postgresql/15/bin";
 constexpr double kTargetRatio = 1.5;
 constexpr int kCollectors = 2;
@@ -45,6 +43,7 @@ constexpr int kConnections = 8; // to each collector
 constexpr int kLabels = 97;     // distinct commands: a hit's (client, command) is new until hit kLabels*clients
 
 using zncip::bench::ChildCollector;
+using zncip::bench::lastLine;
 
 // The m-th hit of a run: its client is m % clients, its command m % kLabels.
 std::string hitRequest(unsigned m, unsigned clients, int run)
