@@ -1,3 +1,7 @@
+// The fleet generator: machines, command mixes and runs drawn from a seed, then written day by day through
+// the collector's store. One file past 400 lines, since its tables of machines and commands are data that
+// only generateFleet reads.
+
 #include "hit_generator.h"
 
 #include "ingest/hit_facts.h"

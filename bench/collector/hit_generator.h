@@ -1,3 +1,4 @@
+// A generated fleet's telemetry for the benchmarks, written through the collector's own store.
 #pragma once
 
 #include <cstdint>
