@@ -366,18 +366,19 @@ TEST(PresenceCache, StaysWithinItsBudget)
     constexpr size_t kBudget = 100000, kCid = 7000;
     const std::string field = "x";
     const std::string* const fields[6] = {&field, &field, &field, &field, &field, &field};
+    const std::string keys = postgres::PresenceCache::keyText(fields);
     postgres::PresenceCache cache(kBudget);
     for (int32_t day = 0; day < 100; ++day)
     {
-        std::vector<std::string> batch{postgres::PresenceCache::entry(std::string(kCid, 'c'), day, fields),
-                                       postgres::PresenceCache::entry("short", day, fields)};
+        std::vector<std::string> batch{postgres::PresenceCache::entry(std::string(kCid, 'c'), day, keys),
+                                       postgres::PresenceCache::entry("short", day, keys)};
         cache.stored(0, std::move(batch));
         ASSERT_LE(cache.size() / 2 * kCid, kBudget) << "day " << day;
-        EXPECT_TRUE(cache.known(postgres::PresenceCache::entry(std::string(kCid, 'c'), day, fields)));
+        EXPECT_TRUE(cache.known(postgres::PresenceCache::entry(std::string(kCid, 'c'), day, keys)));
     }
     EXPECT_GT(cache.size(), 2u) << "it remembers more than the last batch";
     cache.stored(1, {});
-    EXPECT_FALSE(cache.known(postgres::PresenceCache::entry("short", 99, fields)));
+    EXPECT_FALSE(cache.known(postgres::PresenceCache::entry("short", 99, keys)));
 }
 
 // Two collectors adding days of the same client at once, one the even days and one the odd ones, before a

@@ -50,14 +50,6 @@ void addText(ArrayParam& text, ArrayParam& id, const std::string& value, int64_t
     }
 }
 
-std::string joinedKeys(const std::string* const (&fields)[6])
-{
-    std::string joined;
-    for (const std::string* field : fields)
-        (joined += *field) += '\0';
-    return joined;
-}
-
 // Adds one hit to the columns; returns its presence entry when it counts a client.
 std::optional<std::string> addHit(Columns& c, const HitRecord& h, const PresenceCache& cache,
                                   const KnownIds& ids, AppendBatch::Texts& asked)
@@ -78,7 +70,7 @@ std::optional<std::string> addHit(Columns& c, const HitRecord& h, const Presence
             asked.uid);
     const std::string* const fields[6] = {&f.application, &f.version, &f.type,
                                           &f.category,    &f.action,  &f.label};
-    const std::string keyFields = h.accepted ? joinedKeys(fields) : std::string();
+    const std::string keyFields = h.accepted ? PresenceCache::keyText(fields) : std::string();
     const KnownIds::Keys* keyIds = h.accepted ? ids.keys(keyFields) : nullptr;
     for (size_t i = 0; i < std::size(fields); ++i)
         h.accepted && !keyIds ? c.key[i].add(*fields[i]) : c.key[i].addNull();
@@ -95,7 +87,7 @@ std::optional<std::string> addHit(Columns& c, const HitRecord& h, const Presence
         c.known.add(false);
         return std::nullopt;
     }
-    std::string present = PresenceCache::entry(f.client, f.day, fields);
+    std::string present = PresenceCache::entry(f.client, f.day, keyFields);
     c.known.add(cache.known(present));
     return present;
 }

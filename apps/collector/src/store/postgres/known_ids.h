@@ -33,7 +33,7 @@ public:
 
     // 0 when unknown: the database's ids start at 1.
     int64_t id(Text kind, const std::string& text) const;
-    // Nullptr when unknown; keyFields are a hit's six key fields as PresenceCache joins them.
+    // Nullptr when unknown; keyFields are a hit's six key fields as PresenceCache::keyText joins them.
     const Keys* keys(const std::string& keyFields) const;
 
     // The generation of erasures the ids hold under; -1 before the first batch.

@@ -4,13 +4,17 @@
 namespace zncip::collector::postgres
 {
 
-std::string PresenceCache::entry(const std::string& client, int32_t day,
-                                 const std::string* const (&keyFields)[6])
+std::string PresenceCache::keyText(const std::string* const (&keyFields)[6])
 {
-    std::string e = client + '\0' + std::to_string(day);
+    std::string text;
     for (const std::string* field : keyFields)
-        (e += '\0') += *field;
-    return e;
+        (text += '\0') += *field;
+    return text;
+}
+
+std::string PresenceCache::entry(const std::string& client, int32_t day, const std::string& keyText)
+{
+    return client + '\0' + std::to_string(day) + keyText;
 }
 
 void PresenceCache::stored(int64_t generation, std::vector<std::string>&& added)

@@ -18,9 +18,11 @@ public:
     static constexpr size_t kDefaultBudget = size_t{64} << 20;
     explicit PresenceCache(size_t budgetBytes = kDefaultBudget) : budget_(budgetBytes) {}
 
-    // A client's presence on a day under the keys of a hit, as one entry.
-    static std::string entry(const std::string& client, int32_t day,
-                             const std::string* const (&keyFields)[6]);
+    // A hit's six key fields as one text, each after a NUL: what KnownIds knows a hit's keys by, and the
+    // tail of its presence entry.
+    static std::string keyText(const std::string* const (&keyFields)[6]);
+    // A client's presence on a day under the keys of a hit (their keyText), as one entry.
+    static std::string entry(const std::string& client, int32_t day, const std::string& keyText);
 
     bool known(const std::string& entry) const { return entries_.count(entry) > 0; }
     // The generation of the database's erasures the entries hold under; -1 before the first batch.
