@@ -38,7 +38,6 @@ const char kNoStore[] = "no-store";
 // the ETag, is still current, which costs an empty answer instead of Chart.js again.
 const char kRevalidate[] = "no-cache";
 const char kKeep[] = "private, max-age=31536000, immutable";
-const char kVersionArgument[] = "v";
 const char kStatusPath[] = "/api/status";
 const char kReportPrefix[] = "/api/report";
 const char kCsvPrefix[] = "/api/csv/";

@@ -19,7 +19,6 @@ namespace
 // The scripts and the style sheet are sent once and kept; level 9 costs nothing at start.
 constexpr int kStaticLevel = Z_BEST_COMPRESSION;
 const char kGzipSuffix[] = "-gz";
-const char kVersionArgument[] = "?v=";
 
 struct Source
 {
@@ -79,7 +78,8 @@ StaticFiles::StaticFiles()
         const std::string quoted = std::string("\"") + s.path + "\"";
         if (const size_t at = page.find(quoted); at != std::string::npos)
             page.replace(at, quoted.size(),
-                         std::string("\"") + s.path + kVersionArgument + impl->files.back()->version + "\"");
+                         std::string("\"") + s.path + "?" + kVersionArgument + "=" +
+                             impl->files.back()->version + "\"");
     }
     impl->page = std::make_unique<Owned>(kPage, std::move(page));
     impl_ = impl;

@@ -18,6 +18,9 @@ struct ServedFile
     std::string_view version;      // the tag unquoted: what ?v= of a versioned address holds
 };
 
+// The query argument of a versioned address: /static/app.js?v=VERSION.
+inline constexpr char kVersionArgument[] = "v";
+
 class StaticFiles
 {
 public:
