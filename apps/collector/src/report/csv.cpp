@@ -7,7 +7,6 @@
 #include "text/days.h"
 #include "text/utf8.h"
 
-#include <cstdio>
 #include <vector>
 
 namespace zncip::collector
@@ -33,19 +32,14 @@ std::string number(int64_t n)
     return std::to_string(n);
 }
 
-std::string rate(const SessionCounts& s)
-{
-    const auto r = s.crashFreeRate();
-    if (!r)
-        return "";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", *r);
-    return text;
-}
-
 std::string fraction(const std::optional<double>& v)
 {
     return v ? formatFraction(*v) : "";
+}
+
+std::string rate(const SessionCounts& s)
+{
+    return fraction(s.crashFreeRate());
 }
 
 // The n-th span of a side, or empty cells where that side has fewer.

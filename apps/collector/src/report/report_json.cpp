@@ -7,7 +7,6 @@
 #include "text/days.h"
 #include "text/json.h"
 
-#include <cstdio>
 #include <utility>
 
 namespace zncip::collector
@@ -24,14 +23,7 @@ void appendSessions(std::string& out, const SessionCounts& s)
            ",\"bad_with_crash_report\":" + std::to_string(s.badWithCrashReport) +
            ",\"bad_without_crash_report\":" + std::to_string(s.badWithoutCrashReport) + ",\"crash_free_rate\":";
     const auto rate = s.crashFreeRate();
-    if (rate)
-    {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.6g", *rate);
-        out += text;
-    }
-    else
-        out += "null";
+    out += rate ? formatFraction(*rate) : "null";
 }
 
 void appendUsage(std::string& out, const Report::Usage& u)
