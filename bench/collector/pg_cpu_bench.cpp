@@ -40,7 +40,7 @@ const std::string kPgBin = "/usr/lib/postgresql/15/bin";
 constexpr double kTargetRatio = 1.5;
 constexpr int kCollectors = 2;
 constexpr int kConnections = 8; // to each collector
-constexpr int kLabels = 97;     // distinct commands: a hit's (client, command) is new until hit kLabels*clients
+constexpr int kLabels = 97; // distinct commands: a hit's (client, command) is new until hit kLabels*clients
 
 using zncip::bench::ChildCollector;
 using zncip::bench::lastLine;
@@ -48,11 +48,11 @@ using zncip::bench::lastLine;
 // The m-th hit of a run: its client is m % clients, its command m % kLabels.
 std::string hitRequest(unsigned m, unsigned clients, int run)
 {
-    const std::string body = "v=1&tid=UA-582047-16&cid=cpu-client-" + std::to_string(m % clients) +
-                             "&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.0&ec=Commands&ea=Execute&el=LINE%20"
-                             "(GROUP" +
-                             std::to_string(m % kLabels) + ")&ev=" + std::to_string(m + 1) +
-                             "&r=" + std::to_string(run);
+    const std::string body =
+        "v=1&tid=UA-582047-16&cid=cpu-client-" + std::to_string(m % clients) +
+        "&t=event&ul=en-us&qt=1&an=App%20SP2%20x64&av=1.0&ec=Commands&ea=Execute&el=LINE%20"
+        "(GROUP" +
+        std::to_string(m % kLabels) + ")&ev=" + std::to_string(m + 1) + "&r=" + std::to_string(run);
     return "POST /collect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
            "User-Agent: App SP2 x64/1.0 (WIN; en_US) Ostrevan/1.0 (Qt/5.12.3)\r\nConnection: Keep-Alive\r\n"
            "Content-Length: " +
@@ -100,7 +100,8 @@ std::vector<std::string> childrenOf(long parent)
     {
         const std::string name = entry.path().filename();
         ProcStat s;
-        if (name.find_first_not_of("0123456789") == std::string::npos && readStat(name, s) && s.parent == parent)
+        if (name.find_first_not_of("0123456789") == std::string::npos && readStat(name, s) &&
+            s.parent == parent)
             pids.push_back(name);
     }
     return pids;
@@ -169,7 +170,10 @@ struct Cost
     double clientUs() const { return 1e6 * client / static_cast<double>(std::max(1L, units)); }
     double serverUs() const { return 1e6 * server / static_cast<double>(std::max(1L, units)); }
     double totalUs() const { return clientUs() + serverUs(); }
-    double batch() const { return static_cast<double>(units) / static_cast<double>(std::max(1L, transactions)); }
+    double batch() const
+    {
+        return static_cast<double>(units) / static_cast<double>(std::max(1L, transactions));
+    }
     long wholeBatch() const { return std::max(1L, std::lround(batch())); } // the floor's hits a transaction
 };
 
@@ -223,7 +227,8 @@ struct Bench
         cost.units = stored() - before;
         exact = exact && cost.units == ok && failed == 0;
         if (cost.units != ok || failed)
-            std::printf("  run %d: %ld answered 2xx, %ld not, %ld stored  MISMATCH\n", run, ok, failed, cost.units);
+            std::printf("  run %d: %ld answered 2xx, %ld not, %ld stored  MISMATCH\n", run, ok, failed,
+                        cost.units);
         return cost;
     }
 
@@ -244,9 +249,10 @@ struct Bench
             if (!std::freopen(log.c_str(), "w", stdout) || !std::freopen(log.c_str(), "a", stderr))
                 _exit(126);
             const std::string clients = std::to_string(sessions);
-            execl((kPgBin + "/pgbench").c_str(), "pgbench", "-n", "-M", "prepared", "-c", clients.c_str(), "-j", "1",
-                  "-t", std::to_string(perSession).c_str(), "-D", ("n=" + std::to_string(batch)).c_str(), "-f",
-                  file.c_str(), db.c_str(), static_cast<char*>(nullptr));
+            execl((kPgBin + "/pgbench").c_str(), "pgbench", "-n", "-M", "prepared", "-c", clients.c_str(),
+                  "-j", "1", "-t", std::to_string(perSession).c_str(), "-D",
+                  ("n=" + std::to_string(batch)).c_str(), "-f", file.c_str(), db.c_str(),
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         int status = 0;
@@ -295,11 +301,12 @@ void printStatements(const std::string& db, const char* what)
 bool report(const char* what, const Cost& hit, const Cost& floor)
 {
     const double ratio = hit.totalUs() / std::max(floor.totalUs(), 1e-9);
-    std::printf("  %-14s collectors %6.1f + server %6.1f = %6.1f us per hit (%ld hits, %.1f a commit); floor: "
-                "pgbench %5.1f + server %5.1f = %5.1f us per hit (%ld a commit); %.2fx (target <= %.1fx)%s\n",
-                what, hit.clientUs(), hit.serverUs(), hit.totalUs(), hit.units, hit.batch(), floor.clientUs(),
-                floor.serverUs(), floor.totalUs(), floor.units / std::max(1L, floor.transactions), ratio, kTargetRatio,
-                ratio <= kTargetRatio ? "" : "  MISSED");
+    std::printf(
+        "  %-14s collectors %6.1f + server %6.1f = %6.1f us per hit (%ld hits, %.1f a commit); floor: "
+        "pgbench %5.1f + server %5.1f = %5.1f us per hit (%ld a commit); %.2fx (target <= %.1fx)%s\n",
+        what, hit.clientUs(), hit.serverUs(), hit.totalUs(), hit.units, hit.batch(), floor.clientUs(),
+        floor.serverUs(), floor.totalUs(), floor.units / std::max(1L, floor.transactions), ratio,
+        kTargetRatio, ratio <= kTargetRatio ? "" : "  MISSED");
     return ratio <= kTargetRatio;
 }
 
@@ -334,9 +341,10 @@ bool measure(Bench& bench, const std::string& program, const std::string& dir, b
         if (statements)
             printStatements(bench.db, "known clients");
         const Cost knownFloor = bench.floor(dir, "known_hit", known.wholeBatch());
-        std::printf("processor per stored hit on PostgreSQL, %s, %d collectors x %d connections, %u hits of %u "
-                    "clients a run:\n",
-                    program.c_str(), kCollectors, kConnections, bench.hits, bench.clients);
+        std::printf(
+            "processor per stored hit on PostgreSQL, %s, %d collectors x %d connections, %u hits of %u "
+            "clients a run:\n",
+            program.c_str(), kCollectors, kConnections, bench.hits, bench.clients);
         const bool newOk = report("new clients:", fresh, newFloor);
         const bool knownOk = report("known clients:", known, knownFloor);
         ok = newOk && knownOk && exact;
@@ -366,7 +374,8 @@ int main(int argc, char** argv)
         if (a == "--statements")
             statements = true;
         else if (a == "--hits" && i + 1 < argc)
-            bench.hits = static_cast<unsigned>(std::max(2 * kCollectors * kConnections, std::atoi(argv[++i])));
+            bench.hits =
+                static_cast<unsigned>(std::max(2 * kCollectors * kConnections, std::atoi(argv[++i])));
         else if (a == "--clients" && i + 1 < argc)
             bench.clients = static_cast<unsigned>(std::max(kCollectors, std::atoi(argv[++i])));
         else if (a == "--compare" && i + 1 < argc)

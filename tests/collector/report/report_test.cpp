@@ -297,7 +297,7 @@ Report viewsReport()
     Report r = reportOf(numbered(12));
     r.clients = 7;
     r.compared = Rollups::ComparedDays{19991, 19998, 20004};
-    r.activeClients = {{{S::Week, 19998}, 5}, {{S::Week, 20003}, 4},  {{S::Week, 19991}, 3},
+    r.activeClients = {{{S::Week, 19998}, 5},  {{S::Week, 20003}, 4},  {{S::Week, 19991}, 3},
                        {{S::Month, 19998}, 7}, {{S::Month, 19991}, 2}, {{S::Whole, 19998}, 7},
                        {{S::Whole, 19991}, 5}};
     r.applications[{"App", "1.9"}] = {40, 30};
@@ -346,7 +346,8 @@ TEST(ReportViews, DerivedFiguresTable)
     // clang-format on
     for (const Row& row : rows)
     {
-        const std::string out = row.table == "json" ? reportJson(r) : reportCsv(r, row.table).value_or("no table");
+        const std::string out =
+            row.table == "json" ? reportJson(r) : reportCsv(r, row.table).value_or("no table");
         EXPECT_NE(out.find(row.expected), std::string::npos) << row.fault << ":\n" << out.substr(0, 2000);
     }
 

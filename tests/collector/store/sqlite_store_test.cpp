@@ -153,8 +153,8 @@ TEST(SqliteStore, TheEmbeddedSqlIsTheFilesAndSpellsTheScopesOfTheCode)
     };
     auto is = [](S s) { return "scope = " + std::to_string(static_cast<int>(s)) + " "; };
     const std::pair<const char*, std::string> spelled[] = {
-        {"rollup_clients.sql", "THEN k." + in({S::EventAnyVersion, S::Application, S::All}) + " OR k." + is(S::Event) +
-                                   "AND k.category"},
+        {"rollup_clients.sql", "THEN k." + in({S::EventAnyVersion, S::Application, S::All}) + " OR k." +
+                                   is(S::Event) + "AND k.category"},
         {"rollup_clients.sql", "ELSE k." + in({S::Event, S::Application}) + " AND"},
         {"rollup_active_clients.sql", "THEN k." + is(S::All) + "ELSE k." + is(S::Application) + "AND"},
         {"rollup_daily_clients.sql", "WHERE k." + in({S::Application, S::All}) + " AND"},

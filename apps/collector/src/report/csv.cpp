@@ -58,7 +58,8 @@ void activeClientRows(const Report& r, std::vector<std::vector<std::string>>& li
     const auto a = activeClients(r);
     if (!a)
         return;
-    for (const auto& [name, series] : {std::pair{"day", &a->byDay}, {"week", &a->byWeek}, {"month", &a->byMonth}})
+    for (const auto& [name, series] :
+         {std::pair{"day", &a->byDay}, {"week", &a->byWeek}, {"month", &a->byMonth}})
         for (size_t i = 0; i < std::max(series->current.size(), series->previous.size()); ++i)
         {
             std::vector<std::string> line = {name};
@@ -85,16 +86,16 @@ std::string rows(const std::vector<std::vector<std::string>>& lines)
 
 constexpr std::string_view kApplications = "applications", kDays = "days", kVersions = "versions",
                            kRejections = "rejections", kActiveClients = "active_clients",
-                           kAdoption = "version_adoption", kHealth = "release_health", kMemoryGiB = "memory_gib",
-                           kTopPrefix = "top_";
+                           kAdoption = "version_adoption", kHealth = "release_health",
+                           kMemoryGiB = "memory_gib", kTopPrefix = "top_";
 
 std::vector<std::string_view> csvTableNames()
 {
     std::vector<std::string_view> names;
     for (const ReportTable& t : reportTables())
         names.push_back(t.name);
-    names.insert(names.end(),
-                 {kApplications, kDays, kVersions, kRejections, kActiveClients, kAdoption, kHealth, kMemoryGiB});
+    names.insert(names.end(), {kApplications, kDays, kVersions, kRejections, kActiveClients, kAdoption,
+                               kHealth, kMemoryGiB});
     // The top lists' names are the tables' with a prefix: kept for the life of the program.
     static const std::vector<std::string> top = []
     {
@@ -136,19 +137,22 @@ std::optional<std::string> reportCsv(const Report& r, std::string_view table)
     else if (table == kVersions)
     {
         // Every version that sent hits, those without a session (a run still going, say) too.
-        lines.push_back({"version", "hits", "sessions_started", "finished", "good", "bad", "crash_free_rate"});
+        lines.push_back(
+            {"version", "hits", "sessions_started", "finished", "good", "bad", "crash_free_rate"});
         for (const ReleaseHealth::Row& v : releaseHealth(r).rows)
-            lines.push_back({v.version, number(v.hits), number(v.sessions.started), number(v.sessions.finished),
-                             number(v.sessions.good), number(v.sessions.bad), rate(v.sessions)});
+            lines.push_back({v.version, number(v.hits), number(v.sessions.started),
+                             number(v.sessions.finished), number(v.sessions.good), number(v.sessions.bad),
+                             rate(v.sessions)});
     }
     else if (table == kHealth)
     {
         lines.push_back({"version", "sessions", "crash_free_sessions", "clients", "bad_clients",
                          "crash_free_clients", "bad_with_crash_report", "bad_without_crash_report"});
         for (const ReleaseHealth::Row& v : releaseHealth(r).rows)
-            lines.push_back({v.version, number(v.crashFreeSessions.sample), fraction(v.crashFreeSessions.value),
-                             number(v.clients), number(v.badClients), fraction(v.crashFreeClients.value),
-                             number(v.sessions.badWithCrashReport), number(v.sessions.badWithoutCrashReport)});
+            lines.push_back({v.version, number(v.crashFreeSessions.sample),
+                             fraction(v.crashFreeSessions.value), number(v.clients), number(v.badClients),
+                             fraction(v.crashFreeClients.value), number(v.sessions.badWithCrashReport),
+                             number(v.sessions.badWithoutCrashReport)});
     }
     else if (table == kActiveClients)
         activeClientRows(r, lines);
@@ -164,7 +168,9 @@ std::optional<std::string> reportCsv(const Report& r, std::string_view table)
         for (const MemoryBucket& b : memoryBuckets(r))
             lines.push_back({b.size, number(b.reports), number(b.clients)});
     }
-    else if (const ReportTable* top = table.rfind(kTopPrefix, 0) == 0 ? reportTableNamed(table.substr(kTopPrefix.size())) : nullptr)
+    else if (const ReportTable* top = table.rfind(kTopPrefix, 0) == 0
+                                          ? reportTableNamed(table.substr(kTopPrefix.size()))
+                                          : nullptr)
     {
         lines.push_back({"value", "reports", "report_share", "clients", "client_share"});
         for (const TopList::Row& row : topList(r, r.*top->tally).rows)

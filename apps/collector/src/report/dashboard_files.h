@@ -1,5 +1,5 @@
-// The dashboard's files (index.html, views.js, app.js, app.css, chart.js), carried inside the program so that it
-// serves them without a network or a folder to install.
+// The dashboard's files (index.html, views.js, app.js, app.css, chart.js), carried inside the program so that
+// it serves them without a network or a folder to install.
 #pragma once
 
 #include <string_view>

@@ -252,7 +252,7 @@ std::vector<MemoryBucket> memoryBuckets(const Report& r)
         const char* size;
         int64_t belowGiB;
     };
-    static const Edge edges[] = {{"< 4 GiB", 4},     {"4–8 GiB", 8},   {"8–16 GiB", 16},
+    static const Edge edges[] = {{"< 4 GiB", 4},    {"4–8 GiB", 8},    {"8–16 GiB", 16},
                                  {"16–32 GiB", 32}, {"32–64 GiB", 64}, {"≥ 64 GiB", INT64_MAX / 1024}};
     std::vector<MemoryBucket> buckets;
     for (const Edge& e : edges)
@@ -263,9 +263,9 @@ std::vector<MemoryBucket> memoryBuckets(const Report& r)
         // Whole MiB, or with a fraction, which moves no value across an edge of whole GiB.
         const size_t digits = std::min(value.find_first_not_of("0123456789"), value.size());
         const bool number = digits > 0 && digits <= 15 &&
-                            (digits == value.size() || (value[digits] == '.' && digits + 1 < value.size() &&
-                                                        value.find_first_not_of("0123456789", digits + 1) ==
-                                                            std::string::npos));
+                            (digits == value.size() ||
+                             (value[digits] == '.' && digits + 1 < value.size() &&
+                              value.find_first_not_of("0123456789", digits + 1) == std::string::npos));
         MemoryBucket* b = &unknown;
         if (number)
         {

@@ -29,8 +29,7 @@ std::string day(int32_t d)
 }
 
 // Items written by write, comma-separated, in brackets.
-template <typename Items, typename Write>
-void appendArray(std::string& out, const Items& items, Write write)
+template <typename Items, typename Write> void appendArray(std::string& out, const Items& items, Write write)
 {
     out += "[";
     const char* comma = "";
@@ -48,7 +47,8 @@ void appendSpans(std::string& out, const std::vector<ActiveClients::Span>& spans
                 [&](const ActiveClients::Span& s)
                 {
                     out += "{\"start\":" + day(s.start) + ",\"end\":" + day(s.end) +
-                           ",\"partial\":" + (s.partial ? "true" : "false") + ",\"clients\":" + n(s.clients) + "}";
+                           ",\"partial\":" + (s.partial ? "true" : "false") + ",\"clients\":" + n(s.clients) +
+                           "}";
                 });
 }
 
@@ -64,7 +64,8 @@ void appendActiveClients(std::string& out, const std::optional<ActiveClients>& a
            ",\"previous_from\":" + day(a->days.previousFrom) + ",\"previous_to\":" + day(a->days.from - 1) +
            ",\"clients\":" + n(a->clients) + ",\"previous_clients\":" + n(a->previousClients) +
            ",\"change\":" + optional(a->change);
-    for (const auto& [name, series] : {std::pair{"days", &a->byDay}, {"weeks", &a->byWeek}, {"months", &a->byMonth}})
+    for (const auto& [name, series] :
+         {std::pair{"days", &a->byDay}, {"weeks", &a->byWeek}, {"months", &a->byMonth}})
     {
         out += ",\"" + std::string(name) + "\":{\"current\":";
         appendSpans(out, series->current);
@@ -108,8 +109,8 @@ void appendRate(std::string& out, const char* name, const SampledRate& r)
 
 void appendHealth(std::string& out, const ReleaseHealth& h)
 {
-    out += ",\"release_health\":{\"min_sample\":" + n(kMinSample) + ",\"weekly\":" + (h.weekly ? "true" : "false") +
-           ",\"spans\":";
+    out += ",\"release_health\":{\"min_sample\":" + n(kMinSample) +
+           ",\"weekly\":" + (h.weekly ? "true" : "false") + ",\"spans\":";
     appendArray(out, h.spans,
                 [&](const std::pair<int32_t, int32_t>& s)
                 { out += "{\"start\":" + day(s.first) + ",\"end\":" + day(s.second) + "}"; });
@@ -133,8 +134,8 @@ void appendHealth(std::string& out, const ReleaseHealth& h)
                     out += "{\"version\":";
                     appendJsonString(out, r.version);
                     out += ",\"hits\":" + n(r.hits) + ",\"sessions_started\":" + n(s.started) +
-                           ",\"finished\":" + n(s.finished) + ",\"good\":" + n(s.good) + ",\"bad\":" + n(s.bad) +
-                           ",\"bad_with_crash_report\":" + n(s.badWithCrashReport) +
+                           ",\"finished\":" + n(s.finished) + ",\"good\":" + n(s.good) +
+                           ",\"bad\":" + n(s.bad) + ",\"bad_with_crash_report\":" + n(s.badWithCrashReport) +
                            ",\"bad_without_crash_report\":" + n(s.badWithoutCrashReport) +
                            ",\"crash_free_rate\":" + optional(s.crashFreeRate()) +
                            ",\"sessions\":" + n(r.crashFreeSessions.sample);
@@ -154,7 +155,8 @@ void appendTopList(std::string& out, const TopList& t)
                 {
                     out += "{\"value\":";
                     appendJsonString(out, r.value);
-                    out += ",\"other\":" + std::string(r.other ? "true" : "false") + ",\"reports\":" + n(r.reports) +
+                    out += ",\"other\":" + std::string(r.other ? "true" : "false") +
+                           ",\"reports\":" + n(r.reports) +
                            ",\"report_share\":" + formatFraction(r.reportShare) +
                            ",\"clients\":" + (r.clients ? n(*r.clients) : "null") +
                            ",\"client_share\":" + optional(r.clientShare) + "}";

@@ -121,7 +121,8 @@ struct Rollups
         from = static_cast<int32_t>(std::max<int64_t>(from, int64_t{to} - kMaxComparedDays + 1));
         if (from > to)
             return std::nullopt;
-        return ComparedDays{static_cast<int32_t>(std::max<int64_t>(INT32_MIN, 2 * int64_t{from} - to - 1)), from, to};
+        return ComparedDays{static_cast<int32_t>(std::max<int64_t>(INT32_MIN, 2 * int64_t{from} - to - 1)),
+                            from, to};
     }
     static constexpr int32_t kMaxComparedDays = 3660;
 };

@@ -73,16 +73,16 @@ void readDays(Connection& c, int32_t from, int32_t to, const std::optional<std::
 }
 
 // Distinct clients of each day, week and month of the period and of the previous one.
-void readActiveClients(Connection& c, const Rollups::ComparedDays& days, const std::optional<std::string>& version,
-                       Rollups& out)
+void readActiveClients(Connection& c, const Rollups::ComparedDays& days,
+                       const std::optional<std::string>& version, Rollups& out)
 {
     Params p;
     p.add(days.previousFrom).add(days.from).add(days.to);
     version ? p.add(*version) : p.addNull();
     const Result r = c.run(kActiveClients, p, "reading the active clients");
     for (int i = 0; i < PQntuples(r.get()); ++i)
-        out.activeClients.push_back({static_cast<Rollups::Span>(integer(r.get(), i, 0)), day(r.get(), i, 1),
-                                     integer(r.get(), i, 2)});
+        out.activeClients.push_back(
+            {static_cast<Rollups::Span>(integer(r.get(), i, 0)), day(r.get(), i, 1), integer(r.get(), i, 2)});
 }
 
 } // namespace

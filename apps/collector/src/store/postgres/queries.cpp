@@ -38,8 +38,8 @@ const PreparedQuery kRejected{"rejected", {kInt4, kInt4, kInt4}};
 const std::vector<const PreparedQuery*>& preparedQueries()
 {
     static const std::vector<const PreparedQuery*> all{
-        &kVersions, &kRejected, &kAppend,  &kForget, &kPrune,       &kEach,        &kCount,   &kBounds,
-        &kCounts,   &kClients,  &kDaily,   &kRejections, &kActiveClients, &kPrepareDays, &kDropDays};
+        &kVersions, &kRejected, &kAppend, &kForget,     &kPrune,         &kEach,        &kCount,   &kBounds,
+        &kCounts,   &kClients,  &kDaily,  &kRejections, &kActiveClients, &kPrepareDays, &kDropDays};
     return all;
 }
 

@@ -157,10 +157,15 @@ Rollups SqliteStore::rollups(const Period& period) const
     if (const auto compared = r.comparedDaysOf(period))
     {
         Statement active(db_, sqlFile("rollup_active_clients.sql"));
-        active.bind(1, int64_t{compared->previousFrom}).bind(2, int64_t{compared->from}).bind(3, int64_t{compared->to});
+        active.bind(1, int64_t{compared->previousFrom})
+            .bind(2, int64_t{compared->from})
+            .bind(3, int64_t{compared->to});
         period.version ? active.bind(4, *period.version) : active.bindNull(4);
-        eachRow(active, "reading the active clients", [&](const Statement& s)
-                { r.activeClients.push_back({static_cast<Rollups::Span>(s.integer(0)), dayOf(s, 1), s.integer(2)}); });
+        eachRow(active, "reading the active clients",
+                [&](const Statement& s) {
+                    r.activeClients.push_back(
+                        {static_cast<Rollups::Span>(s.integer(0)), dayOf(s, 1), s.integer(2)});
+                });
     }
     const auto days = r.storedDaysOf(period);
     if (!days)
@@ -182,13 +187,17 @@ Rollups SqliteStore::rollups(const Period& period) const
                 r.counts.push_back({dayOf(s, 0), keyOf(s, 1), s.integer(8), s.integer(9)});
             });
     eachRow(clients, "reading the client counts",
-            [&](const Statement& s) { r.clients.push_back({keyOf(s, 0), s.integer(7)}); });
+            [&](const Statement& s) {
+                r.clients.push_back({keyOf(s, 0), s.integer(7)});
+            });
     eachRow(daily, "reading the daily client counts",
             [&](const Statement& s) {
                 r.dailyClients.push_back({dayOf(s, 0), keyOf(s, 1), s.integer(8)});
             });
     eachRow(rejections, "reading the rejections",
-            [&](const Statement& s) { r.rejections.push_back({dayOf(s, 0), s.text(1), s.integer(2)}); });
+            [&](const Statement& s) {
+                r.rejections.push_back({dayOf(s, 0), s.text(1), s.integer(2)});
+            });
     return r;
 }
 
