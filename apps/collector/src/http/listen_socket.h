@@ -14,15 +14,15 @@ struct ListenSocket
     uint16_t port = 0;   // the one bound, also when 0 was asked for
 };
 
-// A listening TCP socket on a numeric IPv4 or IPv6 address ("localhost" and "[::1]" too). Throws
-// StartError with a message fit for the user: a bad address, a port in use, an address not of this
-// machine.
+// A listening TCP socket on a numeric IPv4 or IPv6 address ("localhost" and "[::1]" too), whose
+// connections send without Nagle's delay. Throws StartError with a message fit for the user: a bad
+// address, a port in use, an address not of this machine.
 ListenSocket openListenSocket(const std::string& listenAddress, uint16_t port);
 
-// Answers leave at once (no Nagle delay); with quickAck the request head is acknowledged at once too, since a
-// client that writes head and body separately without TCP_NODELAY (Qt does) otherwise waits for our delayed
-// ACK, about 40 ms per request. The kernel drops out of quick-ACK mode on its own: call it for every request.
-void tuneConnection(int fd, bool quickAck);
+// Acknowledges what arrived at once: a client that writes head and body separately without TCP_NODELAY
+// (Qt does) otherwise waits for our delayed ACK, about 40 ms per request. The kernel drops out of quick-ACK
+// mode on its own: call it for every request.
+void acknowledgeAtOnce(int fd);
 
 // Every connection needs a descriptor: the soft limit (often 1024) is raised towards connections as far as
 // the hard limit allows, with a warning when that is not far enough.

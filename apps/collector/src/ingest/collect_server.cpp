@@ -195,9 +195,11 @@ struct CollectServer::Impl
 
     void tuneSocket(MHD_Connection* connection) const
     {
+        if (!config.quickAck)
+            return;
         if (const MHD_ConnectionInfo* info =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
-            tuneConnection(info->connect_fd, config.quickAck);
+            acknowledgeAtOnce(info->connect_fd);
     }
 
     // The target ended where the library put the version, right after it: a target that is longer than the

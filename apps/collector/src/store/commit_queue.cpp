@@ -22,7 +22,13 @@ bool CommitQueue::submit(std::vector<HitRecord> hits, Done done)
         open_.hits.push_back(std::move(h));
     open_.ends.push_back(open_.hits.size());
     open_.waiting.push_back(std::move(done));
-    work_.notify_one();
+    // Waking the writer for each submitter while it gathers a group would cost a switch of threads per
+    // hit: it is woken once, when the group it waits for is complete.
+    if (open_.waiting.size() >= wakeAt_)
+    {
+        wakeAt_ = kAsleepNever;
+        work_.notify_one();
+    }
     return true;
 }
 
@@ -47,12 +53,17 @@ void CommitQueue::run()
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;)
     {
+        wakeAt_ = 1;
         work_.wait(lock, [&] { return stopping_ || !open_.waiting.empty(); });
         if (open_.waiting.empty())
             return; // stopping with nothing left
         if (gatherWait.count() > 0)
+        {
+            wakeAt_ = lastSubmitters;
             work_.wait_for(lock, gatherWait,
                            [&] { return stopping_ || open_.waiting.size() >= lastSubmitters; });
+        }
+        wakeAt_ = kAsleepNever; // it looks at the queue again before it sleeps
         lastSubmitters = open_.waiting.size();
         Batch batch = std::move(open_);
         open_ = Batch();

@@ -4,7 +4,9 @@
 #include "store/hit_store.h"
 
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -55,6 +57,9 @@ private:
     std::mutex mutex_;
     std::condition_variable work_;
     Batch open_;
+    // How many submitters the writer waits for before it goes on; kAsleepNever while it is not asleep.
+    static constexpr size_t kAsleepNever = std::numeric_limits<size_t>::max();
+    size_t wakeAt_ = kAsleepNever;
     bool stopping_ = false;
     std::thread writer_;
 };
