@@ -5,7 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <linux/tcp.h> // tcpi_data_segs_in, which glibc's tcp_info lacks
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 
 namespace zncip::collector
@@ -94,6 +95,15 @@ void acknowledgeAtOnce(int fd)
 {
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+}
+
+bool arrivedInOneSegment(int fd)
+{
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+           length >= offsetof(tcp_info, tcpi_data_segs_in) + sizeof info.tcpi_data_segs_in &&
+           info.tcpi_data_segs_in == 1;
 }
 
 void raiseDescriptorLimit(unsigned connections)

@@ -24,6 +24,10 @@ ListenSocket openListenSocket(const std::string& listenAddress, uint16_t port);
 // mode on its own: call it for every request.
 void acknowledgeAtOnce(int fd);
 
+// Whether everything the connection received so far came in one segment: true only when the kernel says
+// so.
+bool arrivedInOneSegment(int fd);
+
 // Every connection needs a descriptor: the soft limit (often 1024) is raised towards connections as far as
 // the hard limit allows, with a warning when that is not far enough.
 void raiseDescriptorLimit(unsigned connections);

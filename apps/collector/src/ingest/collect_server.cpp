@@ -57,6 +57,23 @@ struct Request
     std::atomic<bool> stored{false};
 };
 
+// How a connection's client writes its requests, learnt from its first one. A client that writes head and
+// body apart without TCP_NODELAY (Qt does) holds the body back until the head is acknowledged, so each of
+// its heads is acknowledged at once. For a client that writes a request at once that acknowledgement is
+// a packet of its own, on every hit, where the answer would have carried it.
+enum class Writes
+{
+    NotYetKnown,
+    InPieces,
+    Whole
+};
+
+// What the collector keeps of a connection across its requests; the library holds it for us.
+struct Peer
+{
+    Writes writes = Writes::NotYetKnown;
+};
+
 int64_t nowUs()
 {
     using namespace std::chrono;
@@ -179,6 +196,29 @@ struct CollectServer::Impl
         return static_cast<Impl*>(cls)->stopping ? MHD_NO : MHD_YES;
     }
 
+    static void onConnection(void*, MHD_Connection*, void** socketContext, MHD_ConnectionNotificationCode code)
+    {
+        if (code == MHD_CONNECTION_NOTIFY_STARTED)
+            *socketContext = new (std::nothrow) Peer; // without it, every head is acknowledged at once
+        else
+        {
+            delete static_cast<Peer*>(*socketContext);
+            *socketContext = nullptr;
+        }
+    }
+
+    static Peer* peerOf(MHD_Connection* connection)
+    {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info ? static_cast<Peer*>(info->socket_context) : nullptr;
+    }
+
+    static int descriptorOf(MHD_Connection* connection)
+    {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        return info ? info->connect_fd : -1;
+    }
+
     static void onCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode)
     {
         auto* request = static_cast<Request*>(*context);
@@ -193,13 +233,20 @@ struct CollectServer::Impl
             self->inFlightDone.notify_all();
     }
 
-    void tuneSocket(MHD_Connection* connection) const
+    void acknowledgeHead(MHD_Connection* connection) const
     {
-        if (!config.quickAck)
-            return;
-        if (const MHD_ConnectionInfo* info =
-                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
-            acknowledgeAtOnce(info->connect_fd);
+        const Peer* peer = peerOf(connection);
+        if (config.quickAck && !(peer && peer->writes == Writes::Whole))
+            acknowledgeAtOnce(descriptorOf(connection));
+    }
+
+    // Called once a connection's first request is read whole, before it is answered: the client has sent
+    // nothing more yet, so the segments that carried data so far are that request's.
+    static void learnHowPeerWrites(MHD_Connection* connection)
+    {
+        Peer* peer = peerOf(connection);
+        if (peer && peer->writes == Writes::NotYetKnown)
+            peer->writes = arrivedInOneSegment(descriptorOf(connection)) ? Writes::Whole : Writes::InPieces;
     }
 
     // The target ended where the library put the version, right after it: a target that is longer than the
@@ -217,7 +264,7 @@ struct CollectServer::Impl
     MHD_Result admit(MHD_Connection* connection, Request& request, const char* url, const char* method,
                      const char* version)
     {
-        tuneSocket(connection);
+        acknowledgeHead(connection);
         // Checked before anything is stored: the library's own limit is twice as large, so that a head
         // just below it still leaves room for the answer. The library counts the request line, query
         // string included, and the headers as they arrived.
@@ -278,6 +325,7 @@ struct CollectServer::Impl
             *uploadSize = 0;
             return MHD_YES;
         }
+        learnHowPeerWrites(connection);
         switch (request->route)
         {
         case Route::Collect:
@@ -386,7 +434,8 @@ struct CollectServer::Impl
         daemon = MHD_start_daemon(
             flags, 0, &Impl::onAccept, this, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
             &logFromHttpLibrary, const_cast<char*>("zncip-collector"), MHD_OPTION_LISTEN_SOCKET, fd,
-            MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_URI_LOG_CALLBACK, &Impl::onUri,
+            MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
+            &Impl::onConnection, this, MHD_OPTION_URI_LOG_CALLBACK, &Impl::onUri,
             this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT,
             config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
             MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes, MHD_OPTION_UNESCAPE_CALLBACK,
