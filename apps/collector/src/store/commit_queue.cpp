@@ -15,20 +15,24 @@ CommitQueue::~CommitQueue()
 
 bool CommitQueue::submit(std::vector<HitRecord> hits, Done done)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_)
-        return false;
-    for (HitRecord& h : hits)
-        open_.hits.push_back(std::move(h));
-    open_.ends.push_back(open_.hits.size());
-    open_.waiting.push_back(std::move(done));
-    // Waking the writer for each submitter while it gathers a group would cost a switch of threads per
-    // hit: it is woken once, when the group it waits for is complete.
-    if (open_.waiting.size() >= wakeAt_)
+    bool wake = false;
     {
-        wakeAt_ = kAsleepNever;
-        work_.notify_one();
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_)
+            return false;
+        for (HitRecord& h : hits)
+            open_.hits.push_back(std::move(h));
+        open_.ends.push_back(open_.hits.size());
+        open_.waiting.push_back(std::move(done));
+        // Waking the writer for each submitter while it gathers a group would cost a switch of threads
+        // per hit: it is woken once, when the group it waits for is complete.
+        wake = open_.waiting.size() >= wakeAt_;
+        if (wake)
+            wakeAt_ = kAsleepNever;
     }
+    // Woken with the lock still held, the writer would at once sleep again on it.
+    if (wake)
+        work_.notify_one();
     return true;
 }
 
