@@ -4,16 +4,16 @@
 #include "http/start_error.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <linux/tcp.h> // tcpi_data_segs_in, which glibc's tcp_info lacks
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 namespace zncip::collector

@@ -1,7 +1,8 @@
-// The collection port: HTTP framing, limits and routing, on the library's threads. Hits go through the
-// parser to the commit queue; the connection sleeps until the writer has stored them or failed. It runs a
-// little over 400 lines because a request's whole life with the library (its state from the request line
-// on, the checks of its head, its body, the wait for the commit and the stop) reads best in one place.
+// The collection port: HTTP framing, limits and routing, on the library's thread. Hits go through the
+// parser to the commit queue; the connection sleeps until the writer has stored them or failed. It runs
+// to some 480 lines because a request's whole life with the library (its state from the request line on,
+// what is learnt of its connection, the checks of its head, its body, the wait for the commit and the
+// stop) reads best in one place.
 #include "ingest/collect_server.h"
 
 #include "http/http_log.h"
@@ -196,7 +197,8 @@ struct CollectServer::Impl
         return static_cast<Impl*>(cls)->stopping ? MHD_NO : MHD_YES;
     }
 
-    static void onConnection(void*, MHD_Connection*, void** socketContext, MHD_ConnectionNotificationCode code)
+    static void onConnection(void*, MHD_Connection*, void** socketContext,
+                             MHD_ConnectionNotificationCode code)
     {
         if (code == MHD_CONNECTION_NOTIFY_STARTED)
             *socketContext = new (std::nothrow) Peer; // without it, every head is acknowledged at once
@@ -209,13 +211,15 @@ struct CollectServer::Impl
 
     static Peer* peerOf(MHD_Connection* connection)
     {
-        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
         return info ? static_cast<Peer*>(info->socket_context) : nullptr;
     }
 
     static int descriptorOf(MHD_Connection* connection)
     {
-        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         return info ? info->connect_fd : -1;
     }
 
@@ -435,8 +439,8 @@ struct CollectServer::Impl
             flags, 0, &Impl::onAccept, this, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
             &logFromHttpLibrary, const_cast<char*>("zncip-collector"), MHD_OPTION_LISTEN_SOCKET, fd,
             MHD_OPTION_NOTIFY_COMPLETED, &Impl::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
-            &Impl::onConnection, this, MHD_OPTION_URI_LOG_CALLBACK, &Impl::onUri,
-            this, MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT,
+            &Impl::onConnection, this, MHD_OPTION_URI_LOG_CALLBACK, &Impl::onUri, this,
+            MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT,
             config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
             MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes, MHD_OPTION_UNESCAPE_CALLBACK,
             &keepPathRaw, nullptr, MHD_OPTION_ARRAY, pool, MHD_OPTION_END);
