@@ -24,6 +24,17 @@ void* operator new(std::size_t size)
         allocationsFail && std::this_thread::get_id() != testThread ? nullptr : std::malloc(size ? size : 1);
     return p ? p : throw std::bad_alloc();
 }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try
+    {
+        return operator new(size);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
+}
 void operator delete(void* p) noexcept
 {
     std::free(p);
