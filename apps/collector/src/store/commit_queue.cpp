@@ -2,6 +2,7 @@
 #include "store/commit_queue.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace zncip::collector
 {
@@ -54,6 +55,9 @@ void CommitQueue::run()
     // lone hit after a lone hit does not wait at all.
     const std::chrono::microseconds gatherWait = store_.batchGatherWait();
     size_t lastSubmitters = 1;
+    // The group being committed. Swapped with the open one, so that each keeps its vectors' room, and
+    // emptied after the commit outside the lock: freeing its hits under the lock held up the submitters.
+    Batch batch;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;)
     {
@@ -69,10 +73,12 @@ void CommitQueue::run()
         }
         wakeAt_ = kAsleepNever; // it looks at the queue again before it sleeps
         lastSubmitters = open_.waiting.size();
-        Batch batch = std::move(open_);
-        open_ = Batch();
+        std::swap(batch, open_);
         lock.unlock();
         commit(batch);
+        batch.hits.clear();
+        batch.ends.clear();
+        batch.waiting.clear();
         lock.lock();
     }
 }
