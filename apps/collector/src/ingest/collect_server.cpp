@@ -424,17 +424,14 @@ struct CollectServer::Impl
         boundAddress = listening.address;
         boundPort = listening.port;
         raiseDescriptorLimit(config.connectionLimit);
-        // One thread (or a few) serves every connection through epoll; a connection whose hits wait for the
-        // commit is suspended, so a slow or idle client costs a socket and its buffer, never a thread.
+        // One thread serves every connection through epoll; a connection whose hits wait for the commit is
+        // suspended, so a slow or idle client costs a socket and its buffer, never a thread. It is enough
+        // for what the one writer can store, and a second would add switches between threads to every hit:
+        // a busier fleet gets more collectors.
         unsigned flags =
             MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
         if (boundAddress.front() == '[')
             flags |= MHD_USE_IPv6;
-        // The library warns of a pool of one: the polling thread alone is that.
-        MHD_OptionItem pool[] = {{MHD_OPTION_THREAD_POOL_SIZE, config.threads, nullptr},
-                                 {MHD_OPTION_END, 0, nullptr}};
-        if (config.threads <= 1)
-            pool[0] = pool[1];
         daemon = MHD_start_daemon(
             flags, 0, &Impl::onAccept, this, &Impl::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
             &logFromHttpLibrary, const_cast<char*>("zncip-collector"), MHD_OPTION_LISTEN_SOCKET, fd,
@@ -443,7 +440,7 @@ struct CollectServer::Impl
             MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT,
             config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
             MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes, MHD_OPTION_UNESCAPE_CALLBACK,
-            &keepPathRaw, nullptr, MHD_OPTION_ARRAY, pool, MHD_OPTION_END);
+            &keepPathRaw, nullptr, MHD_OPTION_END);
         if (!daemon)
         {
             close(fd);

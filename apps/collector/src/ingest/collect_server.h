@@ -35,13 +35,10 @@ struct CollectConfig
     unsigned connectionsPerAddress = 64; // one client machine cannot take every connection
     size_t maxHeaderBytes = 16 * 1024;   // request line and headers together
     size_t maxBodyBytes = 64 * 1024;     // larger bodies are refused with 413 without being read
-    // Threads that serve every connection between them. One is enough for what a collector's one writer
-    // can store, and each more costs switches between threads on every hit; scale out with collectors.
-    unsigned threads = 1;
 };
 
-// The HTTP endpoint. start() opens the store and the listening socket and runs the server on its own
-// threads until stop() or destruction.
+// The HTTP endpoint. start() opens the store and the listening socket and runs the server on a thread of
+// its own (and the writer on another) until stop() or destruction.
 class CollectServer
 {
 public:
