@@ -3,6 +3,8 @@
 
 #include "text/utf8.h"
 
+#include <algorithm>
+
 namespace zncip::collector
 {
 namespace
@@ -23,32 +25,35 @@ std::string decodeComponent(std::string_view in, bool& badPercent)
 {
     std::string out;
     out.reserve(in.size());
-    for (size_t i = 0; i < in.size(); ++i)
+    // Runs of plain bytes are copied whole: most names and values hold no escape at all.
+    for (size_t i = 0; i < in.size();)
     {
-        const char c = in[i];
-        if (c == '+')
+        size_t special = i;
+        while (special < in.size() && in[special] != '%' && in[special] != '+')
+            ++special;
+        out.append(in.data() + i, special - i);
+        if (special == in.size())
+            break;
+        i = special;
+        if (in[i] == '+')
         {
             out += ' ';
+            ++i;
+            continue;
         }
-        else if (c == '%')
+        const bool complete = i + 2 < in.size();
+        const int hi = complete ? hexValue(in[i + 1]) : -1;
+        const int lo = complete ? hexValue(in[i + 2]) : -1;
+        if (hi >= 0 && lo >= 0)
         {
-            const bool complete = i + 2 < in.size();
-            const int hi = complete ? hexValue(in[i + 1]) : -1;
-            const int lo = complete ? hexValue(in[i + 2]) : -1;
-            if (hi >= 0 && lo >= 0)
-            {
-                out += static_cast<char>(hi * 16 + lo);
-                i += 2;
-            }
-            else
-            {
-                out += '%';
-                badPercent = true;
-            }
+            out += static_cast<char>(hi * 16 + lo);
+            i += 3;
         }
         else
         {
-            out += c;
+            out += '%';
+            badPercent = true;
+            ++i;
         }
     }
     return out;
@@ -59,6 +64,7 @@ std::string decodeComponent(std::string_view in, bool& badPercent)
 DecodedForm decodeForm(std::string_view body)
 {
     DecodedForm form;
+    form.fields.reserve(static_cast<size_t>(std::count(body.begin(), body.end(), '&')) + 1);
     size_t start = 0;
     while (start <= body.size())
     {

@@ -6,6 +6,7 @@
 #include "text/days.h"
 
 #include <cstdio>
+#include <string_view>
 #include <tuple>
 
 namespace zncip::collector
@@ -34,18 +35,20 @@ HitFacts decodeFacts(int64_t receivedUs, const DecodedForm& form)
     HitFacts facts;
     facts.day = dayOf(receivedUs);
     std::string cid, uid, ev;
+    using namespace std::string_view_literals;
     for (const FormField& f : form.fields)
     {
         // The first occurrence counts; a hit with a parameter twice is rejected anyway.
-        std::string* target = f.name == "cid"   ? &cid
-                              : f.name == "uid" ? &uid
-                              : f.name == "t"   ? &facts.type
-                              : f.name == "an"  ? &facts.application
-                              : f.name == "av"  ? &facts.version
-                              : f.name == "ec"  ? &facts.category
-                              : f.name == "ea"  ? &facts.action
-                              : f.name == "el"  ? &facts.label
-                              : f.name == "ev"  ? &ev
+        const std::string_view name = f.name;
+        std::string* target = name == "cid"sv   ? &cid
+                              : name == "uid"sv ? &uid
+                              : name == "t"sv   ? &facts.type
+                              : name == "an"sv  ? &facts.application
+                              : name == "av"sv  ? &facts.version
+                              : name == "ec"sv  ? &facts.category
+                              : name == "ea"sv  ? &facts.action
+                              : name == "el"sv  ? &facts.label
+                              : name == "ev"sv  ? &ev
                                                 : nullptr;
         if (target && target->empty())
             *target = f.value;

@@ -2,9 +2,7 @@
 #include "ingest/validation.h"
 
 #include <algorithm>
-#include <cstring>
-#include <map>
-#include <set>
+#include <iterator>
 
 namespace zncip::collector
 {
@@ -14,32 +12,107 @@ namespace
 const char* const kHitTypes[] = {"pageview", "screenview", "event",     "transaction",
                                  "item",     "social",     "exception", "timing"};
 
-// Maximum value lengths in bytes (after decoding) of the parameters the protocol limits.
-const std::map<std::string, size_t, std::less<>>& lengthLimits()
+// What the protocol says of a parameter's value: its longest length in bytes after decoding (0: not
+// limited), and whether it must be an integer or a flag.
+struct Rule
 {
-    static const std::map<std::string, size_t, std::less<>> limits = {
-        {"aid", 150}, {"aiid", 150}, {"an", 100},  {"av", 100},  {"cc", 500}, {"cd", 2048}, {"ci", 100},
-        {"ck", 500},  {"cm", 50},    {"cn", 100},  {"cs", 100},  {"de", 20},  {"dh", 100},  {"dl", 2048},
-        {"dp", 2048}, {"dr", 2048},  {"dt", 1500}, {"ea", 500},  {"ec", 150}, {"el", 500},  {"exd", 150},
-        {"fl", 20},   {"ic", 500},   {"in", 500},  {"iv", 500},  {"sa", 50},  {"sd", 20},   {"sn", 50},
-        {"sr", 20},   {"st", 2048},  {"ta", 500},  {"tcc", 500}, {"ti", 500}, {"ul", 20},   {"utc", 150},
-        {"utl", 500}, {"utv", 500},  {"vp", 20},   {"xid", 40},
+    std::string_view name;
+    size_t maxBytes;
+    enum Kind
+    {
+        Text,
+        Integer,
+        Boolean
+    } kind;
+};
+
+// Sorted by name, for a binary search per parameter of every hit.
+constexpr Rule kRules[] = {
+    {"aid", 150, Rule::Text},  {"aiid", 150, Rule::Text}, {"aip", 0, Rule::Boolean},  {"an", 100, Rule::Text},
+    {"av", 100, Rule::Text},   {"cc", 500, Rule::Text},   {"cd", 2048, Rule::Text},   {"ci", 100, Rule::Text},
+    {"ck", 500, Rule::Text},   {"clt", 0, Rule::Integer}, {"cm", 50, Rule::Text},     {"cn", 100, Rule::Text},
+    {"cs", 100, Rule::Text},   {"de", 20, Rule::Text},    {"dh", 100, Rule::Text},    {"dit", 0, Rule::Integer},
+    {"dl", 2048, Rule::Text},  {"dns", 0, Rule::Integer}, {"dp", 2048, Rule::Text},   {"dr", 2048, Rule::Text},
+    {"dt", 1500, Rule::Text},  {"ea", 500, Rule::Text},   {"ec", 150, Rule::Text},    {"el", 500, Rule::Text},
+    {"ev", 0, Rule::Integer},  {"exd", 150, Rule::Text},  {"exf", 0, Rule::Boolean},  {"fl", 20, Rule::Text},
+    {"ic", 500, Rule::Text},   {"in", 500, Rule::Text},   {"iq", 0, Rule::Integer},   {"iv", 500, Rule::Text},
+    {"je", 0, Rule::Boolean},  {"ni", 0, Rule::Boolean},  {"npa", 0, Rule::Boolean},  {"pdt", 0, Rule::Integer},
+    {"plt", 0, Rule::Integer}, {"qt", 0, Rule::Integer},  {"rrt", 0, Rule::Integer},  {"sa", 50, Rule::Text},
+    {"sd", 20, Rule::Text},    {"sn", 50, Rule::Text},    {"sr", 20, Rule::Text},     {"srt", 0, Rule::Integer},
+    {"st", 2048, Rule::Text},  {"ta", 500, Rule::Text},   {"tcc", 500, Rule::Text},   {"tcp", 0, Rule::Integer},
+    {"ti", 500, Rule::Text},   {"ul", 20, Rule::Text},    {"utc", 150, Rule::Text},   {"utl", 500, Rule::Text},
+    {"utt", 0, Rule::Integer}, {"utv", 500, Rule::Text},  {"vp", 20, Rule::Text},     {"xid", 40, Rule::Text},
+};
+
+constexpr bool sortedByName()
+{
+    for (size_t i = 1; i < std::size(kRules); ++i)
+        if (!(kRules[i - 1].name < kRules[i].name))
+            return false;
+    return true;
+}
+static_assert(sortedByName(), "kRules is searched by name");
+
+// Names mostly differ in their first byte: comparing it here spares a call to compare the rest.
+bool nameLess(std::string_view a, std::string_view b)
+{
+    if (!a.empty() && !b.empty() && a[0] != b[0])
+        return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
+    return a < b;
+}
+
+const Rule* ruleOf(std::string_view name)
+{
+    const Rule* const end = std::end(kRules);
+    const Rule* rule = std::lower_bound(std::begin(kRules), end, name,
+                                        [](const Rule& r, std::string_view n) { return nameLess(r.name, n); });
+    return rule != end && rule->name == name ? rule : nullptr;
+}
+
+// A hit's parameters sorted by name, each name once with the value it first came with. The names that
+// came more than once are listed where their second occurrence stood, so that problems read in the
+// order of the body.
+struct Parameters
+{
+    struct Entry
+    {
+        std::string_view name, value;
+        size_t position;
     };
-    return limits;
-}
+    std::vector<Entry> sorted;
+    std::vector<Entry> repeated;
 
-const std::set<std::string, std::less<>>& integerParameters()
-{
-    static const std::set<std::string, std::less<>> names = {"ev",  "qt",  "utt", "iq",  "plt", "dns",
-                                                             "pdt", "rrt", "tcp", "srt", "dit", "clt"};
-    return names;
-}
+    explicit Parameters(const DecodedForm& form)
+    {
+        sorted.reserve(form.fields.size());
+        for (const FormField& f : form.fields)
+            sorted.push_back({f.name, f.value, sorted.size()});
+        std::sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b)
+                  { return nameLess(a.name, b.name) || (a.name == b.name && a.position < b.position); });
+        size_t kept = 0, occurrences = 0; // of the name kept last
+        for (const Entry& e : sorted)
+        {
+            if (kept > 0 && sorted[kept - 1].name == e.name)
+            {
+                if (++occurrences == 2)
+                    repeated.push_back(e);
+                continue;
+            }
+            sorted[kept++] = e;
+            occurrences = 1;
+        }
+        sorted.resize(kept);
+        std::sort(repeated.begin(), repeated.end(),
+                  [](const Entry& a, const Entry& b) { return a.position < b.position; });
+    }
 
-const std::set<std::string, std::less<>>& booleanParameters()
-{
-    static const std::set<std::string, std::less<>> names = {"ni", "aip", "exf", "je", "npa"};
-    return names;
-}
+    const std::string_view* find(std::string_view name) const
+    {
+        const auto it = std::lower_bound(sorted.begin(), sorted.end(), name,
+                                         [](const Entry& e, std::string_view n) { return nameLess(e.name, n); });
+        return it != sorted.end() && it->name == name ? &it->value : nullptr;
+    }
+};
 
 bool allDigits(std::string_view s)
 {
@@ -51,7 +124,8 @@ bool withinIntegerBound(std::string_view digits)
 {
     const size_t first = std::min(digits.find_first_not_of('0'), digits.size());
     const std::string_view significant = digits.substr(first);
-    const std::string bound = std::to_string(kMaxInteger);
+    constexpr std::string_view bound = "2147483647";
+    static_assert(kMaxInteger == 2147483647, "bound is kMaxInteger written out");
     return significant.size() < bound.size() || (significant.size() == bound.size() && significant <= bound);
 }
 
@@ -130,18 +204,11 @@ Verdict validateHit(std::string_view body, const DecodedForm& form)
     if (form.badUtf8)
         problem("", "a decoded name or value is not valid UTF-8");
 
-    std::map<std::string_view, std::string_view> values;
-    std::set<std::string_view> reportedTwice;
-    for (const FormField& f : form.fields)
-    {
-        if (!values.emplace(f.name, f.value).second && reportedTwice.insert(f.name).second && !f.name.empty())
-            problem(f.name, "the parameter appears more than once");
-    }
-    auto value = [&](std::string_view name) -> const std::string_view*
-    {
-        const auto it = values.find(name);
-        return it == values.end() ? nullptr : &it->second;
-    };
+    const Parameters values(form);
+    for (const Parameters::Entry& again : values.repeated)
+        if (!again.name.empty())
+            problem(std::string(again.name), "the parameter appears more than once");
+    auto value = [&](std::string_view name) { return values.find(name); };
     auto require = [&](const char* name)
     {
         const std::string_view* v = value(name);
@@ -194,26 +261,28 @@ Verdict validateHit(std::string_view body, const DecodedForm& form)
         }
     }
 
-    for (const auto& [name, v] : values)
+    for (const Parameters::Entry& parameter : values.sorted)
     {
-        const std::string key(name);
-        const auto limit = lengthLimits().find(name);
-        size_t max = limit != lengthLimits().end() ? limit->second : 0;
+        const std::string_view name = parameter.name, v = parameter.value;
+        const auto key = [&] { return std::string(name); };
+        const Rule* rule = ruleOf(name);
+        size_t max = rule ? rule->maxBytes : 0;
         if (isIndexed(name, "cd"))
             max = 150;
         if (max && v.size() > max)
-            problem(key, "the value is " + std::to_string(v.size()) + " bytes, more than the " +
-                             std::to_string(max) + " bytes allowed");
-        if (integerParameters().count(name) && !v.empty() && !allDigits(v))
-            problem(key, "the value must be a non-negative integer");
-        else if (integerParameters().count(name) && !v.empty() && !withinIntegerBound(v))
-            problem(key, "the value must be at most " + std::to_string(kMaxInteger));
-        if (booleanParameters().count(name) && v != "0" && v != "1")
-            problem(key, "the value must be 0 or 1");
+            problem(key(), "the value is " + std::to_string(v.size()) + " bytes, more than the " +
+                               std::to_string(max) + " bytes allowed");
+        const Rule::Kind kind = rule ? rule->kind : Rule::Text;
+        if (kind == Rule::Integer && !v.empty() && !allDigits(v))
+            problem(key(), "the value must be a non-negative integer");
+        else if (kind == Rule::Integer && !v.empty() && !withinIntegerBound(v))
+            problem(key(), "the value must be at most " + std::to_string(kMaxInteger));
+        if (kind == Rule::Boolean && v != "0" && v != "1")
+            problem(key(), "the value must be 0 or 1");
         if (name == "sc" && v != "start" && v != "end")
-            problem(key, "the session control must be start or end");
+            problem(key(), "the session control must be start or end");
         if (isIndexed(name, "cm") && !isNumber(v))
-            problem(key, "the value must be a number");
+            problem(key(), "the value must be a number");
     }
     if (unlisted)
         verdict.problems.push_back({"", "and " + std::to_string(unlisted) + " more problems"});

@@ -52,6 +52,11 @@ bool isValidUtf8(std::string_view text)
 {
     for (size_t i = 0; i < text.size();)
     {
+        if (static_cast<unsigned char>(text[i]) < 0x80) // most client text is ASCII
+        {
+            ++i;
+            continue;
+        }
         const size_t n = utf8SequenceLength(text, i);
         if (n == 0)
             return false;
