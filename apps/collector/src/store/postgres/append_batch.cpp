@@ -54,7 +54,8 @@ void addText(ArrayParam& text, ArrayParam& id, const std::string& value, int64_t
 std::optional<std::string> addHit(Columns& c, const HitRecord& h, const PresenceCache& cache,
                                   const KnownIds& ids, AppendBatch::Texts& asked)
 {
-    const HitFacts f = decodeFacts(h);
+    std::optional<HitFacts> decoded; // for a record made without its facts
+    const HitFacts& f = h.facts ? *h.facts : decoded.emplace(decodeFacts(h));
     c.received.add(h.receivedUs);
     c.path.add(h.path);
     c.body.add(h.body);
@@ -101,23 +102,25 @@ AppendBatch encodeAppend(const std::vector<HitRecord>& hits, int32_t shard, cons
     static const KnownIds none;
     const KnownIds& given = ids.generation() == cache.generation() ? ids : none;
     AppendBatch batch;
+    batch.unknown.reserve(hits.size());
+    batch.presence.reserve(hits.size());
     Columns c;
     for (const HitRecord& h : hits)
         if (std::optional<std::string> present = addHit(c, h, cache, given, batch.unknown.emplace_back()))
             batch.presence.push_back(std::move(*present));
     Params& p = batch.params;
-    p.add(shard).add(cache.generation()).add(c.known.encoded()).add(c.received.encoded());
-    p.add(c.path.encoded()).add(c.body.encoded()).add(c.accepted.encoded()).add(c.reason.encoded());
-    p.add(c.agent.encoded()).add(c.day.encoded()).add(c.cid.encoded());
-    for (const ArrayParam& k : c.key)
-        p.add(k.encoded());
-    p.add(c.value.encoded()).add(c.uid.encoded());
-    p.add(c.clientId.encoded())
-        .add(c.uidClientId.encoded())
-        .add(c.agentId.encoded())
-        .add(c.reasonId.encoded());
-    for (const ArrayParam& k : c.keyId)
-        p.add(k.encoded());
+    p.add(shard).add(cache.generation()).add(c.known.take()).add(c.received.take());
+    p.add(c.path.take()).add(c.body.take()).add(c.accepted.take()).add(c.reason.take());
+    p.add(c.agent.take()).add(c.day.take()).add(c.cid.take());
+    for (ArrayParam& k : c.key)
+        p.add(k.take());
+    p.add(c.value.take()).add(c.uid.take());
+    p.add(c.clientId.take())
+        .add(c.uidClientId.take())
+        .add(c.agentId.take())
+        .add(c.reasonId.take());
+    for (ArrayParam& k : c.keyId)
+        p.add(k.take());
     return batch;
 }
 

@@ -5,6 +5,7 @@
 #include <endian.h>
 
 #include <cstring>
+#include <utility>
 
 namespace zncip::collector::postgres
 {
@@ -50,10 +51,9 @@ void ArrayParam::addNull()
     null_ = true;
 }
 
-std::string ArrayParam::encoded() const
+std::string ArrayParam::take()
 {
-    // Dimensions, whether any element is null, the element type, then per dimension its length and lower
-    // bound. An empty array has no dimension.
+    // An empty array has no dimension, so its header ends after the element type.
     std::string head;
     appendInt32(head, count_ ? 1 : 0);
     appendInt32(head, null_ ? 1 : 0);
@@ -63,7 +63,10 @@ std::string ArrayParam::encoded() const
         appendInt32(head, count_);
         appendInt32(head, 1);
     }
-    return head + data_;
+    const size_t unused = kHeadBytes - head.size();
+    data_.replace(unused, head.size(), head);
+    data_.erase(0, unused);
+    return std::move(data_);
 }
 
 void ArrayParam::put(const void* p, size_t n)

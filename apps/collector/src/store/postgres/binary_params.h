@@ -19,15 +19,24 @@ constexpr Oid kBoolArray = 1000, kByteaArray = 1001, kInt4Array = 1007, kInt8Arr
 class ArrayParam
 {
 public:
-    explicit ArrayParam(Oid element) : element_(element) {}
+    explicit ArrayParam(Oid element) : element_(element)
+    {
+        data_.reserve(kFirstBytes); // a batch's numbers at once, without growing from the header's size
+        data_.assign(kHeadBytes, '\0');
+    }
     void add(const std::string& bytes) { put(bytes.data(), bytes.size()); }
     void add(int64_t v);
     void add(int32_t v);
     void add(bool v);
     void addNull();
-    std::string encoded() const;
+    // The whole array, header first; the param is spent.
+    std::string take();
 
 private:
+    // Dimensions, null flag, element type, then the one dimension's length and lower bound: kept free at
+    // the front of the elements, so that the array is never copied to put it before them.
+    static constexpr size_t kHeadBytes = 5 * 4;
+    static constexpr size_t kFirstBytes = 256;
     void put(const void* p, size_t n);
     Oid element_;
     std::string data_;
