@@ -75,6 +75,10 @@ struct Peer
     Writes writes = Writes::NotYetKnown;
 };
 
+// What a connection's memory holds beyond the largest head allowed: the answer's head, and the library's
+// own records. The library clears the whole of it after every request, so it is kept no larger.
+constexpr size_t kAnswerRoom = 4096;
+
 int64_t nowUs()
 {
     using namespace std::chrono;
@@ -269,9 +273,9 @@ struct CollectServer::Impl
                      const char* version)
     {
         acknowledgeHead(connection);
-        // Checked before anything is stored: the library's own limit is twice as large, so that a head
-        // just below it still leaves room for the answer. The library counts the request line, query
-        // string included, and the headers as they arrived.
+        // Checked before anything is stored: the library's own limit leaves room beyond it for the answer
+        // (kAnswerRoom). The library counts the request line, query string included, and the headers as
+        // they arrived.
         Head head;
         const MHD_ConnectionInfo* size =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
@@ -439,7 +443,7 @@ struct CollectServer::Impl
             &Impl::onConnection, this, MHD_OPTION_URI_LOG_CALLBACK, &Impl::onUri, this,
             MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT,
             config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
-            MHD_OPTION_CONNECTION_MEMORY_LIMIT, 2 * config.maxHeaderBytes, MHD_OPTION_UNESCAPE_CALLBACK,
+            MHD_OPTION_CONNECTION_MEMORY_LIMIT, config.maxHeaderBytes + kAnswerRoom, MHD_OPTION_UNESCAPE_CALLBACK,
             &keepPathRaw, nullptr, MHD_OPTION_END);
         if (!daemon)
         {
