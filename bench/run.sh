@@ -15,6 +15,10 @@ run "$bin/moduleload_bench"
 # by hand with --compare PATH-TO-THAT-zncip-collector.
 run "$bin/zncip-collector-bench"
 
+# collector's own work on a hit, apart from HTTP and the database: parsing and validating one beside
+# copying its body, and encoding a batch of 8 for PostgreSQL
+run "$bin/zncip-collector-ingest-bench"
+
 # collector under faults: kill -9 rounds (answered hits stored once), an honest client beside 2,000
 # slow-header clients, oversized requests and a flood
 run "$bin/zncip-collector-faults"

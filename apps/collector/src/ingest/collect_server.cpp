@@ -443,8 +443,8 @@ struct CollectServer::Impl
             &Impl::onConnection, this, MHD_OPTION_URI_LOG_CALLBACK, &Impl::onUri, this,
             MHD_OPTION_CONNECTION_TIMEOUT, config.idleTimeoutSec, MHD_OPTION_CONNECTION_LIMIT,
             config.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.connectionsPerAddress,
-            MHD_OPTION_CONNECTION_MEMORY_LIMIT, config.maxHeaderBytes + kAnswerRoom, MHD_OPTION_UNESCAPE_CALLBACK,
-            &keepPathRaw, nullptr, MHD_OPTION_END);
+            MHD_OPTION_CONNECTION_MEMORY_LIMIT, config.maxHeaderBytes + kAnswerRoom,
+            MHD_OPTION_UNESCAPE_CALLBACK, &keepPathRaw, nullptr, MHD_OPTION_END);
         if (!daemon)
         {
             close(fd);

@@ -28,20 +28,25 @@ struct Rule
 
 // Sorted by name, for a binary search per parameter of every hit.
 constexpr Rule kRules[] = {
-    {"aid", 150, Rule::Text},  {"aiid", 150, Rule::Text}, {"aip", 0, Rule::Boolean},  {"an", 100, Rule::Text},
-    {"av", 100, Rule::Text},   {"cc", 500, Rule::Text},   {"cd", 2048, Rule::Text},   {"ci", 100, Rule::Text},
-    {"ck", 500, Rule::Text},   {"clt", 0, Rule::Integer}, {"cm", 50, Rule::Text},     {"cn", 100, Rule::Text},
-    {"cs", 100, Rule::Text},   {"de", 20, Rule::Text},    {"dh", 100, Rule::Text},    {"dit", 0, Rule::Integer},
-    {"dl", 2048, Rule::Text},  {"dns", 0, Rule::Integer}, {"dp", 2048, Rule::Text},   {"dr", 2048, Rule::Text},
-    {"dt", 1500, Rule::Text},  {"ea", 500, Rule::Text},   {"ec", 150, Rule::Text},    {"el", 500, Rule::Text},
-    {"ev", 0, Rule::Integer},  {"exd", 150, Rule::Text},  {"exf", 0, Rule::Boolean},  {"fl", 20, Rule::Text},
-    {"ic", 500, Rule::Text},   {"in", 500, Rule::Text},   {"iq", 0, Rule::Integer},   {"iv", 500, Rule::Text},
-    {"je", 0, Rule::Boolean},  {"ni", 0, Rule::Boolean},  {"npa", 0, Rule::Boolean},  {"pdt", 0, Rule::Integer},
-    {"plt", 0, Rule::Integer}, {"qt", 0, Rule::Integer},  {"rrt", 0, Rule::Integer},  {"sa", 50, Rule::Text},
-    {"sd", 20, Rule::Text},    {"sn", 50, Rule::Text},    {"sr", 20, Rule::Text},     {"srt", 0, Rule::Integer},
-    {"st", 2048, Rule::Text},  {"ta", 500, Rule::Text},   {"tcc", 500, Rule::Text},   {"tcp", 0, Rule::Integer},
-    {"ti", 500, Rule::Text},   {"ul", 20, Rule::Text},    {"utc", 150, Rule::Text},   {"utl", 500, Rule::Text},
-    {"utt", 0, Rule::Integer}, {"utv", 500, Rule::Text},  {"vp", 20, Rule::Text},     {"xid", 40, Rule::Text},
+    {"aid", 150, Rule::Text},  {"aiid", 150, Rule::Text}, {"aip", 0, Rule::Boolean},
+    {"an", 100, Rule::Text},   {"av", 100, Rule::Text},   {"cc", 500, Rule::Text},
+    {"cd", 2048, Rule::Text},  {"ci", 100, Rule::Text},   {"ck", 500, Rule::Text},
+    {"clt", 0, Rule::Integer}, {"cm", 50, Rule::Text},    {"cn", 100, Rule::Text},
+    {"cs", 100, Rule::Text},   {"de", 20, Rule::Text},    {"dh", 100, Rule::Text},
+    {"dit", 0, Rule::Integer}, {"dl", 2048, Rule::Text},  {"dns", 0, Rule::Integer},
+    {"dp", 2048, Rule::Text},  {"dr", 2048, Rule::Text},  {"dt", 1500, Rule::Text},
+    {"ea", 500, Rule::Text},   {"ec", 150, Rule::Text},   {"el", 500, Rule::Text},
+    {"ev", 0, Rule::Integer},  {"exd", 150, Rule::Text},  {"exf", 0, Rule::Boolean},
+    {"fl", 20, Rule::Text},    {"ic", 500, Rule::Text},   {"in", 500, Rule::Text},
+    {"iq", 0, Rule::Integer},  {"iv", 500, Rule::Text},   {"je", 0, Rule::Boolean},
+    {"ni", 0, Rule::Boolean},  {"npa", 0, Rule::Boolean}, {"pdt", 0, Rule::Integer},
+    {"plt", 0, Rule::Integer}, {"qt", 0, Rule::Integer},  {"rrt", 0, Rule::Integer},
+    {"sa", 50, Rule::Text},    {"sd", 20, Rule::Text},    {"sn", 50, Rule::Text},
+    {"sr", 20, Rule::Text},    {"srt", 0, Rule::Integer}, {"st", 2048, Rule::Text},
+    {"ta", 500, Rule::Text},   {"tcc", 500, Rule::Text},  {"tcp", 0, Rule::Integer},
+    {"ti", 500, Rule::Text},   {"ul", 20, Rule::Text},    {"utc", 150, Rule::Text},
+    {"utl", 500, Rule::Text},  {"utt", 0, Rule::Integer}, {"utv", 500, Rule::Text},
+    {"vp", 20, Rule::Text},    {"xid", 40, Rule::Text},
 };
 
 constexpr bool sortedByName()
@@ -64,8 +69,8 @@ bool nameLess(std::string_view a, std::string_view b)
 const Rule* ruleOf(std::string_view name)
 {
     const Rule* const end = std::end(kRules);
-    const Rule* rule = std::lower_bound(std::begin(kRules), end, name,
-                                        [](const Rule& r, std::string_view n) { return nameLess(r.name, n); });
+    const Rule* rule = std::lower_bound(
+        std::begin(kRules), end, name, [](const Rule& r, std::string_view n) { return nameLess(r.name, n); });
     return rule != end && rule->name == name ? rule : nullptr;
 }
 
@@ -87,7 +92,8 @@ struct Parameters
         sorted.reserve(form.fields.size());
         for (const FormField& f : form.fields)
             sorted.push_back({f.name, f.value, sorted.size()});
-        std::sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b)
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const Entry& a, const Entry& b)
                   { return nameLess(a.name, b.name) || (a.name == b.name && a.position < b.position); });
         size_t kept = 0, occurrences = 0; // of the name kept last
         for (const Entry& e : sorted)
@@ -108,8 +114,9 @@ struct Parameters
 
     const std::string_view* find(std::string_view name) const
     {
-        const auto it = std::lower_bound(sorted.begin(), sorted.end(), name,
-                                         [](const Entry& e, std::string_view n) { return nameLess(e.name, n); });
+        const auto it =
+            std::lower_bound(sorted.begin(), sorted.end(), name,
+                             [](const Entry& e, std::string_view n) { return nameLess(e.name, n); });
         return it != sorted.end() && it->name == name ? &it->value : nullptr;
     }
 };

@@ -115,10 +115,7 @@ AppendBatch encodeAppend(const std::vector<HitRecord>& hits, int32_t shard, cons
     for (ArrayParam& k : c.key)
         p.add(k.take());
     p.add(c.value.take()).add(c.uid.take());
-    p.add(c.clientId.take())
-        .add(c.uidClientId.take())
-        .add(c.agentId.take())
-        .add(c.reasonId.take());
+    p.add(c.clientId.take()).add(c.uidClientId.take()).add(c.agentId.take()).add(c.reasonId.take());
     for (ArrayParam& k : c.keyId)
         p.add(k.take());
     return batch;
