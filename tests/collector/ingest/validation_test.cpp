@@ -76,6 +76,8 @@ TEST(Validation, VerdictsNameTheParameter)
         "[ev] ...pageview&ev=-1",   "[ev] ...pageview&ev=1.5",   "[qt] ...pageview&qt=one", "[ni] ...pageview&ni=2",
         "[cm3] ...pageview&cm3=abc", "[cm3] ...pageview&cm3=1e5", "[sc] ...pageview&sc=restart",
         "[cid] ...pageview&cid=y",
+        // A repeated name is named once, where it came again: in the body's order, not the names'.
+        "[ni][ev] ...pageview&ni=1&ev=1&ni=1&ev=1&ni=1",
         // Integers stay within 32 bits, so that no sum of them can overflow.
         "ok ...pageview&ev=2147483647&qt=002147483647", "[ev] ...pageview&ev=2147483648",
         "[ev] ...pageview&ev=999999999999999999", "[utt] ...timing&utc=a&utv=b&utt=10000000000",
