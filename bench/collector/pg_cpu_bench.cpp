@@ -5,7 +5,8 @@
 // then the same hits again as known clients. The processor time of the collectors and of every server
 // process, per hit stored, is set beside pgbench writing the rows such hits cause on the same tables, as
 // many hits a transaction as the collectors' mean batch of that run (pg_floor/*.sql). The load generator
-// (this process) is left out, as pgbench is not: it stands for the collectors. Exits non-zero when a case
+// (this process) is left out, as pgbench is not: it stands for the collectors. Last, the same requests go
+// to collectors that answer without storing, for the HTTP exchange's share. Exits non-zero when a case
 // costs more than 1.5 times its floor or the stored hits are not the answered ones.
 //
 // usage: zncip-collector-pg-cpu-bench [--hits N] [--clients N] [--statements] [--compare COLLECTOR]
@@ -187,25 +188,18 @@ struct Bench
     // Counted by psql rather than a store of this build, which would upgrade the schema of another's.
     long stored() const { return psqlNumber(db, "SELECT count(*) FROM hits"); }
 
-    // One run of the hits through the collectors, each collector's half on its own thread.
-    Cost collect(int run, bool& exact)
+    // One run of the hits to the given collectors, each collector's half on its own thread.
+    std::vector<zncip::bench::LoadResult> send(const std::vector<ChildCollector>& to, int run) const
     {
-        const long before = stored();
-        const long firstTransaction = psqlNumber(db, kNextTransaction);
-        awaitSessions(postmaster, "zncip", collectors.size());
-        double clientBefore = 0;
-        for (const ChildCollector& c : collectors)
-            clientBefore += processSeconds(c.pid);
-        const double serverBefore = serverSeconds(postmaster);
-        std::vector<zncip::bench::LoadResult> loads(collectors.size());
+        std::vector<zncip::bench::LoadResult> loads(to.size());
         std::vector<std::thread> drivers;
-        for (size_t k = 0; k < collectors.size(); ++k)
+        for (size_t k = 0; k < to.size(); ++k)
             drivers.emplace_back(
                 [&, k]
                 {
                     std::vector<int> fds;
                     for (int i = 0; i < kConnections; ++i)
-                        fds.push_back(zncip::bench::connectTo(collectors[k].port, {true}));
+                        fds.push_back(zncip::bench::connectTo(to[k].port, {true}));
                     // The j-th hit sent to collector k is hit j * kCollectors + k: its clients are its own.
                     loads[k] = zncip::bench::closedLoop(
                         fds, 3600,
@@ -215,6 +209,43 @@ struct Bench
                 });
         for (std::thread& t : drivers)
             t.join();
+        return loads;
+    }
+
+    // The same requests to collectors that answer without parsing or storing: what the HTTP exchange of
+    // a hit costs them, a part of the collectors' share that no store can take away.
+    Cost exchangeOnly(const std::string& program) const
+    {
+        std::vector<ChildCollector> discarding;
+        for (int i = 0; i < kCollectors; ++i)
+            discarding.push_back(
+                zncip::bench::startCollector(program, {"--no-admin", "--port", "0", "--discard"}));
+        double before = 0;
+        for (const ChildCollector& c : discarding)
+            before += processSeconds(c.pid);
+        Cost cost;
+        for (const zncip::bench::LoadResult& l : send(discarding, 3))
+            cost.units += l.ok;
+        for (const ChildCollector& c : discarding)
+        {
+            cost.client += processSeconds(c.pid);
+            zncip::bench::stopCollector(c);
+        }
+        cost.client -= before;
+        return cost;
+    }
+
+    // One run of the hits through the collectors.
+    Cost collect(int run, bool& exact)
+    {
+        const long before = stored();
+        const long firstTransaction = psqlNumber(db, kNextTransaction);
+        awaitSessions(postmaster, "zncip", collectors.size());
+        double clientBefore = 0;
+        for (const ChildCollector& c : collectors)
+            clientBefore += processSeconds(c.pid);
+        const double serverBefore = serverSeconds(postmaster);
+        const std::vector<zncip::bench::LoadResult> loads = send(collectors, run);
         Cost cost;
         cost.server = serverSeconds(postmaster) - serverBefore;
         for (const ChildCollector& c : collectors)
@@ -341,12 +372,17 @@ bool measure(Bench& bench, const std::string& program, const std::string& dir, b
         if (statements)
             printStatements(bench.db, "known clients");
         const Cost knownFloor = bench.floor(dir, "known_hit", known.wholeBatch());
+        const Cost exchange = bench.exchangeOnly(program);
         std::printf(
             "processor per stored hit on PostgreSQL, %s, %d collectors x %d connections, %u hits of %u "
             "clients a run:\n",
             program.c_str(), kCollectors, kConnections, bench.hits, bench.clients);
         const bool newOk = report("new clients:", fresh, newFloor);
         const bool knownOk = report("known clients:", known, knownFloor);
+        std::printf(
+            "  HTTP alone:    collectors %6.1f us per hit answering the same requests without storing "
+            "them (%ld answered)\n",
+            exchange.clientUs(), exchange.units);
         ok = newOk && knownOk && exact;
     }
     catch (const std::exception& e)
