@@ -10,10 +10,11 @@
 // costs more than 1.5 times its floor or the stored hits are not the answered ones.
 //
 // usage: zncip-collector-pg-cpu-bench [--hits N] [--clients N] [--statements] [--compare COLLECTOR]
-//                                     [--rounds N]
+//                                     [--rounds N] [--connections N]
 // (--statements: the server also times each statement, those of the batch function included, and the
 // costliest are printed; the figures are then the profiler's as well; --compare: the rounds of another
-// build's zncip-collector in turns with this one's, each on a fresh server)
+// build's zncip-collector in turns with this one's, each on a fresh server; --connections: to each
+// collector, 8 unless told, and pgbench's sessions with them)
 
 #include "child_collector.h"
 
@@ -40,7 +41,6 @@ namespace
 const std::string kPgBin = "/usr/lib/postgresql/15/bin";
 constexpr double kTargetRatio = 1.5;
 constexpr int kCollectors = 2;
-constexpr int kConnections = 8; // to each collector
 constexpr int kLabels = 97; // distinct commands: a hit's (client, command) is new until hit kLabels*clients
 
 using zncip::bench::ChildCollector;
@@ -184,6 +184,7 @@ struct Bench
     long postmaster = 0;
     std::vector<ChildCollector> collectors;
     unsigned hits = 10000, clients = 1000;
+    int connections = 8; // to each collector; pgbench has as many sessions as the collectors have in all
 
     // Counted by psql rather than a store of this build, which would upgrade the schema of another's.
     long stored() const { return psqlNumber(db, "SELECT count(*) FROM hits"); }
@@ -198,7 +199,7 @@ struct Bench
                 [&, k]
                 {
                     std::vector<int> fds;
-                    for (int i = 0; i < kConnections; ++i)
+                    for (int i = 0; i < connections; ++i)
                         fds.push_back(zncip::bench::connectTo(to[k].port, {true}));
                     // The j-th hit sent to collector k is hit j * kCollectors + k: its clients are its own.
                     loads[k] = zncip::bench::closedLoop(
@@ -269,7 +270,7 @@ struct Bench
     {
         const std::string file = std::string(ZNCIP_SOURCE_DIR) + "/bench/collector/pg_floor/" + name + ".sql";
         const std::string log = dir + "/" + name + ".log";
-        const int sessions = kCollectors * kConnections;
+        const int sessions = kCollectors * connections;
         const long perSession = std::max(1L, static_cast<long>(hits) / (sessions * batch));
         awaitSessions(postmaster, "zncip", collectors.size());
         const double serverBefore = serverSeconds(postmaster);
@@ -376,7 +377,7 @@ bool measure(Bench& bench, const std::string& program, const std::string& dir, b
         std::printf(
             "processor per stored hit on PostgreSQL, %s, %d collectors x %d connections, %u hits of %u "
             "clients a run:\n",
-            program.c_str(), kCollectors, kConnections, bench.hits, bench.clients);
+            program.c_str(), kCollectors, bench.connections, bench.hits, bench.clients);
         const bool newOk = report("new clients:", fresh, newFloor);
         const bool knownOk = report("known clients:", known, knownFloor);
         std::printf(
@@ -410,16 +411,18 @@ int main(int argc, char** argv)
         if (a == "--statements")
             statements = true;
         else if (a == "--hits" && i + 1 < argc)
-            bench.hits =
-                static_cast<unsigned>(std::max(2 * kCollectors * kConnections, std::atoi(argv[++i])));
+            bench.hits = static_cast<unsigned>(std::max(1, std::atoi(argv[++i])));
         else if (a == "--clients" && i + 1 < argc)
             bench.clients = static_cast<unsigned>(std::max(kCollectors, std::atoi(argv[++i])));
         else if (a == "--compare" && i + 1 < argc)
             compare = argv[++i];
+        else if (a == "--connections" && i + 1 < argc)
+            bench.connections = std::max(1, std::atoi(argv[++i]));
         else if (a == "--rounds" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
     }
     bench.clients -= bench.clients % kCollectors; // a client's hits all go to one collector
+    bench.hits = std::max(bench.hits, static_cast<unsigned>(2 * kCollectors * bench.connections));
     const std::string self = argv[0];
     const std::string program = self.substr(0, self.rfind('/') + 1) + "zncip-collector";
     if (!std::filesystem::exists(kPgBin + "/pg_ctl") || !std::filesystem::exists(kPgBin + "/pgbench"))
