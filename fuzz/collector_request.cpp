@@ -126,14 +126,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string request = method + " " + path +
                           " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nUser-Agent: " + agent +
                           "\r\n";
-    // framed: the input frames the body itself, or has a header HTTP forbids (no name, control bytes)
-    // (the HTTP library may then end the header early and answer without reading the body).
+    // framed: the input frames the body itself, or has a header HTTP forbids (no name, control bytes, a
+    // line folded onto the one before it by a leading blank or tab, which would also change the agent
+    // that tells this input's hits apart) (the HTTP library may then end the header early and answer
+    // without reading the body).
     bool framed = false;
     for (std::string header; !in.empty() && !(header = nextLine(in)).empty();)
     {
         framed = framed || strncasecmp(header.c_str(), "content-length", 14) == 0 ||
                  strncasecmp(header.c_str(), "transfer-encoding", 17) == 0 || header.find(':') == 0 ||
-                 header.find(':') == std::string::npos || header[0] == ' ' ||
+                 header.find(':') == std::string::npos || header[0] == ' ' || header[0] == '\t' ||
                  std::any_of(header.begin(), header.end(),
                              [](char c) { return c != '\t' && (c >= 0 && c < 0x20); });
         request += header + "\r\n";
