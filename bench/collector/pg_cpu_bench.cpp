@@ -94,6 +94,15 @@ double processSeconds(pid_t pid)
     return s.own;
 }
 
+// Every processor second the given collectors have used so far.
+double collectorSeconds(const std::vector<ChildCollector>& collectors)
+{
+    double seconds = 0;
+    for (const ChildCollector& c : collectors)
+        seconds += processSeconds(c.pid);
+    return seconds;
+}
+
 std::vector<std::string> childrenOf(long parent)
 {
     std::vector<std::string> pids;
@@ -221,18 +230,14 @@ struct Bench
         for (int i = 0; i < kCollectors; ++i)
             discarding.push_back(
                 zncip::bench::startCollector(program, {"--no-admin", "--port", "0", "--discard"}));
-        double before = 0;
-        for (const ChildCollector& c : discarding)
-            before += processSeconds(c.pid);
+        const double before = collectorSeconds(discarding);
         Cost cost;
+        // A run of its own: what its bodies say is not looked at.
         for (const zncip::bench::LoadResult& l : send(discarding, 3))
             cost.units += l.ok;
+        cost.client = collectorSeconds(discarding) - before;
         for (const ChildCollector& c : discarding)
-        {
-            cost.client += processSeconds(c.pid);
             zncip::bench::stopCollector(c);
-        }
-        cost.client -= before;
         return cost;
     }
 
@@ -242,16 +247,12 @@ struct Bench
         const long before = stored();
         const long firstTransaction = psqlNumber(db, kNextTransaction);
         awaitSessions(postmaster, "zncip", collectors.size());
-        double clientBefore = 0;
-        for (const ChildCollector& c : collectors)
-            clientBefore += processSeconds(c.pid);
+        const double clientBefore = collectorSeconds(collectors);
         const double serverBefore = serverSeconds(postmaster);
         const std::vector<zncip::bench::LoadResult> loads = send(collectors, run);
         Cost cost;
         cost.server = serverSeconds(postmaster) - serverBefore;
-        for (const ChildCollector& c : collectors)
-            cost.client += processSeconds(c.pid);
-        cost.client -= clientBefore;
+        cost.client = collectorSeconds(collectors) - clientBefore;
         long ok = 0, failed = 0;
         for (const auto& l : loads)
             ok += l.ok, failed += l.failed;
