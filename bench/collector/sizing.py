@@ -99,14 +99,12 @@ def distinct_labels(n):
 def snapshot(sock, day_count):
     # A partitioned table (the raw hits, one partition a day) holds nothing itself: its size is that of
     # its partitions, which are not listed apart.
-    tables = psql(sock, "WITH t AS (SELECT c.oid, c.relname, coalesce(array_agg(p.relid) FILTER (WHERE p.relid "
-                        "IS NOT NULL), ARRAY[c.oid]) AS parts FROM pg_class c "
-                        "JOIN pg_namespace n ON n.oid = c.relnamespace "
-                        "LEFT JOIN LATERAL pg_partition_tree(c.oid) p ON p.isleaf "
+    tables = psql(sock, "SELECT c.relname, sum(pg_total_relation_size(t.oid)), sum(pg_relation_size(t.oid)) "
+                        "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace CROSS JOIN LATERAL "
+                        "(SELECT relid FROM pg_partition_tree(c.oid) WHERE isleaf "
+                        "UNION ALL SELECT c.oid WHERE c.relkind = 'r') t(oid) "
                         "WHERE n.nspname = 'public' AND c.relkind IN ('r', 'p') AND NOT c.relispartition "
-                        "GROUP BY c.oid, c.relname) "
-                        "SELECT relname, (SELECT sum(pg_total_relation_size(x)) FROM unnest(parts) x), "
-                        "(SELECT sum(pg_relation_size(x)) FROM unnest(parts) x) FROM t ORDER BY 1")
+                        "GROUP BY c.relname ORDER BY 1")
     result = {"tables": {}}
     for name, total, heap in tables:
         rows = int(psql(sock, f'SELECT count(*) FROM "{name}"')[0][0])
