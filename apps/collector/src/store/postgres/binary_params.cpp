@@ -54,17 +54,14 @@ void ArrayParam::addNull()
 std::string ArrayParam::take()
 {
     // An empty array has no dimension, so its header ends after the element type.
-    std::string head;
-    appendInt32(head, count_ ? 1 : 0);
-    appendInt32(head, null_ ? 1 : 0);
-    appendInt32(head, static_cast<int32_t>(element_));
-    if (count_)
+    const int32_t head[] = {count_ ? 1 : 0, null_ ? 1 : 0, static_cast<int32_t>(element_), count_, 1};
+    const size_t headBytes = (count_ ? 5 : 3) * sizeof(int32_t);
+    const size_t unused = kHeadBytes - headBytes;
+    for (size_t i = 0; i * sizeof(int32_t) < headBytes; ++i)
     {
-        appendInt32(head, count_);
-        appendInt32(head, 1);
+        const uint32_t be = htobe32(static_cast<uint32_t>(head[i]));
+        std::memcpy(&data_[unused + i * sizeof(int32_t)], &be, sizeof be);
     }
-    const size_t unused = kHeadBytes - head.size();
-    data_.replace(unused, head.size(), head);
     data_.erase(0, unused);
     return std::move(data_);
 }
