@@ -1,8 +1,8 @@
-// The collection port: HTTP framing, limits and routing, on the library's thread. Hits go through the
-// parser to the commit queue; the connection sleeps until the writer has stored them or failed. It runs
-// to some 480 lines because a request's whole life with the library (its state from the request line on,
-// what is learnt of its connection, the checks of its head, its body, the wait for the commit and the
-// stop) reads best in one place.
+// The collection port: HTTP framing, limits and routing, and the group commit, all on one thread. Hits go
+// through the parser into the group; each is answered once the group is committed. It runs to some 540
+// lines because a request's whole life with the library (its state from the request line on, what is
+// learnt of its connection, the checks of its head, its body, the wait for the commit and the stop) reads
+// best in one place.
 #include "ingest/collect_server.h"
 
 #include "http/http_log.h"
@@ -11,14 +11,16 @@
 #include "ingest/hit_parser.h"
 #include "ingest/validation.h"
 #include "ingest/validation_json.h"
-#include "store/commit_queue.h"
+#include "store/commit_group.h"
 
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <strings.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,6 +34,8 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <thread>
 
 namespace zncip::collector
 {
@@ -45,6 +49,15 @@ enum class Route
     Batch
 };
 
+// Where a request's hits are on their way to the database.
+enum class Commit
+{
+    NotYet,  // still being read, or not hits at all
+    Pending, // in the group: the handler is called again on every turn until it is committed
+    Stored,
+    Failed, // answered 503, so that the client sends the hits again
+};
+
 struct Request
 {
     // The request target as it arrived, read before the library splits off the query.
@@ -53,9 +66,7 @@ struct Request
     bool admitted = false; // past the head's checks, and counted in flight
     Route route = Route::Collect;
     std::string body;
-    // Set once the hits went to the commit queue; the connection sleeps until the writer has an outcome.
-    bool waiting = false;
-    std::atomic<bool> stored{false};
+    Commit commit = Commit::NotYet;
 };
 
 // How a connection's client writes its requests, learnt from its first one. A client that writes head and
@@ -121,8 +132,11 @@ struct CollectServer::Impl
 {
     CollectConfig config;
     std::unique_ptr<HitStore> store;
-    std::unique_ptr<CommitQueue> queue;
+    std::unique_ptr<CommitGroup> group;
     MHD_Daemon* daemon = nullptr;
+    std::thread loop;
+    int wakeFd = -1;               // written by stop() to end the loop
+    std::atomic<bool> quit{false}; // read by the loop once woken
     uint16_t boundPort = 0;
     std::string boundAddress;
 
@@ -154,12 +168,19 @@ struct CollectServer::Impl
                 inFlightDone.wait_for(lock, std::chrono::seconds(config.idleTimeoutSec + 10),
                                       [&] { return inFlight == 0; });
             }
-            // Connection threads may wait for a commit, so the writer outlives the daemon.
+            quit = true;
+            const uint64_t one = 1;
+            if (write(wakeFd, &one, sizeof one) < 0)
+                std::perror("zncip-collector: waking the collection thread");
+            if (loop.joinable())
+                loop.join();
+            // Should a request under way outlast the wait, its hits are still kept, unanswered.
+            if (group)
+                group->commit();
             MHD_stop_daemon(daemon); // closes the listening socket too
             daemon = nullptr;
+            close(wakeFd);
         }
-        if (queue)
-            queue->stop();
     }
 
     static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
@@ -317,10 +338,8 @@ struct CollectServer::Impl
         auto* request = static_cast<Request*>(*context);
         if (!request)
             throw std::bad_alloc(); // the URI callback could not make it
-        if (request->waiting)       // woken by the writer
-            return request->stored
-                       ? MHD_queue_response(connection, MHD_HTTP_OK, answers.pixel)
-                       : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, answers.unavailable);
+        if (request->commit != Commit::NotYet)
+            return answerCommitted(connection, *request);
         if (!request->admitted)
             return admit(connection, *request, url, method, version);
         if (*uploadSize != 0)
@@ -353,22 +372,80 @@ struct CollectServer::Impl
         return agent ? agent : "";
     }
 
-    // A rejected hit is still answered 200: the client would otherwise resend it forever and hold up
-    // every hit queued behind it. Only a hit that could not be kept gets 503, so that it comes again.
-    // The connection is suspended, holding no thread, until the writer has committed the hits or failed.
+    // The hits join the group; the handler answers them once it is committed.
     MHD_Result storeAndAnswer(MHD_Connection* connection, Request& request, std::vector<HitRecord> hits)
     {
-        request.waiting = true;
-        MHD_suspend_connection(connection);
-        const bool queued = queue->submit(std::move(hits),
-                                          [connection, &request](bool stored)
-                                          {
-                                              request.stored = stored;
-                                              MHD_resume_connection(connection);
-                                          });
-        if (!queued)
-            MHD_resume_connection(connection); // answered 503: stored is false
+        group->add(std::move(hits),
+                   [&request](bool stored) { request.commit = stored ? Commit::Stored : Commit::Failed; });
+        request.commit = Commit::Pending;
         return MHD_YES;
+    }
+
+    // A rejected hit is still answered 200: the client would otherwise resend it forever and hold up
+    // every hit queued behind it. Only a hit that could not be kept gets 503, so that it comes again.
+    MHD_Result answerCommitted(MHD_Connection* connection, const Request& request) const
+    {
+        if (request.commit == Commit::Pending)
+            return MHD_YES; // asked again on the next turn
+        return request.commit == Commit::Stored
+                   ? MHD_queue_response(connection, MHD_HTTP_OK, answers.pixel)
+                   : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, answers.unavailable);
+    }
+
+    // How long the loop may sleep when no group waits: until the library's next timeout, if it has one.
+    int libraryTimeoutMs() const
+    {
+        MHD_UNSIGNED_LONG_LONG ms = 0;
+        if (MHD_get_timeout(daemon, &ms) != MHD_YES)
+            return -1;
+        return static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(ms, 60000));
+    }
+
+    // Sleeps until the library has work, stop() wakes the loop, or the timeout passes. No time to wait
+    // (answers to send) costs no call: the library looks for new events itself.
+    void waitForWork(int epollFd, std::optional<std::chrono::nanoseconds> timeout) const
+    {
+        if (timeout && timeout->count() <= 0)
+            return;
+        pollfd fds[] = {{epollFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        timespec until{};
+        if (timeout)
+            until = {static_cast<time_t>(timeout->count() / 1000000000),
+                     static_cast<long>(timeout->count() % 1000000000)};
+        ppoll(fds, 2, timeout ? &until : nullptr, nullptr);
+    }
+
+    // The collection thread. Each turn reads what arrived and answers what was committed; then the group
+    // of hits read so far is committed, once it is as large as the last one or the store's gathering
+    // wait is over. Clients answered by the last commit mostly send again at once, so that waiting a
+    // moment lets one transaction take them all, where the store asks for it.
+    void serve()
+    {
+        using namespace std::chrono;
+        const int epollFd = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD)->epoll_fd;
+        const nanoseconds gatherWait = group ? store->batchGatherWait() : microseconds(0);
+        size_t lastRequests = 1;
+        steady_clock::time_point gatherUntil;
+        while (!quit)
+        {
+            const bool gathering = group && group->requests() > 0;
+            if (gathering)
+                waitForWork(epollFd, std::max(gatherUntil - steady_clock::now(), nanoseconds(0)));
+            else if (const int ms = libraryTimeoutMs(); ms >= 0)
+                waitForWork(epollFd, milliseconds(ms));
+            else
+                waitForWork(epollFd, std::nullopt);
+            MHD_run(daemon);
+            if (!group || group->requests() == 0)
+                continue;
+            const auto now = steady_clock::now();
+            if (!gathering)
+                gatherUntil = now + gatherWait;
+            if (group->requests() < lastRequests && now < gatherUntil)
+                continue;
+            lastRequests = group->requests();
+            group->commit();
+        }
     }
 
     MHD_Result collect(MHD_Connection* connection, Request& request)
@@ -421,19 +498,17 @@ struct CollectServer::Impl
                     throw StartError(e.what());
                 }
             }
-            queue = std::make_unique<CommitQueue>(*store);
+            group = std::make_unique<CommitGroup>(*store);
         }
         const ListenSocket listening = openListenSocket(config.listenAddress, config.port);
         const int fd = listening.fd;
         boundAddress = listening.address;
         boundPort = listening.port;
         raiseDescriptorLimit(config.connectionLimit);
-        // One thread serves every connection through epoll; a connection whose hits wait for the commit is
-        // suspended, so a slow or idle client costs a socket and its buffer, never a thread. It is enough
-        // for what the one writer can store, and a second would add switches between threads to every hit:
-        // a busier fleet gets more collectors.
-        unsigned flags =
-            MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+        // One thread serves every connection through epoll and commits their hits, so a slow or idle client
+        // costs a socket and its buffer, never a thread. A second thread would add switches between threads
+        // to every hit: a busier fleet gets more collectors.
+        unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
         if (boundAddress.front() == '[')
             flags |= MHD_USE_IPv6;
         daemon = MHD_start_daemon(
@@ -450,6 +525,14 @@ struct CollectServer::Impl
             close(fd);
             throw StartError("cannot start the HTTP server");
         }
+        wakeFd = eventfd(0, EFD_CLOEXEC);
+        if (wakeFd < 0)
+        {
+            MHD_stop_daemon(daemon);
+            daemon = nullptr;
+            throw StartError("cannot start the HTTP server: no event descriptor");
+        }
+        loop = std::thread([this] { serve(); });
     }
 };
 

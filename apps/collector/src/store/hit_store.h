@@ -1,4 +1,4 @@
-// The two faces of a store of hits: the writer that the commit queue drives, and the reader that the
+// The two faces of a store of hits: the writer that the collection thread drives, and the reader that the
 // reports, the export and the admin pages use. SQLite and PostgreSQL each implement both.
 #pragma once
 
@@ -47,7 +47,7 @@ public:
     virtual std::optional<int64_t> dataVersion() const { return std::nullopt; }
 };
 
-// Changes what is stored. The commit queue's writer thread appends; forget and prune come from the
+// Changes what is stored. The collection thread appends; forget and prune come from the
 // command line or the prune timer, on a store object of their own or between the writer's calls, never
 // at the same time as another call on the same object (the same thread rule as HitReader).
 class HitWriter
