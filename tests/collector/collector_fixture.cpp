@@ -361,11 +361,12 @@ void FaultStore::append(const std::vector<HitRecord>& hits)
     real_->append(hits);
 }
 
-RunningServer::RunningServer(CollectConfig base) : config(std::move(base))
+RunningServer::RunningServer(CollectConfig base, bool commitsInServer) : config(std::move(base))
 {
     config.port = 0;
     config.dbPath = dir.file("hits.db");
     auto owned = std::make_unique<FaultStore>(openSqliteStore(config.dbPath, config.storeOptions));
+    owned->inServer = commitsInServer;
     store = owned.get();
     server = std::make_unique<CollectServer>(config, std::move(owned));
     server->start();

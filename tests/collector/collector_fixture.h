@@ -87,6 +87,12 @@ struct FaultStore : HitStore
     }
     Forgotten forget(const std::string& client) override { return real_->forget(client); }
     int64_t pruneRawBefore(int32_t day) override { return real_->pruneRawBefore(day); }
+    bool commitsInServer() const override { return inServer; }
+    // As a database server's store asks for: commits are worth filling.
+    std::chrono::microseconds batchGatherWait() const override
+    {
+        return std::chrono::microseconds(inServer ? 500 : 0);
+    }
 
     void failNext(int appends) { failures_ = appends; }
     // Appends holding a hit whose body contains marker are refused, as a database refuses a row.
@@ -107,6 +113,7 @@ struct FaultStore : HitStore
     int passes_ = -1; // -1 while not holding
     std::atomic<int> failures_{0}, arrived_{0};
     std::string refused_;
+    bool inServer = false; // the server then commits on its collection thread, as for a database server
 };
 
 // The server on its own threads in this process, on a fresh database in a temporary folder.
@@ -117,7 +124,7 @@ struct RunningServer
     FaultStore* store; // owned by the server
     std::unique_ptr<CollectServer> server;
 
-    explicit RunningServer(CollectConfig base = {});
+    explicit RunningServer(CollectConfig base = {}, bool commitsInServer = false);
     ~RunningServer() { store->release(), server.reset(); }
     uint16_t port() const { return server->port(); }
     std::string db() const { return config.dbPath; }

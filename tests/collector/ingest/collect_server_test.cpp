@@ -49,50 +49,83 @@ namespace zncip::collector::test
 namespace
 {
 
+// Both ways of committing: on a writer thread (a store in this process), and on the collection thread
+// (a store whose server does the work).
+constexpr bool kCommitsInServer[] = {false, true};
+
 // What SIGTERM does: a request under way when the server stops is still read, stored and answered, or its
 // hit would be sent again; a new connection meanwhile is closed unanswered.
 TEST(Collect, StopLetsTheAnswersUnderWayGoOut)
 {
+    for (const bool inServer : kCommitsInServer)
+    {
+        SCOPED_TRACE(inServer ? "committed by the collection thread" : "committed by the writer");
+        RunningServer s({}, inServer);
+        HttpConnection c(s.port());
+        const std::string hit = moduleEvent("Commands", "Execute", "x"),
+                          request = requestHead("/collect", hit.size()) + hit;
+        c.sendRaw(request.substr(0, request.size() - 5)); // the end of the body is still on its way
+        // Answered only after the server has read what the first connection sent before it.
+        ASSERT_EQ(get(s.port(), "/").status, 404);
+        std::thread stopper([&] { s.server->stop(); });
+        EXPECT_TRUE(eventually([&] { return get(s.port(), "/").status == 0; }))
+            << "new ones are closed unanswered";
+        c.sendRaw(request.substr(request.size() - 5));
+        EXPECT_EQ(c.read().status, 200);
+        stopper.join();
+        EXPECT_EQ(s.hits().size(), 1u);
+    }
+}
+
+// A client may give up while its hit waits for the commit. The hit is stored all the same (it came whole),
+// and nothing of the request it left behind is touched after the connection is gone.
+TEST(Collect, AClientThatLeavesWhileItsHitIsCommittedLeavesNothingBehind)
+{
     RunningServer s;
-    HttpConnection c(s.port());
-    const std::string hit = moduleEvent("Commands", "Execute", "x"),
-                      request = requestHead("/collect", hit.size()) + hit;
-    c.sendRaw(request.substr(0, request.size() - 5)); // the end of the body is still on its way
-    // Answered only after the server has read what the first connection sent before it.
+    s.store->hold();
+    {
+        HttpConnection c(s.port());
+        c.sendRaw(requestHead("/collect", 3) + "v=1");
+        ASSERT_TRUE(eventually([&] { return s.store->arrived() == 1; }));
+        const linger reset{1, 0}; // closes with a reset, which the server sees at once
+        setsockopt(c.fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    // Answered only after the server has seen the first connection close.
     ASSERT_EQ(get(s.port(), "/").status, 404);
-    std::thread stopper([&] { s.server->stop(); });
-    EXPECT_TRUE(eventually([&] { return get(s.port(), "/").status == 0; })) << "new ones are closed unanswered";
-    c.sendRaw(request.substr(request.size() - 5));
-    EXPECT_EQ(c.read().status, 200);
-    stopper.join();
-    EXPECT_EQ(s.hits().size(), 1u);
+    s.store->release();
+    EXPECT_EQ(post(s.port(), "/collect", "v=2").status, 200);
+    EXPECT_EQ(s.hits().size(), 2u);
 }
 
 // Every client posts on its own keep-alive connection; each hit must be stored once, in its order.
 TEST(Collect, ConcurrentClientsLoseNothing)
 {
-    RunningServer s;
-    constexpr int kClients = 8, kEach = 40;
-    std::atomic<int> ok{0};
-    const auto client = [&](int t)
+    for (const bool inServer : kCommitsInServer)
     {
-        HttpConnection c(s.port());
-        for (int i = 0; i < kEach; ++i)
-            ok += c.post("/collect", moduleEvent("C", "E", std::to_string(t * 1000 + i))).status == 200;
-    };
-    std::vector<std::thread> clients;
-    for (int t = 0; t < kClients; ++t)
-        clients.emplace_back(client, t);
-    for (std::thread& t : clients)
-        t.join();
-    EXPECT_EQ(ok, kClients * kEach);
-    std::vector<int> next(kClients, 0); // the hit each client sent next, in its order
-    for (const StoredHit& h : s.hits())
-    {
-        const int label = std::stoi(h.body.substr(h.body.find("&el=") + 4));
-        EXPECT_EQ(label % 1000, next.at(label / 1000)++) << h.body;
+        SCOPED_TRACE(inServer ? "committed by the collection thread" : "committed by the writer");
+        RunningServer s({}, inServer);
+        constexpr int kClients = 8, kEach = 40;
+        std::atomic<int> ok{0};
+        const auto client = [&](int t)
+        {
+            HttpConnection c(s.port());
+            for (int i = 0; i < kEach; ++i)
+                ok += c.post("/collect", moduleEvent("C", "E", std::to_string(t * 1000 + i))).status == 200;
+        };
+        std::vector<std::thread> clients;
+        for (int t = 0; t < kClients; ++t)
+            clients.emplace_back(client, t);
+        for (std::thread& t : clients)
+            t.join();
+        EXPECT_EQ(ok, kClients * kEach);
+        std::vector<int> next(kClients, 0); // the hit each client sent next, in its order
+        for (const StoredHit& h : s.hits())
+        {
+            const int label = std::stoi(h.body.substr(h.body.find("&el=") + 4));
+            EXPECT_EQ(label % 1000, next.at(label / 1000)++) << h.body;
+        }
+        EXPECT_EQ(next, std::vector<int>(kClients, kEach));
     }
-    EXPECT_EQ(next, std::vector<int>(kClients, kEach));
 }
 
 // Requests a client may send by mistake or on purpose: each gets its answer (0: the connection is closed

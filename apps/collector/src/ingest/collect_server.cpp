@@ -1,8 +1,8 @@
-// The collection port: HTTP framing, limits and routing, and the group commit, all on one thread. Hits go
-// through the parser into the group; each is answered once the group is committed. It runs to some 540
-// lines because a request's whole life with the library (its state from the request line on, what is
-// learnt of its connection, the checks of its head, its body, the wait for the commit and the stop) reads
-// best in one place.
+// The collection port: HTTP framing, limits and routing on one thread, which also commits the hits where
+// a database server does the work, or hands them to a writer thread. Each hit is answered once its group
+// is committed. It runs to some 600 lines because a request's whole life with the library (its state
+// from the request line on, what is learnt of its connection, the checks of its head, its body, the wait
+// for the commit and the stop) reads best in one place.
 #include "ingest/collect_server.h"
 
 #include "http/http_log.h"
@@ -12,6 +12,7 @@
 #include "ingest/validation.h"
 #include "ingest/validation_json.h"
 #include "store/commit_group.h"
+#include "store/commit_writer.h"
 
 #include <microhttpd.h>
 
@@ -53,9 +54,10 @@ enum class Route
 enum class Commit
 {
     NotYet,  // still being read, or not hits at all
-    Pending, // in the group: the handler is called again on every turn until it is committed
+    Pending, // in a group: the handler is called again on every turn until it is committed
     Stored,
-    Failed, // answered 503, so that the client sends the hits again
+    Failed,    // answered 503, so that the client sends the hits again
+    Abandoned, // its connection closed while it was pending: the commit frees the request
 };
 
 struct Request
@@ -66,7 +68,8 @@ struct Request
     bool admitted = false; // past the head's checks, and counted in flight
     Route route = Route::Collect;
     std::string body;
-    Commit commit = Commit::NotYet;
+    std::atomic<Commit> commit{Commit::NotYet}; // told by the writer
+    bool awaited = false;                       // counted in awaiting: submitted and not yet answered
 };
 
 // How a connection's client writes its requests, learnt from its first one. A client that writes head and
@@ -132,10 +135,19 @@ struct CollectServer::Impl
 {
     CollectConfig config;
     std::unique_ptr<HitStore> store;
+    int wakeFd = -1; // written by the writer after each commit, and by stop()
+    // Where the hits go, one of the two: a writer thread where the store does a commit's work in this
+    // process, so that the collection thread reads the next requests meanwhile; a group that the
+    // collection thread commits itself where a database server does it, which costs less processor
+    // than handing each group to a thread and waking it.
+    std::unique_ptr<CommitWriter> writer;
     std::unique_ptr<CommitGroup> group;
+    // The collection thread's own counts: requests whose hits went to the writer or the group and are not
+    // yet answered, and those answered in the current turn of the loop (or the group just committed).
+    size_t awaiting = 0;
+    size_t answered = 0;
     MHD_Daemon* daemon = nullptr;
     std::thread loop;
-    int wakeFd = -1;               // written by stop() to end the loop
     std::atomic<bool> quit{false}; // read by the loop once woken
     uint16_t boundPort = 0;
     std::string boundAddress;
@@ -150,7 +162,12 @@ struct CollectServer::Impl
 
     Impl(CollectConfig c, std::unique_ptr<HitStore> s) : config(std::move(c)), store(std::move(s)) {}
 
-    ~Impl() { stop(); }
+    ~Impl()
+    {
+        stop();
+        if (wakeFd >= 0)
+            close(wakeFd);
+    }
 
     // Stops taking connections, lets every request under way be committed and answered, then closes the
     // rest. Closing a connection whose hit is committed but not yet answered would have it sent again.
@@ -174,12 +191,16 @@ struct CollectServer::Impl
                 std::perror("zncip-collector: waking the collection thread");
             if (loop.joinable())
                 loop.join();
-            // Should a request under way outlast the wait, its hits are still kept, unanswered.
-            if (group)
-                group->commit();
+        }
+        // Should a request under way outlast the wait, its hits are still kept, unanswered.
+        if (writer)
+            writer->stop();
+        if (group)
+            group->commit();
+        if (daemon)
+        {
             MHD_stop_daemon(daemon); // closes the listening socket too
             daemon = nullptr;
-            close(wakeFd);
         }
     }
 
@@ -252,11 +273,16 @@ struct CollectServer::Impl
     {
         auto* request = static_cast<Request*>(*context);
         *context = nullptr;
-        const bool admitted = request && request->admitted;
-        delete request;
-        if (!admitted)
+        if (!request)
             return;
         auto* self = static_cast<Impl*>(cls);
+        const bool admitted = request->admitted;
+        self->awaiting -= request->awaited;
+        Commit pending = Commit::Pending;
+        if (!request->commit.compare_exchange_strong(pending, Commit::Abandoned))
+            delete request;
+        if (!admitted)
+            return;
         std::lock_guard<std::mutex> lock(self->inFlightMutex);
         if (--self->inFlight == 0)
             self->inFlightDone.notify_all();
@@ -372,27 +398,49 @@ struct CollectServer::Impl
         return agent ? agent : "";
     }
 
-    // The hits join the group; the handler answers them once it is committed.
-    MHD_Result storeAndAnswer(MHD_Connection* connection, Request& request, std::vector<HitRecord> hits)
+    // The hits go to the group or the writer; the handler answers them once they are committed.
+    MHD_Result storeAndAnswer(Request& request, std::vector<HitRecord> hits)
     {
-        group->add(std::move(hits),
-                   [&request](bool stored) { request.commit = stored ? Commit::Stored : Commit::Failed; });
-        request.commit = Commit::Pending;
+        request.commit = Commit::Pending; // before the writer can settle it
+        try
+        {
+            auto done = [request = &request](bool stored) { settle(request, stored); };
+            group ? group->add(std::move(hits), done) : writer->submit(std::move(hits), done);
+        }
+        catch (...)
+        {
+            request.commit = Commit::NotYet;
+            throw;
+        }
+        request.awaited = true;
+        ++awaiting;
         return MHD_YES;
+    }
+
+    // Called when the request's group is committed, on the thread that committed it.
+    static void settle(Request* request, bool stored)
+    {
+        Commit pending = Commit::Pending;
+        if (!request->commit.compare_exchange_strong(pending, stored ? Commit::Stored : Commit::Failed))
+            delete request; // abandoned: nobody else holds it any more
     }
 
     // A rejected hit is still answered 200: the client would otherwise resend it forever and hold up
     // every hit queued behind it. Only a hit that could not be kept gets 503, so that it comes again.
-    MHD_Result answerCommitted(MHD_Connection* connection, const Request& request) const
+    MHD_Result answerCommitted(MHD_Connection* connection, Request& request)
     {
-        if (request.commit == Commit::Pending)
+        const Commit commit = request.commit;
+        if (commit == Commit::Pending)
             return MHD_YES; // asked again on the next turn
-        return request.commit == Commit::Stored
+        request.awaited = false;
+        --awaiting;
+        ++answered;
+        return commit == Commit::Stored
                    ? MHD_queue_response(connection, MHD_HTTP_OK, answers.pixel)
                    : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, answers.unavailable);
     }
 
-    // How long the loop may sleep when no group waits: until the library's next timeout, if it has one.
+    // How long the loop may sleep when no request waits: until the library's next timeout, if it has one.
     int libraryTimeoutMs() const
     {
         MHD_UNSIGNED_LONG_LONG ms = 0;
@@ -401,8 +449,8 @@ struct CollectServer::Impl
         return static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(ms, 60000));
     }
 
-    // Sleeps until the library has work, stop() wakes the loop, or the timeout passes. No time to wait
-    // (answers to send) costs no call: the library looks for new events itself.
+    // Sleeps until the library has work, the writer has committed, stop() wakes the loop, or the timeout
+    // passes. No time to wait (answers to send) costs no call: the library looks for new events itself.
     void waitForWork(int epollFd, std::optional<std::chrono::nanoseconds> timeout) const
     {
         if (timeout && timeout->count() <= 0)
@@ -412,13 +460,35 @@ struct CollectServer::Impl
         if (timeout)
             until = {static_cast<time_t>(timeout->count() / 1000000000),
                      static_cast<long>(timeout->count() % 1000000000)};
-        ppoll(fds, 2, timeout ? &until : nullptr, nullptr);
+        uint64_t told = 0;
+        if (ppoll(fds, 2, timeout ? &until : nullptr, nullptr) > 0 && (fds[1].revents & POLLIN) &&
+            read(wakeFd, &told, sizeof told) < 0)
+            std::perror("zncip-collector: reading the collection thread's wake-up");
     }
 
-    // The collection thread. Each turn reads what arrived and answers what was committed; then the group
-    // of hits read so far is committed, once it is as large as the last one or the store's gathering
-    // wait is over. Clients answered by the last commit mostly send again at once, so that waiting a
-    // moment lets one transaction take them all, where the store asks for it.
+    // How long the loop sleeps. Answers just queued go out on the next turn, without sleeping. While
+    // requests wait for a commit, the library asks for no sleep at all (it calls their handler on every
+    // turn): the loop then sleeps until the group's gathering wait is over, or until the writer or a
+    // connection wakes it. A connection whose data the library has not read whole gets no new event, so
+    // that sleep is bounded.
+    std::optional<std::chrono::nanoseconds> sleepOf(std::chrono::steady_clock::time_point gatherUntil) const
+    {
+        using namespace std::chrono;
+        if (answered > 0)
+            return nanoseconds(0);
+        if (group && group->requests() > 0)
+            return std::max(nanoseconds(gatherUntil - steady_clock::now()), nanoseconds(0));
+        if (awaiting > 0)
+            return milliseconds(1);
+        if (const int ms = libraryTimeoutMs(); ms >= 0)
+            return milliseconds(ms);
+        return std::nullopt;
+    }
+
+    // The collection thread: each turn reads what arrived and answers what was committed. Its own group,
+    // where it has one, is committed once it is as large as the last one or the store's gathering wait is
+    // over: clients answered by the last commit mostly send again at once, so that waiting a moment lets
+    // one transaction take them all.
     void serve()
     {
         using namespace std::chrono;
@@ -428,23 +498,20 @@ struct CollectServer::Impl
         steady_clock::time_point gatherUntil;
         while (!quit)
         {
-            const bool gathering = group && group->requests() > 0;
-            if (gathering)
-                waitForWork(epollFd, std::max(gatherUntil - steady_clock::now(), nanoseconds(0)));
-            else if (const int ms = libraryTimeoutMs(); ms >= 0)
-                waitForWork(epollFd, milliseconds(ms));
-            else
-                waitForWork(epollFd, std::nullopt);
+            waitForWork(epollFd, sleepOf(gatherUntil));
+            answered = 0;
+            const size_t before = group ? group->requests() : 0;
             MHD_run(daemon);
             if (!group || group->requests() == 0)
                 continue;
             const auto now = steady_clock::now();
-            if (!gathering)
+            if (before == 0)
                 gatherUntil = now + gatherWait;
             if (group->requests() < lastRequests && now < gatherUntil)
                 continue;
             lastRequests = group->requests();
             group->commit();
+            answered = lastRequests; // their answers are queued on the next turn, at once
         }
     }
 
@@ -454,7 +521,7 @@ struct CollectServer::Impl
             return MHD_queue_response(connection, MHD_HTTP_OK, answers.pixel);
         std::vector<HitRecord> hits;
         hits.push_back(parseHit(std::move(request.body), "/collect", userAgentOf(connection), nowUs()));
-        return storeAndAnswer(connection, request, std::move(hits));
+        return storeAndAnswer(request, std::move(hits));
     }
 
     MHD_Result batch(MHD_Connection* connection, Request& request)
@@ -469,7 +536,7 @@ struct CollectServer::Impl
         std::vector<HitRecord> hits;
         for (std::string& line : *lines)
             hits.push_back(parseHit(std::move(line), "/batch", agent, received));
-        return storeAndAnswer(connection, request, std::move(hits));
+        return storeAndAnswer(request, std::move(hits));
     }
 
     MHD_Result debug(MHD_Connection* connection, const Request& request)
@@ -485,29 +552,32 @@ struct CollectServer::Impl
 
     void start()
     {
-        if (!config.discard)
+        if (!config.discard && !store)
         {
-            if (!store)
+            try
             {
-                try
-                {
-                    store = openStore(config.dbPath, config.storeOptions);
-                }
-                catch (const StoreError& e)
-                {
-                    throw StartError(e.what());
-                }
+                store = openStore(config.dbPath, config.storeOptions);
             }
-            group = std::make_unique<CommitGroup>(*store);
+            catch (const StoreError& e)
+            {
+                throw StartError(e.what());
+            }
         }
+        wakeFd = eventfd(0, EFD_CLOEXEC);
+        if (wakeFd < 0)
+            throw StartError("cannot start the HTTP server: no event descriptor");
+        if (!config.discard && store->commitsInServer())
+            group = std::make_unique<CommitGroup>(*store);
+        else if (!config.discard)
+            writer = std::make_unique<CommitWriter>(*store, wakeFd);
         const ListenSocket listening = openListenSocket(config.listenAddress, config.port);
         const int fd = listening.fd;
         boundAddress = listening.address;
         boundPort = listening.port;
         raiseDescriptorLimit(config.connectionLimit);
-        // One thread serves every connection through epoll and commits their hits, so a slow or idle client
-        // costs a socket and its buffer, never a thread. A second thread would add switches between threads
-        // to every hit: a busier fleet gets more collectors.
+        // One thread serves every connection through epoll, so a slow or idle client costs a socket and its
+        // buffer, never a thread, and the writer commits beside it. A second serving thread would add
+        // switches between threads to every hit: a busier fleet gets more collectors.
         unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
         if (boundAddress.front() == '[')
             flags |= MHD_USE_IPv6;
@@ -524,13 +594,6 @@ struct CollectServer::Impl
         {
             close(fd);
             throw StartError("cannot start the HTTP server");
-        }
-        wakeFd = eventfd(0, EFD_CLOEXEC);
-        if (wakeFd < 0)
-        {
-            MHD_stop_daemon(daemon);
-            daemon = nullptr;
-            throw StartError("cannot start the HTTP server: no event descriptor");
         }
         loop = std::thread([this] { serve(); });
     }

@@ -37,8 +37,9 @@ struct CollectConfig
     size_t maxBodyBytes = 64 * 1024;     // larger bodies are refused with 413 without being read
 };
 
-// The HTTP endpoint. start() opens the store and the listening socket and runs the server, and the
-// commits of its hits, on a thread of its own until stop() or destruction.
+// The HTTP endpoint. start() opens the store and the listening socket and runs the server on a thread of
+// its own (with a writer thread beside it where the store does its commits in this process) until stop()
+// or destruction.
 class CollectServer
 {
 public:

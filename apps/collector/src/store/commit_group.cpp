@@ -1,5 +1,5 @@
 // Group commit for the collection port: the hits of the requests read since the last commit, stored in
-// one transaction on the thread that serves the connections.
+// one transaction.
 #include "store/commit_group.h"
 
 #include <cstdio>
@@ -20,6 +20,13 @@ void CommitGroup::add(std::vector<HitRecord> hits, Done done)
         hits_.push_back(std::move(h));
     ends_.push_back(hits_.size());
     waiting_.push_back(std::move(done));
+}
+
+void CommitGroup::swap(CommitGroup& other) noexcept
+{
+    hits_.swap(other.hits_);
+    ends_.swap(other.ends_);
+    waiting_.swap(other.waiting_);
 }
 
 void CommitGroup::commit()

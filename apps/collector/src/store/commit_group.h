@@ -1,5 +1,5 @@
 // Group commit for the collection port: the hits of the requests read since the last commit, stored in
-// one transaction on the thread that serves the connections.
+// one transaction.
 #pragma once
 
 #include "store/hit_store.h"
@@ -11,10 +11,8 @@
 namespace zncip::collector
 {
 
-// One sync then pays for many hits, and no hit is answered before it is durable. The thread that reads
-// the requests also commits them: handing each group to a writer thread of its own cost more processor
-// (the hand-over, the writer's sleeps, waking the connections) than the transaction itself. While it
-// commits, the next requests wait in their sockets, to be read as the next group.
+// One sync then pays for many hits, and no hit is answered before it is durable. The collection thread
+// fills a group while the writer commits the one before (CommitWriter).
 class CommitGroup
 {
 public:
@@ -27,6 +25,8 @@ public:
     void add(std::vector<HitRecord> hits, Done done);
     // How many calls of add() wait for the next commit.
     size_t requests() const { return waiting_.size(); }
+    // Trades contents with another group of the same store, each keeping the room of its vectors.
+    void swap(CommitGroup& other) noexcept;
 
     // Stores the group in one transaction, tells each request, and starts the next group. Should the
     // database refuse the group while it is reachable, each request's hits are tried again in a

@@ -1,4 +1,4 @@
-// The two faces of a store of hits: the writer that the collection thread drives, and the reader that the
+// The two faces of a store of hits: the writer that the collection port drives, and the reader that the
 // reports, the export and the admin pages use. SQLite and PostgreSQL each implement both.
 #pragma once
 
@@ -47,9 +47,10 @@ public:
     virtual std::optional<int64_t> dataVersion() const { return std::nullopt; }
 };
 
-// Changes what is stored. The collection thread appends; forget and prune come from the
-// command line or the prune timer, on a store object of their own or between the writer's calls, never
-// at the same time as another call on the same object (the same thread rule as HitReader).
+// Changes what is stored. The collection port's writer thread appends, or its collection thread (see
+// commitsInServer); forget and prune come from the command line or the prune timer, on a store object of
+// their own or between the writer's calls, never at the same time as another call on the same object (the
+// same thread rule as HitReader).
 class HitWriter
 {
 public:
@@ -70,6 +71,9 @@ public:
     // How long a writer should wait to fill a batch: worth it only where a transaction costs far more
     // than its sync (a database server's round trip and call), not where it is the sync alone.
     virtual std::chrono::microseconds batchGatherWait() const { return {}; }
+    // Whether a database server does a commit's work, so that the collector may wait for it on the thread
+    // that serves the connections, or the store does it in this process, on a thread of its own.
+    virtual bool commitsInServer() const { return false; }
 };
 
 // A database opened by the collector: both faces of one connection.

@@ -23,6 +23,7 @@ public:
     void append(const std::vector<HitRecord>& hits) override;
     // A call of the batch function costs about as much for one hit as for eight.
     std::chrono::microseconds batchGatherWait() const override { return std::chrono::microseconds(500); }
+    bool commitsInServer() const override { return true; }
     Forgotten forget(const std::string& client) override;
     int64_t pruneRawBefore(int32_t day) override;
     void prepareDays(int32_t first, int32_t last) override;
