@@ -18,8 +18,8 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <strings.h>
+#include <thread>
 
 using namespace zncip::collector;
 

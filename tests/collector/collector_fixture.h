@@ -87,6 +87,7 @@ struct FaultStore : HitStore
     }
     Forgotten forget(const std::string& client) override { return real_->forget(client); }
     int64_t pruneRawBefore(int32_t day) override { return real_->pruneRawBefore(day); }
+    void prepareDays(int32_t first, int32_t last) override { real_->prepareDays(first, last); }
     bool commitsInServer() const override { return inServer; }
     // As a database server's store asks for: commits are worth filling.
     std::chrono::microseconds batchGatherWait() const override

@@ -4,7 +4,6 @@
 
 #include "store/commit_group.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <limits>

@@ -14,8 +14,8 @@ namespace zncip::collector
 // client, so that forgetting a client removes its rejected hits too.
 struct HitFacts
 {
-    int32_t day = 0;                     // days since 1970-01-01, UTC, of the time received
-    std::string client;                  // cid, or uid when there is no cid
+    int32_t day = 0;    // days since 1970-01-01, UTC, of the time received
+    std::string client; // cid, or uid when there is no cid
     // Its uid when it also carries a cid (which is then its client), so that forgetting that uid forgets
     // the client of the cid too; empty otherwise.
     std::string uidBesideCid;
