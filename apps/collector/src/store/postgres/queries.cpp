@@ -28,6 +28,7 @@ const PreparedQuery kEach{"each", {}};
 const PreparedQuery kCount{"count", {}};
 const PreparedQuery kBounds{"bounds", {}};
 const PreparedQuery kCounts{"counts", {kInt4, kInt4, kBytea}};
+const PreparedQuery kKeys{"keys", {}};
 const PreparedQuery kClients{"clients", {kInt4, kInt4, kBytea, kBytea, kBytea}};
 const PreparedQuery kActiveClients{"active_clients", {kInt4, kInt4, kInt4, kBytea}};
 const PreparedQuery kDaily{"daily", {kInt4, kInt4, kBytea}};
@@ -38,8 +39,9 @@ const PreparedQuery kRejected{"rejected", {kInt4, kInt4, kInt4}};
 const std::vector<const PreparedQuery*>& preparedQueries()
 {
     static const std::vector<const PreparedQuery*> all{
-        &kVersions, &kRejected, &kAppend, &kForget,     &kPrune,         &kEach,        &kCount,   &kBounds,
-        &kCounts,   &kClients,  &kDaily,  &kRejections, &kActiveClients, &kPrepareDays, &kDropDays};
+        &kVersions,   &kRejected,      &kAppend,      &kForget,  &kPrune,   &kEach,
+        &kCount,      &kBounds,        &kCounts,      &kKeys,    &kClients, &kDaily,
+        &kRejections, &kActiveClients, &kPrepareDays, &kDropDays};
     return all;
 }
 

@@ -18,7 +18,7 @@ struct PreparedQuery
 };
 
 extern const PreparedQuery kAppend, kForget, kPrune, kPrepareDays, kDropDays; // writing
-extern const PreparedQuery kEach, kCount, kBounds, kCounts, kClients, kDaily, kRejections, kVersions,
+extern const PreparedQuery kEach, kCount, kBounds, kCounts, kKeys, kClients, kDaily, kRejections, kVersions,
     kRejected, kActiveClients; // reading
 
 // Every one of them, in the order they are prepared.
