@@ -68,7 +68,7 @@ struct Request
     bool admitted = false; // past the head's checks, and counted in flight
     Route route = Route::Collect;
     std::string body;
-    std::atomic<Commit> commit{Commit::NotYet}; // told by the writer
+    std::atomic<Commit> commit{Commit::NotYet}; // told by the thread that commits
     bool awaited = false;                       // counted in awaiting: submitted and not yet answered
 };
 
