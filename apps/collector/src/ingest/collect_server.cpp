@@ -142,10 +142,11 @@ struct CollectServer::Impl
     // than handing each group to a thread and waking it.
     std::unique_ptr<CommitWriter> writer;
     std::unique_ptr<CommitGroup> group;
-    // The collection thread's own counts: requests whose hits went to the writer or the group and are not
-    // yet answered, and those answered in the current turn of the loop (or the group just committed).
+    // The collection thread's own: how many requests whose hits went to the writer or the group are not yet
+    // answered, and whether answers were queued in this turn of the loop or are due in the next (a group
+    // just committed), which the library sends only on a turn of their own.
     size_t awaiting = 0;
-    size_t answered = 0;
+    bool answersDue = false;
     MHD_Daemon* daemon = nullptr;
     std::thread loop;
     std::atomic<bool> quit{false}; // read by the loop once woken
@@ -434,7 +435,7 @@ struct CollectServer::Impl
             return MHD_YES; // asked again on the next turn
         request.awaited = false;
         --awaiting;
-        ++answered;
+        answersDue = true;
         return commit == Commit::Stored
                    ? MHD_queue_response(connection, MHD_HTTP_OK, answers.pixel)
                    : MHD_queue_response(connection, MHD_HTTP_SERVICE_UNAVAILABLE, answers.unavailable);
@@ -474,7 +475,7 @@ struct CollectServer::Impl
     std::optional<std::chrono::nanoseconds> sleepOf(std::chrono::steady_clock::time_point gatherUntil) const
     {
         using namespace std::chrono;
-        if (answered > 0)
+        if (answersDue)
             return nanoseconds(0);
         if (group && group->requests() > 0)
             return std::max(nanoseconds(gatherUntil - steady_clock::now()), nanoseconds(0));
@@ -499,7 +500,7 @@ struct CollectServer::Impl
         while (!quit)
         {
             waitForWork(epollFd, sleepOf(gatherUntil));
-            answered = 0;
+            answersDue = false;
             const size_t before = group ? group->requests() : 0;
             MHD_run(daemon);
             if (!group || group->requests() == 0)
@@ -511,7 +512,7 @@ struct CollectServer::Impl
                 continue;
             lastRequests = group->requests();
             group->commit();
-            answered = lastRequests; // their answers are queued on the next turn, at once
+            answersDue = true;
         }
     }
 

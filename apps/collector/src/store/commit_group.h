@@ -12,7 +12,8 @@ namespace zncip::collector
 {
 
 // One sync then pays for many hits, and no hit is answered before it is durable. The collection thread
-// fills a group while the writer commits the one before (CommitWriter).
+// fills a group and commits it itself, or hands it to the writer (CommitWriter), which commits it while
+// the next one fills.
 class CommitGroup
 {
 public:

@@ -4,7 +4,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <utility>
@@ -28,11 +27,10 @@ void CommitWriter::submit(std::vector<HitRecord> hits, CommitGroup::Done done)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         open_.add(std::move(hits), std::move(done));
-        // Waking the writer for each request while it gathers a group would cost a switch of threads
-        // per hit: it is woken once, when the group it waits for is complete.
-        wake = open_.requests() >= wakeAt_;
-        if (wake)
-            wakeAt_ = kAsleepNever;
+        // A writer that is committing takes the group when it is done: waking it for each request would
+        // cost a switch of threads per hit.
+        wake = asleep_;
+        asleep_ = false;
     }
     // Woken with the lock still held, the writer would at once sleep again on it.
     if (wake)
@@ -52,27 +50,16 @@ void CommitWriter::stop()
 
 void CommitWriter::run()
 {
-    // Clients answered by the last commit mostly send again at once. Waiting a moment for as many of
-    // them as that commit carried lets one transaction take them all, where the store asks for it; a
-    // lone hit after a lone hit does not wait at all.
-    const std::chrono::microseconds gatherWait = store_.batchGatherWait();
-    size_t lastRequests = 1;
     // The group being committed, swapped with the open one so that each keeps its vectors' room.
     CommitGroup group(store_);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;)
     {
-        wakeAt_ = 1;
+        asleep_ = open_.requests() == 0;
         work_.wait(lock, [&] { return stopping_ || open_.requests() > 0; });
+        asleep_ = false;
         if (open_.requests() == 0)
             return; // stopping with nothing left
-        if (gatherWait.count() > 0)
-        {
-            wakeAt_ = lastRequests;
-            work_.wait_for(lock, gatherWait, [&] { return stopping_ || open_.requests() >= lastRequests; });
-        }
-        wakeAt_ = kAsleepNever; // it looks at the open group again before it sleeps
-        lastRequests = open_.requests();
         group.swap(open_);
         lock.unlock();
         group.commit();

@@ -5,8 +5,6 @@
 #include "store/commit_group.h"
 
 #include <condition_variable>
-#include <cstddef>
-#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,8 +14,9 @@ namespace zncip::collector
 
 // Requests join the open group; the writer takes it whole once it is done with the one before, stores
 // it in one transaction and tells each request, then wakes the collection thread once for the group,
-// through an event descriptor that thread waits on beside the connections. The writer is woken once per
-// group too, not per request.
+// through an event descriptor that thread waits on beside the connections. The writer is woken only when
+// it sleeps, not per request. It does not wait to fill a group: its stores' commits cost their sync
+// above all, which a fuller group would not save (HitWriter::batchGatherWait).
 class CommitWriter
 {
 public:
@@ -40,9 +39,7 @@ private:
     std::mutex mutex_;
     std::condition_variable work_;
     CommitGroup open_;
-    // How many requests the writer waits for before it goes on; kAsleepNever while it is not asleep.
-    static constexpr size_t kAsleepNever = std::numeric_limits<size_t>::max();
-    size_t wakeAt_ = kAsleepNever;
+    bool asleep_ = false; // waiting for the first request of the next group
     bool stopping_ = false;
     std::thread thread_;
 };

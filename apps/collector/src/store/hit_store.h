@@ -69,7 +69,8 @@ public:
     // stored all the same; this only makes pruning them cheap. Nothing to do elsewhere.
     virtual void prepareDays(int32_t /*first*/, int32_t /*last*/) {}
     // How long a writer should wait to fill a batch: worth it only where a transaction costs far more
-    // than its sync (a database server's round trip and call), not where it is the sync alone.
+    // than its sync (a database server's round trip and call), not where it is the sync alone. Heeded
+    // where a server does the commits (commitsInServer), the only stores that ask for it.
     virtual std::chrono::microseconds batchGatherWait() const { return {}; }
     // Whether a database server does a commit's work, so that the collector may wait for it on the thread
     // that serves the connections, or the store does it in this process, on a thread of its own.
