@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -91,6 +92,24 @@ struct Rollups
     std::vector<ActiveClients> activeClients; // of comparedDaysOf(period), both periods
     std::vector<Rejections> rejections;       // not filtered by version: a rejected hit may have none
     std::optional<int32_t> firstDay, lastDay; // of everything stored, whatever the period
+
+    // A daily count as a store reads it, by the id of its key, and the keys' texts by id, read once.
+    struct CountOfKeyId
+    {
+        int32_t day;
+        int64_t key, hits, valueSum;
+    };
+    using KeysById = std::unordered_map<int64_t, RollupKey>;
+    // Adds the counts with their keys' texts. A store reads the keys after the counts, so that every key a
+    // count names is there: a key goes only once nothing counts under it any more. (A count whose client
+    // is being forgotten meanwhile may have lost its key: it is left out, as it would be a moment later.)
+    void addCounts(const std::vector<CountOfKeyId>& byId, const KeysById& keys)
+    {
+        counts.reserve(counts.size() + byId.size());
+        for (const CountOfKeyId& c : byId)
+            if (const auto key = keys.find(c.key); key != keys.end())
+                counts.push_back({c.day, key->second, c.hits, c.valueSum});
+    }
 
     // Widens firstDay..lastDay to take in the days first..last of one table.
     void coverDays(int32_t first, int32_t last)

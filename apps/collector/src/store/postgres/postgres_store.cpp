@@ -8,7 +8,6 @@
 #include "report/event_vocabulary.h"
 
 #include <cstdlib>
-#include <unordered_map>
 
 namespace zncip::collector
 {
@@ -54,19 +53,17 @@ void readDays(Connection& c, int32_t from, int32_t to, const std::optional<std::
     Params ofVersion = days;
     version ? ofVersion.add(*version) : ofVersion.addNull();
 
-    // The keys after the counts, so that every key a count names is there: a key goes only once nothing
-    // counts under it any more. (A count whose client is being forgotten meanwhile may have lost its key:
-    // it is left out, as it would be a moment later.)
     const Result counts = c.run(kCounts, ofVersion, "reading the daily counts");
+    std::vector<Rollups::CountOfKeyId> byId;
+    byId.reserve(static_cast<size_t>(PQntuples(counts.get())));
+    for (int i = 0; i < PQntuples(counts.get()); ++i)
+        byId.push_back({day(counts.get(), i, 0), integer(counts.get(), i, 1), integer(counts.get(), i, 2),
+                        integer(counts.get(), i, 3)});
     const Result keyTexts = c.run(kKeys, {}, "reading the rollup keys");
-    std::unordered_map<int64_t, RollupKey> keys;
+    Rollups::KeysById keys;
     for (int i = 0; i < PQntuples(keyTexts.get()); ++i)
         keys.emplace(integer(keyTexts.get(), i, 0), keyOf(keyTexts.get(), i, 1));
-    out.counts.reserve(static_cast<size_t>(PQntuples(counts.get())));
-    for (int i = 0; i < PQntuples(counts.get()); ++i)
-        if (const auto key = keys.find(integer(counts.get(), i, 1)); key != keys.end())
-            out.counts.push_back({day(counts.get(), i, 0), key->second, integer(counts.get(), i, 2),
-                                  integer(counts.get(), i, 3)});
+    out.addCounts(byId, keys);
     Params clientsOf = ofVersion;
     clientsOf.add(std::string(vocabulary::kSession)).add(std::string(vocabulary::kBad));
     const Result clients = c.run(kClients, clientsOf, "reading the client counts");

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 
 #include <set>
-#include <unordered_map>
 #include <vector>
 
 namespace zncip::collector
@@ -184,27 +183,16 @@ Rollups SqliteStore::rollups(const Period& period) const
     static const std::string session(vocabulary::kSession), bad(vocabulary::kBad);
     clients.bind(4, session).bind(5, bad);
 
-    struct CountById
-    {
-        int32_t day;
-        int64_t key, hits, valueSum;
-    };
-    std::vector<CountById> byId;
+    std::vector<Rollups::CountOfKeyId> byId;
     eachRow(counts, "reading the daily counts",
             [&](const Statement& s) {
                 byId.push_back({dayOf(s, 0), s.integer(1), s.integer(2), s.integer(3)});
             });
-    // The keys after the counts, so that every key a count names is there: a key goes only once nothing
-    // counts under it any more. (A count whose client is being forgotten meanwhile may have lost its key:
-    // it is left out, as it would be a moment later.)
-    std::unordered_map<int64_t, RollupKey> keys;
+    Rollups::KeysById keys;
     Statement keyTexts(db_, sqlFile("rollup_keys.sql"));
     eachRow(keyTexts, "reading the rollup keys",
             [&](const Statement& s) { keys.emplace(s.integer(0), keyOf(s, 1)); });
-    r.counts.reserve(byId.size());
-    for (const CountById& c : byId)
-        if (const auto key = keys.find(c.key); key != keys.end())
-            r.counts.push_back({c.day, key->second, c.hits, c.valueSum});
+    r.addCounts(byId, keys);
     eachRow(clients, "reading the client counts",
             [&](const Statement& s) {
                 r.clients.push_back({keyOf(s, 0), s.integer(7)});
